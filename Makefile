@@ -1,0 +1,60 @@
+# The project's front door. `make run` and `make test` set up a fresh Debian 12 machine
+# (packages via apt), configure, build, and then start the program or run every test.
+
+BUILD_DIR     ?= build
+BUILD_TYPE    ?= RelWithDebInfo
+JOBS          ?= $(shell nproc)
+FUZZ_SECONDS  ?= 60
+# Warnings are errors in CI; locally they stay warnings so work in progress still builds.
+WERROR        := $(if $(CI),ON,OFF)
+CMAKE_FLAGS   := -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DGLIMMERSTAVE_WERROR=$(WERROR)
+
+.PHONY: all deps configure build run test sanitize bench fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/glimmerstave $(ARGS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The standard-library-only code under AddressSanitizer + UBSan, and the engine's
+# concurrency tests under ThreadSanitizer.
+sanitize: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIMMERSTAVE_WERROR=$(WERROR) \
+	    -DGLIMMERSTAVE_STDLIB_ONLY=ON -DGLIMMERSTAVE_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	    ctest --output-on-failure -j $(JOBS) --timeout 600
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERSTAVE_WERROR=$(WERROR) \
+	    -DGLIMMERSTAVE_STDLIB_ONLY=ON -DGLIMMERSTAVE_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    ctest --output-on-failure -L concurrency --timeout 600
+
+bench: build
+	cmake --build $(BUILD_DIR) --target benchmarks
+	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && [ -f "$$b" ] && echo "== $$b" && "$$b"; done
+
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ -DGLIMMERSTAVE_STDLIB_ONLY=ON -DGLIMMERSTAVE_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	@for f in build-fuzz/fuzz/fuzz_*; do [ -x "$$f" ] || continue; \
+	    name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name; \
+	    echo "== $$name for $(FUZZ_SECONDS) s"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=5 \
+	        build-fuzz/corpus/$$name fuzz/corpus/$${name#fuzz_} || exit 1; done
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+// What the engine needs from the output port. Implemented by the MIDI layer; tests record.
+class MidiOut {
+public:
+    virtual ~MidiOut() = default;
+
+    // Sends one short message, each byte masked to 8 bits. Called from the clock thread as
+    // well as the window thread: must not allocate, log or block beyond the port's own lock.
+    // A send without an open port is dropped silently.
+    virtual void sendShort(int status, int data1, int data2) = 0;
+    // Lists the devices and opens "MIDI Mapper". Window thread.
+    virtual void enumeratePorts() = 0;
+    // UM_PORT_BUSY, UM_PORT_HANDLE, UM_SHARE_COUNT and UM_REOPEN_PORT. Window thread.
+    virtual void handlePortMessage(int message, std::intptr_t wParam, std::intptr_t lParam) = 0;
+};

@@ -1,0 +1,408 @@
+#include "Player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+#include "Messages.h"
+#include "MidiOut.h"
+#include "PlayerHost.h"
+#include "Setup.h"
+#include "StepTimer.h"
+
+namespace {
+
+constexpr int kNoteOn = 0x90;
+constexpr int kControlChange = 0xB0;
+constexpr int kProgramChange = 0xC0;
+constexpr int kPanController = 10;
+constexpr int kAllNotesOff = 123;
+constexpr int kNoProgram = -1;
+// Sounding notes are stored less 60 and clamped so that the list never exceeds 127 records.
+constexpr std::int32_t kLowestSoundingNote = -59;
+constexpr std::int32_t kHighestSoundingNote = 67;
+
+int clampMeasureIndex(int index) { return std::clamp(index, 0, Setup::kMeasureCount - 1); }
+
+}  // namespace
+
+double Player::periodForBpm(double bpm) {
+    // Kept in single precision on purpose: the original tempo maths, bit for bit.
+    const float millisecondsPerSecond = 1000.0f;
+    const float stepsPerBeatPerMs = 0.06666667f;  // 0x3D888889
+    return static_cast<double>(millisecondsPerSecond) /
+           (static_cast<double>(static_cast<float>(bpm)) *
+            static_cast<double>(stepsPerBeatPerMs));
+}
+
+Player::Player() { soundingNotes_.reserve(kMaxSoundingNotes); }
+
+Player::~Player() = default;
+
+void Player::init(PlayerHost& host, Setup& setup, StepTimer& clock, MidiOut& port) {
+    host_ = &host;
+    setup_ = &setup;
+    clock_ = &clock;
+    port_ = &port;
+    setup.cpuCyclesPerMs = clock.cyclesPerMs();
+    port.enumeratePorts();
+    clock.startTimer();
+    clock.stopTimer();
+    host.broadcastToInstances(Messages::UM_REOPEN_PORT, 0, 0);
+}
+
+void Player::start() {
+    updatePositionDisplay(true);
+    {
+        std::lock_guard guard(engineLock_);
+        restartLocked();
+        setup_->playingMeasure = setup_->selectedMeasure;
+        playStepLocked();
+        host_->postMessage(Messages::UM_MEASURE_PLAYING, setup_->selectedMeasure,
+                           setup_->playingMeasure);
+        // The pass just begun counts as the first.
+        setup_->repeatCount = 1;
+    }
+    if (!host_->isCtrlHeld()) {
+        host_->broadcastToInstances(Messages::UM_START, 0, 0);
+    }
+}
+
+void Player::stop() {
+    {
+        std::lock_guard guard(engineLock_);
+        haltLocked();
+        sendOnChannel(kControlChange, kAllNotesOff, 0);
+        setup_->port.currentStep = 0;
+        host_->postMessage(Messages::UM_MEASURE_PLAYING, setup_->playingMeasure, -1);
+        // No note-offs: the All Notes Off above silences them.
+        soundingNotes_.clear();
+    }
+    updatePositionDisplay(false);
+    host_->showPlayReleased();
+}
+
+void Player::toggle() {
+    int message = 0;
+    if (isRunning()) {
+        stop();
+        message = Messages::UM_STOP;
+    } else {
+        start();
+        message = Messages::UM_START;
+    }
+    if (!host_->isCtrlHeld()) {
+        host_->broadcastToInstances(message, 0, 0);
+    }
+}
+
+void Player::playStep() {
+    std::lock_guard guard(engineLock_);
+    playStepLocked();
+}
+
+bool Player::tick(std::int64_t nowUs) {
+    std::lock_guard guard(engineLock_);
+    if (!isRunning()) {
+        return false;
+    }
+    double due = stepCount_ * period_;
+    if (tempoChangePending_) {
+        due += pendingPeriod_ - period_;
+    }
+    const double elapsedMs = static_cast<double>(nowUs - startTimeUs_) / 1000.0;
+    if (!std::isfinite(due) || due <= 0.0 || elapsedMs < due) {
+        return false;
+    }
+    playStepLocked();
+    ++stepCount_;
+    if (tempoChangePending_) {
+        // The schedule restarts from the moment the step just played was due, so a late
+        // wake-up at a tempo change does not shift every later step.
+        startTimeUs_ += std::llround(due * 1000.0);
+        stepCount_ = 1;
+        period_ = pendingPeriod_;
+        tempoChangePending_ = false;
+    }
+    return true;
+}
+
+std::int64_t Player::nextDueUs() {
+    std::lock_guard guard(engineLock_);
+    if (!isRunning()) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    double due = stepCount_ * period_;
+    if (tempoChangePending_) {
+        due += pendingPeriod_ - period_;
+    }
+    const double dueUs = std::ceil(due * 1000.0);
+    if (!std::isfinite(dueUs) || dueUs <= 0.0 || dueUs > 9.0e15) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    return startTimeUs_ + static_cast<std::int64_t>(dueUs);
+}
+
+void Player::onTempoChanged() {
+    {
+        std::lock_guard guard(engineLock_);
+        if (!isRunning()) {
+            return;
+        }
+        pendingPeriod_ = periodForBpm(setup_->bpm);
+        tempoChangePending_ = true;
+    }
+    clock_->wake();
+}
+
+void Player::onMeasureSelected(int index) {
+    if (!isRunning()) {
+        return;
+    }
+    if (host_->isCtrlHeld()) {
+        return;  // Ctrl: edit another measure while this one keeps playing.
+    }
+    {
+        std::lock_guard guard(engineLock_);
+        if (setup_->selectedMeasure != setup_->playingMeasure) {
+            setup_->repeatCount = 0;
+        }
+        setup_->playingMeasure = static_cast<std::int16_t>(clampMeasureIndex(setup_->selectedMeasure));
+    }
+    markPlaying(index);
+}
+
+void Player::jumpToMeasure(int index) {
+    if (!isRunning()) {
+        return;
+    }
+    {
+        std::lock_guard guard(engineLock_);
+        setup_->playingMeasure = static_cast<std::int16_t>(clampMeasureIndex(index));
+        setup_->repeatCount = 0;
+    }
+    markPlaying(index);
+}
+
+void Player::handleMessage(int message, std::intptr_t wParam, std::intptr_t lParam) {
+    switch (message) {
+        case Messages::UM_STEP_PLAYED:
+            updatePositionDisplay(true);
+            return;
+        case Messages::UM_START:
+            if (!isRunning()) {
+                start();
+            }
+            return;
+        case Messages::UM_STOP:
+            if (isRunning()) {
+                stop();
+            }
+            return;
+        case Messages::UM_MEASURE_PLAYING:
+            markPlaying(lParam == -1 ? -1 : static_cast<int>(wParam));
+            return;
+        case Messages::UM_STATUS_CHANGED:
+            host_->showStatus(statusText());
+            return;
+        case Messages::UM_PORT_BUSY:
+        case Messages::UM_PORT_HANDLE:
+        case Messages::UM_SHARE_COUNT:
+        case Messages::UM_REOPEN_PORT:
+            port_->handlePortMessage(message, wParam, lParam);
+            return;
+        default:
+            return;
+    }
+}
+
+void Player::killAllSound() {
+    for (int channelStatus = 0xB0; channelStatus <= 0xBF; ++channelStatus) {
+        port_->sendShort(channelStatus, kAllNotesOff, 0);
+    }
+}
+
+std::string Player::statusText() {
+    std::lock_guard guard(engineLock_);
+    return std::string(statusBuffer_.data());
+}
+
+std::vector<SoundingNote> Player::soundingNotes() {
+    std::lock_guard guard(engineLock_);
+    return soundingNotes_;
+}
+
+double Player::period() {
+    std::lock_guard guard(engineLock_);
+    return period_;
+}
+
+void Player::playStepLocked() {
+    Setup& setup = *setup_;
+    PortState& port = setup.port;
+    if (port.currentStep < 0 || port.currentStep >= Measure::kStepCount) {
+        port.currentStep = 0;
+    }
+    const Measure& measure = setup.measures[static_cast<std::size_t>(
+        clampMeasureIndex(setup.playingMeasure))];
+    const Step& step = measure.steps[static_cast<std::size_t>(port.currentStep)];
+    const bool stepIsActive = setup.mute == 0 && step.on != 0;
+
+    releaseNotesLocked(stepIsActive);
+    strikeNotesLocked(step, stepIsActive);
+    if (stepIsActive) {
+        recordSoundingNotesLocked(step);
+        refreshStatusLocked();
+    }
+    host_->postMessage(Messages::UM_STEP_PLAYED, 0, 0);
+    if (port.currentStep == 0) {
+        ++setup.repeatCount;
+        host_->postMessage(Messages::UM_MEASURE_PLAYING, setup.playingMeasure, 0);
+    }
+    advanceLocked();
+}
+
+void Player::releaseNotesLocked(bool stepIsActive) {
+    if (setup_->polyphonic != 0) {
+        for (auto note = soundingNotes_.begin(); note != soundingNotes_.end();) {
+            if (note->countdown == SoundingNote::kHeld) {
+                ++note;
+                continue;
+            }
+            if (--note->countdown < 1) {
+                sendOnChannel(kNoteOn, note->note + 60, 0);
+                note = soundingNotes_.erase(note);
+            } else {
+                ++note;
+            }
+        }
+        refreshStatusLocked();
+        return;
+    }
+    if (stepIsActive) {
+        for (const SoundingNote& note : soundingNotes_) {
+            sendOnChannel(kNoteOn, note.note + 60, 0);
+        }
+        soundingNotes_.clear();
+    }
+}
+
+void Player::strikeNotesLocked(const Step& step, bool stepIsActive) {
+    // The historical volume constant, slightly below 0.01 (0x3C23D70A).
+    const double volumeScale = static_cast<double>(setup_->volume) * static_cast<double>(0.01f);
+    double baseVelocity = step.velocity;
+    for (const std::int32_t offset : step.notes) {
+        const int sum = static_cast<std::int16_t>(offset) + setup_->transpose + 60;
+        const int note = std::clamp<int>(static_cast<std::int16_t>(sum), 1, 127);
+        // Each further note of a chord is scaled again from the previous one's velocity.
+        const int velocity = static_cast<int>(volumeScale * baseVelocity);
+        baseVelocity = velocity;
+        if (!stepIsActive) {
+            continue;
+        }
+        sendOnChannel(kNoteOn, note, 0);
+        if (step.program != kNoProgram) {
+            sendOnChannel(kProgramChange, step.program, 0);
+        }
+        sendOnChannel(kControlChange, kPanController, step.pan);
+        sendOnChannel(kNoteOn, note, velocity);
+        if (step.duration == 0) {
+            sendOnChannel(kNoteOn, note, 0);
+        }
+    }
+}
+
+void Player::recordSoundingNotesLocked(const Step& step) {
+    for (const std::int32_t offset : step.notes) {
+        const std::int32_t note = std::clamp<std::int32_t>(offset + setup_->transpose,
+                                                           kLowestSoundingNote,
+                                                           kHighestSoundingNote);
+        auto existing = std::find_if(soundingNotes_.begin(), soundingNotes_.end(),
+                                     [note](const SoundingNote& s) { return s.note == note; });
+        if (existing != soundingNotes_.end()) {
+            existing->countdown = step.duration;
+        } else {
+            soundingNotes_.push_back(SoundingNote{note, step.duration});
+        }
+    }
+}
+
+void Player::advanceLocked() {
+    Setup& setup = *setup_;
+    const int justPlayed = setup.port.currentStep;
+    ++setup.port.currentStep;
+    if (justPlayed < setup.stepsPerMeasure - 1) {
+        return;
+    }
+    const Measure& measure = setup.measures[static_cast<std::size_t>(
+        clampMeasureIndex(setup.playingMeasure))];
+    if (setup.repeatCount >= measure.repeats) {
+        setup.playingMeasure = static_cast<std::int16_t>(clampMeasureIndex(measure.next));
+        setup.repeatCount = 0;
+    }
+    setup.port.currentStep = 0;
+}
+
+void Player::restartLocked() {
+    period_ = periodForBpm(setup_->bpm);
+    stepCount_ = 1;
+    running_.store(true, std::memory_order_release);
+    clock_->startTimer();
+    startTimeUs_ = clock_->nowUs();
+}
+
+void Player::haltLocked() {
+    clock_->stopTimer();
+    running_.store(false, std::memory_order_release);
+}
+
+void Player::refreshStatusLocked() {
+    char* out = statusBuffer_.data();
+    std::size_t left = statusBuffer_.size();
+    out[0] = '\0';
+    for (const SoundingNote& note : soundingNotes_) {
+        const int written = std::snprintf(out, left, "%d:%d  ", note.note, note.countdown);
+        if (written < 0 || static_cast<std::size_t>(written) >= left) {
+            break;
+        }
+        out += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    host_->postMessage(Messages::UM_STATUS_CHANGED, 0, 0);
+}
+
+void Player::sendOnChannel(int kind, int data1, int data2) {
+    // The status byte is the low byte of channel + kind - 1.
+    port_->sendShort((setup_->port.channel + kind - 1) & 0xFF, data1, data2);
+}
+
+void Player::updatePositionDisplay(bool show) {
+    if (!show) {
+        if (litColumn_ >= 0) {
+            host_->setStepColumnLit(litColumn_, false);
+            litColumn_ = -1;
+        }
+        return;
+    }
+    ++updateCounter_;
+    // Throttle: at most about 100 column changes per second at any tempo.
+    if (setup_->bpm * (1.0 / 1500.0) > updateCounter_) {
+        return;
+    }
+    updateCounter_ = 0;
+    int column = 0;
+    {
+        std::lock_guard guard(engineLock_);
+        const int current = setup_->port.currentStep;
+        column = current == 0 ? setup_->stepsPerMeasure - 1 : current - 1;
+    }
+    if (litColumn_ >= 0 && litColumn_ != column) {
+        host_->setStepColumnLit(litColumn_, false);
+    }
+    host_->setStepColumnLit(column, true);
+    litColumn_ = column;
+}
+
+void Player::markPlaying(int index) { host_->markPlayingMeasure(index); }

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "EngineLock.h"
+#include "SoundingNote.h"
+
+class MidiOut;
+class PlayerHost;
+class Setup;
+class StepTimer;
+class Step;
+
+// The playback engine: plays the playing measure step by step to the output port, keeps the
+// sounding notes, advances through steps, repeats and chained measures, and tells the window
+// what to show. Owned by the main window; the step routine runs on the clock thread.
+//
+// Every public operation takes the engine lock itself. Edits of the playing data made
+// elsewhere must hold engineLock() while they change it.
+class Player {
+public:
+    // Length of one step (a sixteenth note) in milliseconds, with the program's historical
+    // single-precision constants: 15000 / bpm to within a few parts in 10^8.
+    static double periodForBpm(double bpm);
+
+    Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+    virtual ~Player();
+
+    // Once, from the main window's start-up: stores the collaborators, lists and opens the
+    // ports, and asks every running instance to reopen its port.
+    void init(PlayerHost& host, Setup& setup, StepTimer& clock, MidiOut& port);
+
+    void start();
+    void stop();
+    void toggle();
+    void playStep();
+    // The clock's tick at time nowUs (same base as StepTimer::nowUs): plays at most one step
+    // when one is due. Returns whether a step was played. Clock thread.
+    bool tick(std::int64_t nowUs);
+    // When the next step is due, in StepTimer::nowUs time; INT64_MAX when none will be.
+    std::int64_t nextDueUs();
+
+    void onTempoChanged();
+    void onMeasureSelected(int index);
+    void jumpToMeasure(int index);
+    void handleMessage(int message, std::intptr_t wParam, std::intptr_t lParam);
+    void killAllSound();
+
+    bool isRunning() const { return running_.load(std::memory_order_acquire); }
+    EngineLock& engineLock() { return engineLock_; }
+    // The sounding notes as "note:countdown  " pairs, as last refreshed by the step routine.
+    std::string statusText();
+    std::vector<SoundingNote> soundingNotes();
+    double period();
+
+private:
+    static constexpr std::size_t kMaxSoundingNotes = 127;  // offsets are clamped to -59..67
+
+    void playStepLocked();
+    void releaseNotesLocked(bool stepIsActive);
+    void strikeNotesLocked(const Step& step, bool stepIsActive);
+    void recordSoundingNotesLocked(const Step& step);
+    void advanceLocked();
+    void restartLocked();
+    void haltLocked();
+    void refreshStatusLocked();
+    void sendOnChannel(int kind, int data1, int data2);
+    void updatePositionDisplay(bool show);
+    void markPlaying(int index);
+
+    PlayerHost* host_ = nullptr;
+    Setup* setup_ = nullptr;
+    StepTimer* clock_ = nullptr;
+    MidiOut* port_ = nullptr;
+
+    EngineLock engineLock_;
+    bool tempoChangePending_ = false;
+    std::atomic<bool> running_{false};
+    double period_ = 0.0;
+    double pendingPeriod_ = 0.0;
+    std::int64_t startTimeUs_ = 0;
+    std::int32_t stepCount_ = 0;
+    std::vector<SoundingNote> soundingNotes_;
+
+    std::array<char, 4096> statusBuffer_{};
+
+    // Position display, window thread only.
+    int litColumn_ = -1;
+    std::int32_t updateCounter_ = 0;
+};
