@@ -1,0 +1,122 @@
+#include <cstdint>
+#include <limits>
+
+#include "PlayerFixture.h"
+
+namespace {
+
+// The schedule, driven with a virtual clock: a tick is a call to Player::tick at a chosen time.
+class PlayerSchedule : public PlayerFixture {
+protected:
+    // Ticks once per microsecond-exact due time and records when each step played.
+    std::vector<std::int64_t> runSteps(int count) {
+        std::vector<std::int64_t> playedAt;
+        while (static_cast<int>(playedAt.size()) < count) {
+            const std::int64_t due = player.nextDueUs();
+            EXPECT_NE(due, std::numeric_limits<std::int64_t>::max());
+            EXPECT_FALSE(player.tick(due - 1)) << "a tick before the due time plays nothing";
+            timer.now = due;
+            EXPECT_TRUE(player.tick(due));
+            playedAt.push_back(due);
+        }
+        return playedAt;
+    }
+};
+
+TEST_F(PlayerSchedule, StepsAt126BpmFollowTheAbsoluteSchedule) {
+    timer.now = 1'000'000;
+    player.start();
+    const std::vector<std::int64_t> at = runSteps(3);
+    EXPECT_EQ(at[0] - 1'000'000, 119'048);
+    EXPECT_EQ(at[1] - 1'000'000, 238'096);
+    EXPECT_EQ(at[2] - 1'000'000, 357'143);
+}
+
+TEST_F(PlayerSchedule, TheScheduleDoesNotDriftOverALongRun) {
+    timer.now = 0;
+    player.start();
+    const std::vector<std::int64_t> at = runSteps(10'000);
+    // Step k is due at k x period from the start, never the sum of rounded periods.
+    const double ideal = 10'000 * Player::periodForBpm(126.0) * 1000.0;
+    EXPECT_NEAR(static_cast<double>(at.back()), ideal, 1.0);
+}
+
+TEST_F(PlayerSchedule, LateTicksPlayOneStepEachUntilCaughtUp) {
+    timer.now = 0;
+    player.start();
+    // Wake up half a second late: four steps are overdue, one plays per tick.
+    const std::int64_t late = 500'000;
+    EXPECT_TRUE(player.tick(late));
+    EXPECT_TRUE(player.tick(late + 1000));
+    EXPECT_TRUE(player.tick(late + 2000));
+    EXPECT_TRUE(player.tick(late + 3000));
+    EXPECT_FALSE(player.tick(late + 4000));
+    EXPECT_EQ(player.nextDueUs(), 595'239) << "the fifth step keeps its place in the schedule";
+}
+
+TEST_F(PlayerSchedule, TempoChangeTakesEffectOneNewPeriodAfterThePreviousStep) {
+    setup.bpm = 120.0;
+    timer.now = 0;
+    player.start();
+    runSteps(2);  // steps at 125 and 250 ms
+    setup.bpm = 60.0;
+    player.onTempoChanged();
+    EXPECT_EQ(timer.wakes, 1);
+    const std::vector<std::int64_t> at = runSteps(3);
+    EXPECT_EQ(at[0], 250'000 + 250'000);
+    EXPECT_EQ(at[1], 750'000);
+    EXPECT_EQ(at[2], 1'000'000);
+    EXPECT_NEAR(player.period(), 250.0, 250.0 * 1e-7);
+}
+
+TEST_F(PlayerSchedule, TempoChangePlayedLateDoesNotShiftLaterSteps) {
+    setup.bpm = 120.0;
+    timer.now = 0;
+    player.start();
+    setup.bpm = 60.0;
+    player.onTempoChanged();
+    // Due at 250 ms; the tick comes 30 ms late.
+    EXPECT_TRUE(player.tick(280'000));
+    EXPECT_EQ(player.nextDueUs(), 500'000);
+}
+
+TEST_F(PlayerSchedule, TempoChangeWhileStoppedIsIgnored) {
+    setup.bpm = 60.0;
+    player.onTempoChanged();
+    EXPECT_EQ(timer.wakes, 0);
+    EXPECT_EQ(player.nextDueUs(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_FALSE(player.tick(1'000'000'000));
+}
+
+TEST_F(PlayerSchedule, AStoppedPlayerIgnoresATickThatWasAlreadyOnItsWay) {
+    player.start();
+    player.stop();
+    port.take();
+    EXPECT_FALSE(player.tick(10'000'000));
+    EXPECT_TRUE(port.take().empty());
+}
+
+TEST_F(PlayerSchedule, PeriodsBelowOneMillisecondStillPlayOneStepPerTick) {
+    setup.bpm = 60000.0;  // 0.25 ms per step
+    timer.now = 0;
+    player.start();
+    EXPECT_TRUE(player.tick(1000));
+    EXPECT_TRUE(player.tick(1000));
+    EXPECT_TRUE(player.tick(1000));
+    EXPECT_TRUE(player.tick(1000));
+    EXPECT_FALSE(player.tick(1000));
+}
+
+TEST_F(PlayerSchedule, ZeroOrNegativeTempoNeverSchedulesAStep) {
+    setup.bpm = 0.0;
+    player.start();
+    EXPECT_EQ(player.nextDueUs(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_FALSE(player.tick(std::numeric_limits<std::int64_t>::max() / 2));
+    player.stop();
+    setup.bpm = -10.0;
+    player.start();
+    EXPECT_EQ(player.nextDueUs(), std::numeric_limits<std::int64_t>::max());
+    EXPECT_FALSE(player.tick(1'000'000'000));
+}
+
+}  // namespace
