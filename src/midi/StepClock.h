@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "core/StepTimer.h"
+
+class Player;
+
+// The step clock: the engine's time base and the real-time thread that plays each step at its
+// due time. Owned by the main window, which hands it to Player::init; it must outlive nothing
+// but the Player it drives (destroy the clock first: its destructor joins the thread).
+//
+// Time base: the processor's time-stamp counter divided by the calibrated cycles per
+// millisecond while useTsc is set ("Use High-Res Timer"), else CLOCK_MONOTONIC. A missing
+// counter or a calibration of 0 cycles falls back to CLOCK_MONOTONIC.
+//
+// The thread sleeps to absolute CLOCK_MONOTONIC deadlines taken from Player::nextDueUs, the
+// last stretch spent spinning so that the wake-up latency of an idle processor does not show;
+// it fires at most once per callback period (1 ms) after a step, and parks without any timed
+// wake-up while the timer is stopped. It asks for SCHED_FIFO and runs on without it when
+// refused; it never allocates, logs or touches Qt.
+class StepClock : public StepTimer {
+public:
+    struct Options {
+        // Milliseconds of busy-waiting for the counter's calibration.
+        int calibrationMs = 20;
+        // The last microseconds before a deadline are spun rather than slept.
+        int spinUs = 300;
+        // Hold /dev/cpu_dma_latency at 0 while the timer runs (keeps the processor out of deep
+        // idle states; only root may). An alternative to spinning, off by default.
+        bool holdDmaLatency = false;
+        // SCHED_FIFO priority asked for by the clock thread; 0 leaves the thread's policy alone.
+        int realtimePriority = 80;
+    };
+
+    StepClock();
+    explicit StepClock(const Options& options);
+    StepClock(const StepClock&) = delete;
+    StepClock& operator=(const StepClock&) = delete;
+    ~StepClock() override;
+
+    // Sets the player to tick and the callback period in ms (clamped to 1..1000): the least
+    // time between a firing that played a step and the next firing. The first call starts the
+    // clock thread, parked; the player must outlive the clock. Window thread.
+    void configure(unsigned periodMs, Player& player);
+
+    // StepTimer. startTimer, stopTimer and wake never block: they flag the change and wake the
+    // clock thread, which picks it up at once. Without configure() the timer only records the
+    // state (no thread).
+    void startTimer() override;
+    void stopTimer() override;
+    void wake() override;
+    // Microseconds; the counter and CLOCK_MONOTONIC share their origin, so switching the time
+    // base only moves the time by the counter's rate error since construction.
+    std::int64_t nowUs() const override;
+    std::int32_t cyclesPerMs() const override { return cyclesPerMs_; }
+
+    // Milliseconds as the program has always shown them: the counter divided by cyclesPerMs,
+    // or CLOCK_MONOTONIC divided by (counterFrequency / 1000). Not on nowUs's origin.
+    std::int64_t nowMs() const;
+
+    void setUseTsc(bool flag);
+    bool useTsc() const { return useTsc_.load(std::memory_order_relaxed); }
+    bool tscPresent() const { return tscPresent_; }
+    // Whether nowUs runs on the time-stamp counter right now.
+    bool usingTsc() const;
+    bool timerActive() const { return timerActive_.load(std::memory_order_relaxed); }
+    unsigned periodMs() const { return periodMs_.load(std::memory_order_relaxed); }
+    std::int64_t counterFrequency() const { return counterFrequency_; }
+
+    // For diagnosis and the timing benchmark: how often the clock thread came back from a
+    // wait (timed or woken), how often it ran the engine's tick, its CPU time, and whether it
+    // runs SCHED_FIFO.
+    std::uint64_t wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
+    std::uint64_t firings() const { return firings_.load(std::memory_order_relaxed); }
+    std::int64_t threadCpuNs() const;
+    bool realtimeGranted() const { return realtimeGranted_.load(std::memory_order_relaxed); }
+
+private:
+    void run();
+    void enterRealtime();
+    // Parks until the signal moves away from seen.
+    void park(std::uint32_t seen);
+    // Sleeps, then spins, to fireAtUs; false when the signal moved meanwhile.
+    bool sleepUntil(std::int64_t fireAtUs, std::uint32_t seen);
+    void signalThread();
+    void holdDmaLatency();
+    void releaseDmaLatency();
+
+    const Options options_;
+    std::int32_t cyclesPerMs_ = 0;
+    std::atomic<unsigned> periodMs_{1};
+    std::atomic<bool> timerActive_{false};
+    bool tscPresent_ = false;
+    std::atomic<bool> useTsc_{true};
+    // CLOCK_MONOTONIC counts nanoseconds.
+    std::int64_t counterFrequency_ = 1'000'000'000;
+    // The common origin of both time bases.
+    std::uint64_t tscOrigin_ = 0;
+    std::int64_t originUs_ = 0;
+
+    std::atomic<Player*> player_{nullptr};
+    // Bumped by every change the thread must see; the thread's futex word.
+    std::atomic<std::uint32_t> signal_{0};
+    std::atomic<std::uint32_t> starts_{0};
+    std::atomic<std::int64_t> startedAtUs_{0};
+    std::atomic<bool> quit_{false};
+    std::atomic<std::uint64_t> wakeups_{0};
+    std::atomic<std::uint64_t> firings_{0};
+    std::atomic<bool> realtimeGranted_{false};
+    int dmaLatencyFd_ = -1;
+    std::thread thread_;
+};
