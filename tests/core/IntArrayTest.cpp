@@ -32,7 +32,10 @@ TEST_P(IntArrayGrowth, AutomaticGrowByIsAnEighthClampedTo4Through1024) {
 INSTANTIATE_TEST_SUITE_P(Figures, IntArrayGrowth,
                          testing::Values(GrowthCase{100, 12}, GrowthCase{3, 4},
                                          GrowthCase{10000, 1024}, GrowthCase{32, 4},
-                                         GrowthCase{40, 5}, GrowthCase{8192, 1024}));
+                                         GrowthCase{40, 5}, GrowthCase{8192, 1024}),
+                         [](const testing::TestParamInfo<GrowthCase>& info) {
+                             return "Size" + std::to_string(info.param.size);
+                         });
 
 TEST(IntArray, ExplicitGrowByIsUsedAndNeverBelowTheRequestedSize) {
     IntArray array;

@@ -31,7 +31,10 @@ TEST_F(PlayerConcurrency, StepRoutineSurvivesConcurrentEditsStartsAndStops) {
         }
     });
 
-    for (int round = 0; round < 3000; ++round) {
+    // Keep editing until both sides have done plenty of work, whichever thread starts first.
+    constexpr int kMinimumRounds = 3000;
+    constexpr int kMinimumSteps = 3000;
+    for (int round = 0; round < kMinimumRounds || stepsPlayed.load() < kMinimumSteps; ++round) {
         {
             std::lock_guard guard(player.engineLock());
             Step& s = step(setup.playingMeasure, round % Measure::kStepCount);
@@ -60,7 +63,7 @@ TEST_F(PlayerConcurrency, StepRoutineSurvivesConcurrentEditsStartsAndStops) {
     clockThread.join();
     player.stop();
 
-    EXPECT_GT(stepsPlayed.load(), 0);
+    EXPECT_GE(stepsPlayed.load(), kMinimumSteps);
     std::lock_guard guard(player.engineLock());
     EXPECT_GE(setup.port.currentStep, 0);
     EXPECT_LT(setup.port.currentStep, Measure::kStepCount);
