@@ -1,0 +1,158 @@
+#include "MidiExport.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "core/MidiOut.h"
+#include "core/Player.h"
+#include "core/PlayerHost.h"
+#include "core/Setup.h"
+#include "core/StepTimer.h"
+
+namespace {
+
+struct TimedMessage {
+    std::int64_t tick;
+    int status;
+    int data1;
+    int data2;
+};
+
+// Collects what the Player sends, stamped with the tick of the step being played.
+class RecordingMidiOut : public MidiOut {
+public:
+    void sendShort(int status, int data1, int data2) override {
+        if (messages.size() >= MidiExport::kMaxMessages) {
+            overflowed = true;
+            return;
+        }
+        messages.push_back({tick, status & 0xFF, data1 & 0xFF, data2 & 0xFF});
+    }
+    void enumeratePorts() override {}
+    void handlePortMessage(int, std::intptr_t, std::intptr_t) override {}
+
+    std::int64_t tick = 0;
+    std::vector<TimedMessage> messages;
+    bool overflowed = false;
+};
+
+// No clock: the export steps the Player itself.
+class IdleTimer : public StepTimer {
+public:
+    void startTimer() override {}
+    void stopTimer() override {}
+    void wake() override {}
+    std::int64_t nowUs() const override { return 0; }
+    std::int32_t cyclesPerMs() const override { return 0; }
+};
+
+// No window and no other instances: everything the Player shows or broadcasts goes nowhere.
+class SilentHost : public PlayerHost {
+public:
+    void postMessage(int, std::intptr_t, std::intptr_t) override {}
+    int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
+    bool isCtrlHeld() const override { return false; }
+    void setStepColumnLit(int, bool) override {}
+    void markPlayingMeasure(int) override {}
+    void showPlayReleased() override {}
+    void showStatus(const std::string&) override {}
+};
+
+void putBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int size) {
+    for (int i = size - 1; i >= 0; --i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+void putVariableLength(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    std::uint8_t groups[5];
+    int count = 0;
+    do {
+        groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
+        value >>= 7;
+    } while (value != 0);
+    while (count > 1) {
+        out.push_back(static_cast<std::uint8_t>(groups[--count] | 0x80));
+    }
+    out.push_back(groups[0]);
+}
+
+// Program change and channel pressure carry one data byte, the other channel messages two.
+int dataBytesOf(int status) {
+    const int kind = status & 0xF0;
+    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}
+
+}  // namespace
+
+std::uint32_t MidiExport::microsecondsPerQuarter(double bpm) {
+    constexpr double kSlowest = 0xFFFFFF;  // the event's 24 bits
+    if (!(bpm > 0.0) || !std::isfinite(bpm)) {
+        return 0xFFFFFF;
+    }
+    const double value = std::round(60'000'000.0 / bpm);
+    if (value < 1.0) {
+        return 1;
+    }
+    return value > kSlowest ? 0xFFFFFF : static_cast<std::uint32_t>(value);
+}
+
+std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
+    if (stepCount < 1 || stepCount > kMaxSteps) {
+        throw std::invalid_argument("the number of steps must lie between 1 and " +
+                                    std::to_string(kMaxSteps));
+    }
+    RecordingMidiOut out;
+    IdleTimer timer;
+    SilentHost host;
+    {
+        Player player;
+        player.init(host, setup, timer, out);
+        out.tick = 0;
+        player.start();
+        for (int step = 1; step < stepCount && !out.overflowed; ++step) {
+            out.tick = static_cast<std::int64_t>(step) * kTicksPerStep;
+            player.playStep();
+        }
+        out.tick = static_cast<std::int64_t>(stepCount) * kTicksPerStep;
+        player.stop();
+    }
+    if (out.overflowed) {
+        throw std::length_error("the playback sends more than " + std::to_string(kMaxMessages) +
+                                " MIDI messages");
+    }
+
+    std::vector<std::uint8_t> track;
+    track.reserve(out.messages.size() * 4 + 16);
+    // Tempo first, at tick 0.
+    track.insert(track.end(), {0x00, 0xFF, 0x51, 0x03});
+    putBigEndian(track, microsecondsPerQuarter(setup.bpm), 3);
+    std::int64_t lastTick = 0;
+    for (const TimedMessage& message : out.messages) {
+        if (message.status < 0x80 || message.status >= 0xF0) {
+            continue;  // not a channel message; nothing the Player sends
+        }
+        putVariableLength(track, static_cast<std::uint32_t>(message.tick - lastTick));
+        lastTick = message.tick;
+        track.push_back(static_cast<std::uint8_t>(message.status));
+        // A data byte with its top bit set would read as a status byte: keep 7 bits, as the
+        // wire would.
+        track.push_back(static_cast<std::uint8_t>(message.data1 & 0x7F));
+        if (dataBytesOf(message.status) == 2) {
+            track.push_back(static_cast<std::uint8_t>(message.data2 & 0x7F));
+        }
+    }
+    putVariableLength(track, static_cast<std::uint32_t>(
+                                 static_cast<std::int64_t>(stepCount) * kTicksPerStep - lastTick));
+    track.insert(track.end(), {0xFF, 0x2F, 0x00});
+
+    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd'};
+    putBigEndian(file, 6, 4);
+    putBigEndian(file, 0, 2);  // format 0
+    putBigEndian(file, 1, 2);  // one track
+    putBigEndian(file, kTicksPerQuarter, 2);
+    file.insert(file.end(), {'M', 'T', 'r', 'k'});
+    putBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
+    file.insert(file.end(), track.begin(), track.end());
+    return file;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+// Replaces a file without ever leaving it half-written: the bytes go into a new file in the
+// same folder, which is flushed to disk and then renamed over the target in one step. Until
+// commit() succeeds the old file is untouched; a writer destroyed without a commit (or after
+// a failed one) removes its temporary file. Errors throw SetupFileError naming the target.
+class SafeFileWriter {
+public:
+    // Creates the temporary file next to path (next to the file a symbolic link points to,
+    // so the link survives). An existing target's permissions carry over.
+    explicit SafeFileWriter(const std::string& path);
+    SafeFileWriter(const SafeFileWriter&) = delete;
+    SafeFileWriter& operator=(const SafeFileWriter&) = delete;
+    virtual ~SafeFileWriter();
+
+    void write(std::span<const std::uint8_t> bytes);
+    // Flushes the data to disk, renames the temporary file over the target and flushes the
+    // folder. After a successful commit the writer is spent.
+    void commit();
+
+    const std::string& temporaryPath() const { return temporaryPath_; }
+
+private:
+    void discard();
+
+    std::string path_;        // as given, for messages
+    std::string targetPath_;  // where the data lands (a link's target)
+    std::string temporaryPath_;
+    int descriptor_ = -1;
+};
