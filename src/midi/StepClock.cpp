@@ -65,7 +65,7 @@ StepClock::StepClock() : StepClock(Options{}) {}
 StepClock::StepClock(const Options& options) : options_(options) {
     tscPresent_ = ClockCalibration::tscPresent();
     if (tscPresent_) {
-        cyclesPerMs_ = ClockCalibration::measureCyclesPerMs(std::max(options_.calibrationMs, 1));
+        cyclesPerMs_ = ClockCalibration::measureCyclesPerMs(options_.calibrationMs);
     }
     // One origin for both time bases, read as a tight pair.
     const std::uint64_t before = ClockCalibration::readTsc();

@@ -24,7 +24,8 @@ class Player;
 class StepClock : public StepTimer {
 public:
     struct Options {
-        // Milliseconds of busy-waiting for the counter's calibration.
+        // Milliseconds of busy-waiting for the counter's calibration; 0 skips it, leaving
+        // cyclesPerMs 0 and the clock on CLOCK_MONOTONIC.
         int calibrationMs = 20;
         // The last microseconds before a deadline are spun rather than slept.
         int spinUs = 300;
