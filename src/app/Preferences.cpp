@@ -1,0 +1,52 @@
+#include "Preferences.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "core/Player.h"
+#include "core/Setup.h"
+#include "midi/StepClock.h"
+
+namespace {
+
+QString highResTimerKey() {
+    return QString::fromLatin1(Preferences::kGroup) + QLatin1Char('/') +
+           QString::fromLatin1(Preferences::kHighResTimerKey);
+}
+
+}  // namespace
+
+Preferences::Preferences(Setup& setup, StepClock& clock, Player& player)
+    : setup_(setup), clock_(clock), player_(player) {}
+
+QString Preferences::filePath() {
+    // Asked afresh on every use, so that a changed XDG_CONFIG_HOME (tests) is honoured.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Glimmerstave/Glimmerstave.ini");
+}
+
+void Preferences::loadPreferences() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(highResTimerKey());
+    // Compared exactly: "Off" or "0" leave the option on.
+    const bool off = stored.typeId() == QMetaType::QString &&
+                     stored.toString() == QLatin1String(kOff);
+    setup_.highResTimer = !off;
+    clock_.setUseTsc(setup_.highResTimer);
+}
+
+void Preferences::savePreferences() const {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(highResTimerKey(),
+                      QString::fromLatin1(setup_.highResTimer ? kOn : kOff));
+    settings.sync();
+}
+
+void Preferences::toggleHighResTimer() {
+    if (player_.isRunning()) {
+        player_.stop();
+    }
+    setup_.highResTimer = !setup_.highResTimer;
+    clock_.setUseTsc(setup_.highResTimer);
+    savePreferences();
+}

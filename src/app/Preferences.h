@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class Player;
+class Setup;
+class StepClock;
+
+// The one preference kept outside the setup files: whether the step clock runs on the
+// processor's time-stamp counter ("Use High-Res Timer"). Stored per user in an INI file under
+// $XDG_CONFIG_HOME, read once at start-up and written on every toggle. Owned by the main
+// window; window thread only. The Setup's highResTimer and the clock's useTsc always agree.
+class Preferences {
+public:
+    static constexpr const char* kGroup = "Frostquillion/data/8";
+    static constexpr const char* kHighResTimerKey = "highResTimer";
+    static constexpr const char* kOn = "on";
+    static constexpr const char* kOff = "off";
+
+    Preferences(Setup& setup, StepClock& clock, Player& player);
+
+    // $XDG_CONFIG_HOME/Glimmerstave/Glimmerstave.ini (~/.config when the variable is unset or
+    // not an absolute path).
+    static QString filePath();
+
+    // Reads the stored text: the option is off only for exactly "off"; a missing file, group or
+    // value, any other text and a failed read all mean on. Then sets the clock's time base.
+    void loadPreferences();
+    // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
+    void savePreferences() const;
+    // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,
+    // switches the clock's time base and saves. The setup's dirty flag is left alone.
+    void toggleHighResTimer();
+
+private:
+    Setup& setup_;
+    StepClock& clock_;
+    Player& player_;
+};
