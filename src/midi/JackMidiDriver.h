@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "midi/MidiDriver.h"
+
+// The JACK backend: every MIDI input port of another JACK client is a device, named
+// "client:port (JACK)". Each open device gets its own JACK client with one output port; a
+// message is placed in the JACK MIDI buffer at the frame that matches the moment it was sent,
+// one period later, so timing is not rounded to the period. Never starts a JACK server.
+class JackMidiDriver : public MidiDriver {
+public:
+    static constexpr const char* kNameSuffix = " (JACK)";
+
+    explicit JackMidiDriver(std::string clientName = "Glimmerstave");
+
+    // Whether a JACK server answers (the default one, or the one named by JACK_DEFAULT_SERVER).
+    static bool serverRunning();
+
+    std::vector<std::string> listDevices() override;
+    std::unique_ptr<MidiConnection> open(const std::string& device) override;
+
+private:
+    std::string clientName_;
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/EngineLock.h"
+#include "core/MidiOut.h"
+#include "midi/MidiDriver.h"
+
+class MidiLog;
+class PortRelayLink;
+class PortRelayServer;
+class Setup;
+
+// The one MIDI output port a running instance plays to: the port table of the setup's
+// PortState, choosing a port by name, opening, releasing and reopening it, lending it to other
+// running instances and borrowing theirs, and sending short messages. Owned by the main window
+// beside the Player; everything but sendShort runs on the window thread.
+//
+// The handle in PortState names the instance whose connection the sends go to: this
+// instance's id when it opened the port itself, the lender's id while it borrows, 0 for none.
+// A borrower relays every message to the lender, which plays it on its own connection.
+class OutputPort : public MidiOut {
+public:
+    // Room in the PortState table: 49 devices, then "MIDI Mapper". Devices beyond that are
+    // left out of the table.
+    static constexpr int kMaxDevices = 49;
+    static constexpr const char* kMapperName = "MIDI Mapper";
+    static constexpr const char* kNotFoundText = "Could not find port: ";
+
+    using Broadcast = std::function<int(int message, std::intptr_t wParam, std::intptr_t lParam)>;
+    using ShowNote = std::function<void(const std::string& text)>;
+
+    struct Drivers {
+        std::vector<std::unique_ptr<MidiDriver>> devices;  // listed in this order
+        std::unique_ptr<MidiDriver> mapper;                // "MIDI Mapper"; may be null
+    };
+
+    // The setup is the instance's own; it must outlive the port.
+    OutputPort(Setup& setup, Drivers drivers);
+    OutputPort(const OutputPort&) = delete;
+    OutputPort& operator=(const OutputPort&) = delete;
+    ~OutputPort() override;
+
+    // Collaborators, set before enumeratePorts(). Without a broadcast function nothing is
+    // posted; without a note function the "NOTE!" texts go to stderr.
+    void setBroadcast(Broadcast broadcast);
+    void setShowNote(ShowNote showNote);
+    // The monitor every sent message is recorded in, or nullptr. Must outlive the port.
+    void setMidiLog(MidiLog* log);
+    // Lets other instances borrow this instance's port and this instance borrow theirs:
+    // the relay sockets live in `directory` (the instance bus's private directory), and
+    // `instanceId` is the handle value this instance lends. False when the relay socket
+    // cannot be made; lending then stays off.
+    bool enableLending(const std::string& directory, std::intptr_t instanceId);
+    std::intptr_t instanceId() const { return instanceId_; }
+
+    // MidiOut.
+    void sendShort(int status, int data1, int data2) override;
+    void enumeratePorts() override;
+    void handlePortMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
+
+    // Fills the port table from the drivers without opening anything.
+    void refreshPortTable();
+    void selectPortByName(const std::string& name);
+    void openPort();
+    void releasePort();
+    void reopenPort();
+
+private:
+    struct Device {
+        MidiDriver* driver;
+        std::string name;
+    };
+
+    std::unique_ptr<MidiConnection> openConnection(int portId);
+    // Makes `connection` this instance's own open port and points the sends at it; whatever
+    // was held before is let go.
+    void useOwnConnection(std::unique_ptr<MidiConnection> connection);
+    void takeLentHandle(std::intptr_t lender);
+    // Stops sending anywhere; when closeOwn, the own connection is closed even if other
+    // instances still borrow it.
+    void dropHandle(bool closeOwn);
+    void setTargetLocked(MidiConnection* target);
+    int broadcast(int message, std::intptr_t wParam, std::intptr_t lParam);
+
+    Setup& setup_;
+    Drivers drivers_;
+    std::vector<Device> devices_;
+    Broadcast broadcast_;
+    ShowNote showNote_;
+    std::intptr_t instanceId_;
+    std::string relayDirectory_;
+
+    // The port lock: the sends against every change of where they go.
+    EngineLock portLock_;
+    MidiConnection* target_ = nullptr;            // where sendShort goes; port lock
+    MidiLog* log_ = nullptr;                      // port lock
+    char logPortName_[96] = {};                   // port lock
+    std::shared_ptr<MidiConnection> own_;         // this instance's open port
+    std::unique_ptr<PortRelayLink> borrowed_;     // the link to a lender
+    std::unique_ptr<PortRelayServer> relay_;      // serves borrowers of own_
+};
