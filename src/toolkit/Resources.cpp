@@ -1,0 +1,96 @@
+#include "toolkit/Resources.h"
+
+#include <QBitmap>
+#include <QFile>
+#include <QHash>
+#include <QPixmap>
+#include <QRegularExpression>
+
+// Resource initialisation has to happen outside any namespace.
+static void InitToolkitResources() { Q_INIT_RESOURCE(glimmerstave); }
+
+namespace Resources {
+namespace {
+
+void EnsureResources() {
+    static const bool done = [] {
+        InitToolkitResources();
+        return true;
+    }();
+    (void)done;
+}
+
+QString PathOf(const char* folder, std::string_view name, const char* suffix) {
+    return QStringLiteral(":/glimmerstave/%1/%2%3")
+        .arg(QLatin1String(folder), QString::fromUtf8(name.data(), qsizetype(name.size())),
+             QLatin1String(suffix));
+}
+
+// Reads a 1-bit picture and puts black at colour index 0, white at 1.
+QImage ReadMono(const QString& path) {
+    QImage image(path);
+    if (image.isNull()) {
+        return {};
+    }
+    image = image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    if (image.colorCount() == 2 && qGray(image.color(0)) > qGray(image.color(1))) {
+        image.invertPixels();
+        image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    } else {
+        image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    }
+    return image;
+}
+
+// Cursor files carry their hot spot in a comment line "# hotspot X Y".
+QPoint ReadHotSpot(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    static const QRegularExpression hotspot(QStringLiteral("#\\s*hotspot\\s+(\\d+)\\s+(\\d+)"));
+    const QRegularExpressionMatch match = hotspot.match(QString::fromLatin1(file.readAll()));
+    if (!match.hasMatch()) {
+        return {};
+    }
+    return QPoint(match.captured(1).toInt(), match.captured(2).toInt());
+}
+
+}  // namespace
+
+QImage LoadBitmap(std::string_view name) {
+    EnsureResources();
+    static QHash<QString, QImage> cache;
+    const QString path = PathOf("bitmaps", name, ".pbm");
+    if (auto found = cache.constFind(path); found != cache.constEnd()) {
+        return *found;
+    }
+    QImage image = ReadMono(path);
+    cache.insert(path, image);
+    return image;
+}
+
+std::optional<QCursor> LoadCursor(std::string_view name) {
+    EnsureResources();
+    const QString path = PathOf("cursors", name, ".pbm");
+    const QImage shape = ReadMono(path);
+    const QImage mask = ReadMono(PathOf("cursors", name, ".mask.pbm"));
+    if (shape.isNull() || mask.isNull() || shape.size() != mask.size()) {
+        return std::nullopt;
+    }
+    // QBitmap takes black as set: set in the shape is a black pixel, set in the mask an
+    // opaque one.
+    const QPoint hot = ReadHotSpot(path);
+    return QCursor(QBitmap::fromImage(shape), QBitmap::fromImage(mask), hot.x(), hot.y());
+}
+
+QIcon LoadAppIcon(QColor ink, QColor paper) {
+    QImage image = LoadBitmap("ICON128");
+    if (image.isNull()) {
+        return {};
+    }
+    image.setColorTable({ink.rgba(), paper.rgba()});
+    return QIcon(QPixmap::fromImage(image));
+}
+
+}  // namespace Resources
