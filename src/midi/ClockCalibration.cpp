@@ -15,8 +15,6 @@ namespace ClockCalibration {
 
 namespace {
 
-__extension__ typedef unsigned __int128 Uint128;
-
 // Reads of one (counter, monotonic) pair until one comes out tight.
 constexpr int kPairAttempts = 32;
 
@@ -98,23 +96,17 @@ std::int32_t roundCyclesPerMs(std::int64_t cycles) {
     return static_cast<std::int32_t>(static_cast<double>(x) * static_cast<double>(thousand));
 }
 
-std::int64_t cyclesPerMsBetween(std::uint64_t tsc0, std::int64_t ns0, std::uint64_t tsc1,
-                                std::int64_t ns1) {
+double cyclesPerMsBetween(std::uint64_t tsc0, std::int64_t ns0, std::uint64_t tsc1,
+                          std::int64_t ns1) {
     if (tsc1 <= tsc0 || ns1 <= ns0) {
-        return 0;
+        return 0.0;
     }
-    const auto cycles = static_cast<Uint128>(tsc1 - tsc0);
-    const auto nanoseconds = static_cast<Uint128>(ns1 - ns0);
-    const Uint128 perMs = cycles * 1'000'000u / nanoseconds;
-    if (perMs > static_cast<Uint128>(std::numeric_limits<std::int64_t>::max())) {
-        return 0;
-    }
-    return static_cast<std::int64_t>(perMs);
+    return static_cast<double>(tsc1 - tsc0) * 1e6 / static_cast<double>(ns1 - ns0);
 }
 
-std::int32_t measureCyclesPerMs(int durationMs) {
+double measureCyclesPerMsExact(int durationMs) {
     if (!tscPresent() || durationMs <= 0) {
-        return 0;
+        return 0.0;
     }
     const ClockPair first = readTightPair();
     // Busy-wait rather than sleep: a long sleep lets the processor slow down or the host
@@ -123,7 +115,15 @@ std::int32_t measureCyclesPerMs(int durationMs) {
     while (monotonicNs() < end) {
     }
     const ClockPair last = readTightPair();
-    return roundCyclesPerMs(cyclesPerMsBetween(first.tsc, first.ns, last.tsc, last.ns));
+    return cyclesPerMsBetween(first.tsc, first.ns, last.tsc, last.ns);
+}
+
+std::int32_t measureCyclesPerMs(int durationMs) {
+    const double exact = measureCyclesPerMsExact(durationMs);
+    if (!(exact >= 1.0 && exact < 9.0e18)) {
+        return 0;
+    }
+    return roundCyclesPerMs(static_cast<std::int64_t>(exact));
 }
 
 }  // namespace ClockCalibration

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <ctime>
 
 #include "ClockCalibration.h"
@@ -65,7 +66,12 @@ StepClock::StepClock() : StepClock(Options{}) {}
 StepClock::StepClock(const Options& options) : options_(options) {
     tscPresent_ = ClockCalibration::tscPresent();
     if (tscPresent_) {
-        cyclesPerMs_ = ClockCalibration::measureCyclesPerMs(options_.calibrationMs);
+        measuredCyclesPerMs_ = ClockCalibration::measureCyclesPerMsExact(options_.calibrationMs);
+        if (measuredCyclesPerMs_ >= 1.0 && measuredCyclesPerMs_ < 2.0e9) {
+            cyclesPerMs_ = ClockCalibration::roundCyclesPerMs(
+                static_cast<std::int64_t>(measuredCyclesPerMs_));
+            usPerCycle_ = 1000.0 / measuredCyclesPerMs_;
+        }
     }
     // One origin for both time bases, read as a tight pair.
     const std::uint64_t before = ClockCalibration::readTsc();
@@ -116,24 +122,16 @@ void StepClock::signalThread() {
 }
 
 bool StepClock::usingTsc() const {
-    return tscPresent_ && cyclesPerMs_ > 0 && useTsc_.load(std::memory_order_relaxed);
+    return cyclesPerMs_ > 0 && usPerCycle_ > 0.0 && useTsc_.load(std::memory_order_relaxed);
 }
 
 std::int64_t StepClock::nowUs() const {
     if (!usingTsc()) {
         return ClockCalibration::monotonicNs() / 1000;
     }
-    const std::uint64_t tsc = ClockCalibration::readTsc();
-    const auto perMs = static_cast<std::uint64_t>(cyclesPerMs_);
-    // Split so that the multiplication cannot overflow however long the counter has run.
-    if (tsc >= tscOrigin_) {
-        const std::uint64_t cycles = tsc - tscOrigin_;
-        const auto us = (cycles / perMs) * 1000 + (cycles % perMs) * 1000 / perMs;
-        return originUs_ + static_cast<std::int64_t>(us);
-    }
-    const std::uint64_t cycles = tscOrigin_ - tsc;
-    const auto us = (cycles / perMs) * 1000 + (cycles % perMs) * 1000 / perMs;
-    return originUs_ - static_cast<std::int64_t>(us);
+    // Signed: a reading on another processor may come out a hair before the origin.
+    const auto cycles = static_cast<std::int64_t>(ClockCalibration::readTsc() - tscOrigin_);
+    return originUs_ + static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle_));
 }
 
 std::int64_t StepClock::nowMs() const {

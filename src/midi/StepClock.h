@@ -12,9 +12,12 @@ class Player;
 // due time. Owned by the main window, which hands it to Player::init; it must outlive nothing
 // but the Player it drives (destroy the clock first: its destructor joins the thread).
 //
-// Time base: the processor's time-stamp counter divided by the calibrated cycles per
-// millisecond while useTsc is set ("Use High-Res Timer"), else CLOCK_MONOTONIC. A missing
-// counter or a calibration of 0 cycles falls back to CLOCK_MONOTONIC.
+// Time base: the processor's time-stamp counter while useTsc is set ("Use High-Res Timer"),
+// else CLOCK_MONOTONIC. A missing counter or a calibration of 0 cycles falls back to
+// CLOCK_MONOTONIC. cyclesPerMs is the program's traditional figure, rounded to whole thousands
+// (shown, and stored in setup files); the schedule divides by the unrounded measurement instead,
+// because the rounding alone would make the tempo run up to 0.02 % off and drift against every
+// other clock by up to 14 ms a minute.
 //
 // The thread sleeps to absolute CLOCK_MONOTONIC deadlines taken from Player::nextDueUs, the
 // last stretch spent spinning so that the wake-up latency of an idle processor does not show;
@@ -26,7 +29,7 @@ public:
     struct Options {
         // Milliseconds of busy-waiting for the counter's calibration; 0 skips it, leaving
         // cyclesPerMs 0 and the clock on CLOCK_MONOTONIC.
-        int calibrationMs = 20;
+        int calibrationMs = 100;
         // The last microseconds before a deadline are spun rather than slept.
         int spinUs = 300;
         // Hold /dev/cpu_dma_latency at 0 while the timer runs (keeps the processor out of deep
@@ -57,6 +60,8 @@ public:
     // base only moves the time by the counter's rate error since construction.
     std::int64_t nowUs() const override;
     std::int32_t cyclesPerMs() const override { return cyclesPerMs_; }
+    // The calibration as measured, before the rounding.
+    double measuredCyclesPerMs() const { return measuredCyclesPerMs_; }
 
     // Milliseconds as the program has always shown them: the counter divided by cyclesPerMs,
     // or CLOCK_MONOTONIC divided by (counterFrequency / 1000). Not on nowUs's origin.
@@ -92,6 +97,8 @@ private:
 
     const Options options_;
     std::int32_t cyclesPerMs_ = 0;
+    double measuredCyclesPerMs_ = 0.0;
+    double usPerCycle_ = 0.0;
     std::atomic<unsigned> periodMs_{1};
     std::atomic<bool> timerActive_{false};
     bool tscPresent_ = false;

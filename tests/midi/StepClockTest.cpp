@@ -72,7 +72,27 @@ protected:
 TEST_F(StepClockCounter, CalibratesToWholeThousandsAndUsesTheCounterByDefault) {
     ASSERT_GT(clock.cyclesPerMs(), 0);
     EXPECT_EQ(clock.cyclesPerMs() % 1000, 0);
+    EXPECT_EQ(clock.cyclesPerMs(), ClockCalibration::roundCyclesPerMs(static_cast<std::int64_t>(
+                                       clock.measuredCyclesPerMs())));
     EXPECT_TRUE(clock.usingTsc());
+}
+
+TEST_F(StepClockCounter, MicrosecondsRunAtTheUnroundedRate) {
+    // Counter readings bracket the clock's own: the microseconds between two clock readings
+    // are the cycles between them over the measured (not the rounded) rate, within a
+    // microsecond for the flooring at each end.
+    const std::uint64_t c0 = ClockCalibration::readTsc();
+    const std::int64_t t0 = clock.nowUs();
+    const std::uint64_t c1 = ClockCalibration::readTsc();
+    const std::int64_t end = ClockCalibration::monotonicNs() + 30'000'000;
+    while (ClockCalibration::monotonicNs() < end) {
+    }
+    const std::uint64_t c2 = ClockCalibration::readTsc();
+    const std::int64_t t1 = clock.nowUs();
+    const std::uint64_t c3 = ClockCalibration::readTsc();
+    const double usPerCycle = 1000.0 / clock.measuredCyclesPerMs();
+    EXPECT_GE(static_cast<double>(t1 - t0), static_cast<double>(c2 - c1) * usPerCycle - 1.0);
+    EXPECT_LE(static_cast<double>(t1 - t0), static_cast<double>(c3 - c0) * usPerCycle + 1.0);
 }
 
 TEST_F(StepClockCounter, MillisecondsAreTheCounterOverCyclesPerMs) {
