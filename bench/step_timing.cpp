@@ -1,0 +1,416 @@
+// Step timing benchmark: drives the real Player and StepClock into a recording output port and
+// prints how far from the ideal schedule (start time + k x period) each step's first message
+// went out, the drift over the run, the clock thread's CPU time, the machine's own wake-up
+// floor (cyclictest, else an absolute-deadline loop of our own) and whether the clock thread
+// stays asleep while stopped.
+//
+//   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
+//               [--idle-seconds S] [--spin-us N] [--dma-latency] [--no-tsc] [--no-floor]
+//               [--own-floor]
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Messages.h"
+#include "core/MidiOut.h"
+#include "core/Player.h"
+#include "core/PlayerHost.h"
+#include "core/Setup.h"
+#include "midi/ClockCalibration.h"
+#include "midi/StepClock.h"
+
+namespace {
+
+struct Settings {
+    double bpm = 126.0;
+    double seconds = 60.0;
+    double fastBpm = 3000.0;
+    double fastSeconds = 10.0;
+    double floorSeconds = 20.0;
+    double idleSeconds = 3.0;
+    int spinUs = 300;
+    bool dmaLatency = false;
+    bool useTsc = true;
+    bool floor = true;
+    bool ownFloor = false;
+};
+
+struct Stamp {
+    std::int64_t clockUs;
+    std::int64_t monotonicNs;
+};
+
+// Records the time of each step's first message. The clock thread calls it with the engine
+// lock held: no allocation once the run has started.
+class TimedPort : public MidiOut {
+public:
+    TimedPort(const StepClock& clock, std::size_t capacity) : clock_(clock) {
+        stamps.reserve(capacity);
+    }
+    void sendShort(int, int, int) override {
+        if (!recording_.load(std::memory_order_relaxed) || !firstOfStep_ ||
+            stamps.size() == stamps.capacity()) {
+            return;
+        }
+        firstOfStep_ = false;
+        stamps.push_back({clock_.nowUs(), ClockCalibration::monotonicNs()});
+    }
+    void enumeratePorts() override {}
+    void handlePortMessage(int, std::intptr_t, std::intptr_t) override {}
+    void stepPlayed() { firstOfStep_ = true; }
+    // Before stop(), whose All Notes Off is no step.
+    void stopRecording() { recording_.store(false, std::memory_order_relaxed); }
+
+    std::vector<Stamp> stamps;
+
+private:
+    const StepClock& clock_;
+    bool firstOfStep_ = true;
+    std::atomic<bool> recording_{true};
+};
+
+// Shows nothing; only marks the end of each step for the port.
+class QuietHost : public PlayerHost {
+public:
+    explicit QuietHost(TimedPort& port) : port_(port) {}
+    void postMessage(int message, std::intptr_t, std::intptr_t) override {
+        if (message == Messages::UM_STEP_PLAYED) {
+            port_.stepPlayed();
+        }
+    }
+    int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
+    bool isCtrlHeld() const override { return true; }
+    void setStepColumnLit(int, bool) override {}
+    void markPlayingMeasure(int) override {}
+    void showPlayReleased() override {}
+    void showStatus(const std::string&) override {}
+
+private:
+    TimedPort& port_;
+};
+
+struct Percentiles {
+    double p50 = 0;
+    double p99 = 0;
+    double max = 0;
+    double min = 0;
+};
+
+Percentiles percentiles(std::vector<double> values) {
+    Percentiles result;
+    if (values.empty()) {
+        return result;
+    }
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) {
+        const auto index = static_cast<std::size_t>(std::ceil(q * static_cast<double>(values.size())));
+        return values[std::min(values.size() - 1, index == 0 ? 0 : index - 1)];
+    };
+    result.p50 = at(0.50);
+    result.p99 = at(0.99);
+    result.max = values.back();
+    result.min = values.front();
+    return result;
+}
+
+void sleepSeconds(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// A whole pattern of sounding steps, so every step sends messages: a three-note chord, each
+// note released by the next step (polyphonic, duration 1).
+void fillSetup(Setup& setup, double bpm) {
+    for (Measure& measure : setup.measures) {
+        for (Step& step : measure.steps) {
+            step.on = 1;
+            step.setNotes(IntArray{0, 4, 7});
+            step.duration = 1;
+            step.program = 0;
+        }
+    }
+    setup.polyphonic = 1;
+    setup.mute = 0;
+    setup.bpm = bpm;
+}
+
+// Wake-ups of the clock thread while nothing plays: must stay 0.
+struct IdleCheck {
+    std::uint64_t wakeups = 0;
+    std::uint64_t firings = 0;
+    std::int64_t cpuNs = 0;
+};
+
+IdleCheck watchIdle(const StepClock& clock, double seconds) {
+    // Let the thread come back from the wake that stop() gave it and park.
+    sleepSeconds(0.05);
+    const std::uint64_t wakeups = clock.wakeups();
+    const std::uint64_t firings = clock.firings();
+    const std::int64_t cpu = clock.threadCpuNs();
+    sleepSeconds(seconds);
+    return {clock.wakeups() - wakeups, clock.firings() - firings, clock.threadCpuNs() - cpu};
+}
+
+struct RunResult {
+    Percentiles error;
+    double driftUs = 0;
+    double monotonicDriftUs = 0;
+    double cpuMsPerMinute = 0;
+    std::size_t steps = 0;
+    IdleCheck idle;
+};
+
+RunResult runCase(const Settings& settings, double bpm, double seconds) {
+    StepClock::Options options;
+    options.spinUs = settings.spinUs;
+    options.holdDmaLatency = settings.dmaLatency;
+    StepClock clock(options);
+    clock.setUseTsc(settings.useTsc);
+
+    const double periodMs = Player::periodForBpm(bpm);
+    const auto expected = static_cast<std::size_t>(seconds * 1000.0 / periodMs) + 16;
+    TimedPort port(clock, expected + 1024);
+    QuietHost host(port);
+    Setup setup;
+    fillSetup(setup, bpm);
+    Player player;
+    clock.configure(1, player);
+    player.init(host, setup, clock, port);
+
+    const std::int64_t cpuBefore = clock.threadCpuNs();
+    const std::int64_t monotonicBefore = ClockCalibration::monotonicNs();
+    player.start();
+    // The first due time lies one period after the start time: this recovers the start time
+    // exactly, in the clock's own base.
+    const std::int64_t startUs = player.nextDueUs() - static_cast<std::int64_t>(std::ceil(periodMs * 1000.0));
+    sleepSeconds(seconds);
+    port.stopRecording();
+    player.stop();
+    const std::int64_t cpuUsed = clock.threadCpuNs() - cpuBefore;
+    const double wallSeconds =
+        static_cast<double>(ClockCalibration::monotonicNs() - monotonicBefore) / 1e9;
+
+    RunResult result;
+    result.steps = port.stamps.size();
+    if (port.stamps.empty()) {
+        return result;
+    }
+    std::vector<double> errors;
+    std::vector<double> monotonicErrors;
+    errors.reserve(port.stamps.size());
+    const Stamp& first = port.stamps.front();
+    // CLOCK_MONOTONIC at the start time, from the first step's two readings.
+    const double monotonicStartUs =
+        static_cast<double>(first.monotonicNs) / 1000.0 - static_cast<double>(first.clockUs - startUs);
+    for (std::size_t k = 0; k < port.stamps.size(); ++k) {
+        const double ideal = static_cast<double>(k) * periodMs * 1000.0;
+        errors.push_back(static_cast<double>(port.stamps[k].clockUs - startUs) - ideal);
+        monotonicErrors.push_back(static_cast<double>(port.stamps[k].monotonicNs) / 1000.0 -
+                                  monotonicStartUs - ideal);
+    }
+    // Drift: the median error of the last tenth of the run against that of the first tenth
+    // (medians, so that a single host stall does not count as drift).
+    const std::size_t tenth = std::max<std::size_t>(errors.size() / 10, 1);
+    const auto medianOf = [](const std::vector<double>& v, std::size_t from, std::size_t to) {
+        return percentiles(std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(from),
+                                               v.begin() + static_cast<std::ptrdiff_t>(to)))
+            .p50;
+    };
+    const std::size_t n = errors.size();
+    result.driftUs = medianOf(errors, n - tenth, n) - medianOf(errors, 0, tenth);
+    result.monotonicDriftUs =
+        medianOf(monotonicErrors, n - tenth, n) - medianOf(monotonicErrors, 0, tenth);
+    // Step 0 is played by start() on this thread; the clock thread's work starts at step 1.
+    errors.erase(errors.begin());
+    result.error = percentiles(errors);
+    result.cpuMsPerMinute = static_cast<double>(cpuUsed) / 1e6 / wallSeconds * 60.0;
+    result.idle = watchIdle(clock, settings.idleSeconds);
+    return result;
+}
+
+struct Floor {
+    std::string source;
+    Percentiles latency;
+    std::size_t samples = 0;
+};
+
+// cyclictest's histogram (-h): lines "bucket_us count" and "# Histogram Overflows: n".
+bool cyclictestFloor(double seconds, Floor& floor) {
+    if (std::system("command -v cyclictest >/dev/null 2>&1") != 0) {
+        return false;
+    }
+    char command[256];
+    std::snprintf(command, sizeof command,
+                  "cyclictest -m -q -t1 -p80 -i1000 -D%ds -h 20000 2>/dev/null",
+                  std::max(1, static_cast<int>(seconds)));
+    FILE* pipe = popen(command, "r");
+    if (pipe == nullptr) {
+        return false;
+    }
+    std::vector<double> values;
+    long overflows = 0;
+    long maxSeen = 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        long bucket = 0;
+        long count = 0;
+        if (line[0] != '#' && std::sscanf(line, "%ld %ld", &bucket, &count) == 2) {
+            values.insert(values.end(), static_cast<std::size_t>(count), static_cast<double>(bucket));
+        } else if (std::sscanf(line, "# Histogram Overflows: %ld", &overflows) == 1) {
+        } else if (std::sscanf(line, "# Max Latencies: %ld", &maxSeen) == 1) {
+        }
+    }
+    if (pclose(pipe) != 0 || values.empty()) {
+        return false;
+    }
+    values.insert(values.end(), static_cast<std::size_t>(overflows), 20000.0);
+    floor.latency = percentiles(values);
+    floor.latency.max = std::max(floor.latency.max, static_cast<double>(maxSeen));
+    floor.samples = values.size();
+    floor.source = "cyclictest -m -t1 -p80 -i1000 (holds /dev/cpu_dma_latency at 0)";
+    return true;
+}
+
+// Without cyclictest: a SCHED_FIFO thread sleeping to absolute 1 ms deadlines.
+void ownFloor(double seconds, Floor& floor) {
+    std::vector<double> values;
+    values.reserve(static_cast<std::size_t>(seconds * 1000.0) + 16);
+    std::thread sampler([&] {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        sched_param param{};
+        param.sched_priority = 80;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        std::int64_t deadline = ClockCalibration::monotonicNs() + 1'000'000;
+        const std::int64_t end = deadline + static_cast<std::int64_t>(seconds * 1e9);
+        while (deadline < end) {
+            timespec at{static_cast<time_t>(deadline / 1'000'000'000),
+                        static_cast<long>(deadline % 1'000'000'000)};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+            values.push_back(static_cast<double>(ClockCalibration::monotonicNs() - deadline) / 1000.0);
+            deadline += 1'000'000;
+        }
+    });
+    sampler.join();
+    floor.latency = percentiles(values);
+    floor.samples = values.size();
+    floor.source = "own loop: SCHED_FIFO 80, absolute 1 ms deadlines, no dma-latency hold";
+}
+
+void printCase(const char* name, double bpm, double seconds, const RunResult& r, const Floor* floor) {
+    std::printf("\n== %s: %.0f BPM for %.0f s (period %.4f ms), %zu steps\n", name, bpm, seconds,
+                Player::periodForBpm(bpm), r.steps);
+    std::printf("  error of each step's first message against start + k x period (us):\n");
+    std::printf("    p50 %.1f   p99 %.1f   max %.1f   min %.1f\n", r.error.p50, r.error.p99,
+                r.error.max, r.error.min);
+    std::printf("  drift over the run (last tenth - first tenth, medians): %.1f us\n", r.driftUs);
+    std::printf("  drift against CLOCK_MONOTONIC (the time base's rate error): %.1f us\n",
+                r.monotonicDriftUs);
+    std::printf("  clock thread CPU time: %.1f ms per minute\n", r.cpuMsPerMinute);
+    std::printf("  while stopped for a while after: %llu wake-ups, %llu firings, %.3f ms CPU %s\n",
+                static_cast<unsigned long long>(r.idle.wakeups),
+                static_cast<unsigned long long>(r.idle.firings),
+                static_cast<double>(r.idle.cpuNs) / 1e6,
+                r.idle.wakeups == 0 && r.idle.firings == 0 ? "(idle: ok)" : "(NOT IDLE)");
+    if (floor != nullptr && floor->latency.p99 > 0) {
+        std::printf("  our p99 / floor p99: %.2f\n", r.error.p99 / floor->latency.p99);
+    }
+}
+
+bool parse(int argc, char** argv, Settings& s) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        double* value = arg == "--bpm"             ? &s.bpm
+                        : arg == "--seconds"       ? &s.seconds
+                        : arg == "--fast-bpm"      ? &s.fastBpm
+                        : arg == "--fast-seconds"  ? &s.fastSeconds
+                        : arg == "--floor-seconds" ? &s.floorSeconds
+                        : arg == "--idle-seconds"  ? &s.idleSeconds
+                                                   : nullptr;
+        if (value != nullptr || arg == "--spin-us") {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            const double number = std::atof(argv[++i]);
+            if (value != nullptr) {
+                *value = number;
+            } else {
+                s.spinUs = static_cast<int>(number);
+            }
+        } else if (arg == "--dma-latency") {
+            s.dmaLatency = true;
+        } else if (arg == "--no-tsc") {
+            s.useTsc = false;
+        } else if (arg == "--no-floor") {
+            s.floor = false;
+        } else if (arg == "--own-floor") {
+            s.ownFloor = true;
+        } else {
+            return false;
+        }
+    }
+    return s.bpm > 0 && s.seconds > 0 && s.idleSeconds >= 0 && s.spinUs >= 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    if (!parse(argc, argv, settings)) {
+        std::puts("usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
+                  "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
+                  "                   [--spin-us N] [--dma-latency] [--no-tsc] [--no-floor]\n"
+                  "                   [--own-floor]");
+        return 2;
+    }
+    mlockall(MCL_CURRENT | MCL_FUTURE);
+
+    {
+        StepClock probe;
+        Player idlePlayer;
+        probe.configure(1, idlePlayer);
+        std::printf("step_timing: time-stamp counter %s, %d cycles per ms, time base %s\n",
+                    probe.tscPresent() ? "present" : "missing", probe.cyclesPerMs(),
+                    settings.useTsc && probe.cyclesPerMs() > 0 ? "counter" : "CLOCK_MONOTONIC");
+        std::printf("  spin %d us before each deadline, /dev/cpu_dma_latency %s\n", settings.spinUs,
+                    settings.dmaLatency ? "held at 0 while playing" : "not held");
+        const IdleCheck idle = watchIdle(probe, std::min(settings.idleSeconds, 1.0));
+        std::printf("  SCHED_FIFO %s; never started: %llu wake-ups %s\n",
+                    probe.realtimeGranted() ? "granted" : "refused",
+                    static_cast<unsigned long long>(idle.wakeups),
+                    idle.wakeups == 0 ? "(idle: ok)" : "(NOT IDLE)");
+    }
+
+    Floor floor;
+    if (settings.floor) {
+        if (settings.ownFloor || !cyclictestFloor(settings.floorSeconds, floor)) {
+            ownFloor(settings.floorSeconds, floor);
+        }
+        std::printf("\n== wake-up floor of this machine, %.0f s: %s\n", settings.floorSeconds,
+                    floor.source.c_str());
+        std::printf("    p50 %.1f   p99 %.1f   max %.1f us over %zu wake-ups\n", floor.latency.p50,
+                    floor.latency.p99, floor.latency.max, floor.samples);
+    }
+
+    const RunResult normal = runCase(settings, settings.bpm, settings.seconds);
+    printCase("tempo", settings.bpm, settings.seconds, normal, settings.floor ? &floor : nullptr);
+    if (settings.fastBpm > 0 && settings.fastSeconds > 0) {
+        const RunResult fast = runCase(settings, settings.fastBpm, settings.fastSeconds);
+        printCase("fast", settings.fastBpm, settings.fastSeconds, fast,
+                  settings.floor ? &floor : nullptr);
+    }
+    return 0;
+}
