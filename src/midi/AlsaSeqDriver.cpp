@@ -105,7 +105,7 @@ std::vector<std::string> AlsaSeqDriver::listDevices() {
     return names;
 }
 
-std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device) {
+std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device, int occurrence) {
     snd_seq_t* seq = openSequencer(clientName_);
     if (seq == nullptr) {
         return nullptr;
@@ -113,7 +113,7 @@ std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device) {
     int targetClient = -1;
     int targetPort = -1;
     forEachWritablePort(seq, [&](const std::string& name, int client, int port) {
-        if (name != device) {
+        if (name != device || occurrence-- > 0) {
             return true;
         }
         targetClient = client;

@@ -19,7 +19,7 @@ public:
     explicit AlsaSeqDriver(std::string clientName = "Glimmerstave");
 
     std::vector<std::string> listDevices() override;
-    std::unique_ptr<MidiConnection> open(const std::string& device) override;
+    std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
 
     // Fills the event's type and data from a short message; false for messages the sequencer
     // has no event for (system messages other than the real-time ones are not sent).

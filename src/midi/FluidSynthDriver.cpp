@@ -144,7 +144,7 @@ FluidSynthDriver::FluidSynthDriver() : FluidSynthDriver(Options{}) {}
 
 FluidSynthDriver::FluidSynthDriver(Options options) : options_(std::move(options)) {}
 
-std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&) {
+std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&, int) {
     const std::string soundFont =
         options_.soundFont.empty() ? findSoundFont() : options_.soundFont;
     if (soundFont.empty()) {

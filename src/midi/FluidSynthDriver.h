@@ -28,7 +28,7 @@ public:
     explicit FluidSynthDriver(Options options);
 
     std::vector<std::string> listDevices() override { return {}; }
-    std::unique_ptr<MidiConnection> open(const std::string& device) override;
+    std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
 
     // Why the last open failed, for the user; empty after a successful open.
     const std::string& lastError() const { return lastError_; }

@@ -160,6 +160,7 @@ std::vector<std::string> JackMidiDriver::listDevices() {
     return names;
 }
 
-std::unique_ptr<MidiConnection> JackMidiDriver::open(const std::string& device) {
+std::unique_ptr<MidiConnection> JackMidiDriver::open(const std::string& device, int) {
+    // JACK port names are unique.
     return JackConnection::open(clientName_, stripSuffix(device));
 }

@@ -18,7 +18,7 @@ public:
     static bool serverRunning();
 
     std::vector<std::string> listDevices() override;
-    std::unique_ptr<MidiConnection> open(const std::string& device) override;
+    std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
 
 private:
     std::string clientName_;

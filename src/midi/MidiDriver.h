@@ -28,7 +28,8 @@ public:
     // that a stored name finds its device again. Empty when the backend is not available.
     virtual std::vector<std::string> listDevices() = 0;
 
-    // Opens the named device (a name from listDevices; the synthesizer ignores the name).
+    // Opens a device by its name from listDevices; when several devices share the name,
+    // `occurrence` tells which (0 = the first listed). The synthesizer ignores both.
     // nullptr when it cannot be opened; no message is shown.
-    virtual std::unique_ptr<MidiConnection> open(const std::string& device) = 0;
+    virtual std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -68,7 +69,10 @@ void OutputPort::refreshPortTable() {
             if (static_cast<int>(devices_.size()) == kMaxDevices) {
                 break;
             }
-            devices_.push_back({driver.get(), std::move(name)});
+            const auto occurrence = std::count_if(devices_.begin(), devices_.end(), [&](const Device& d) {
+                return d.driver == driver.get() && d.name == name;
+            });
+            devices_.push_back({driver.get(), std::move(name), static_cast<int>(occurrence)});
         }
     }
     PortState& port = setup_.port;
@@ -142,6 +146,10 @@ void OutputPort::releasePort() {
     }
     const int remaining = port.shareCount - 1;
     if (remaining > 0) {
+        if (relay_ != nullptr) {
+            std::lock_guard guard(portLock_);
+            relay_->acceptPendingLocked();
+        }
         port.shareCount = static_cast<std::int16_t>(remaining);
         broadcast(Messages::UM_SHARE_COUNT, remaining, port.portId);
         dropHandle(false);
@@ -162,6 +170,7 @@ void OutputPort::reopenPort() {
             std::lock_guard guard(portLock_);
             setTargetLocked(nullptr);
             if (relay_ != nullptr) {
+                relay_->acceptPendingLocked();
                 detached = relay_->detach(own_.get(), borrowers);
             }
             old = std::move(own_);
@@ -246,11 +255,11 @@ void OutputPort::takeLentHandle(std::intptr_t lender) {
 
 std::unique_ptr<MidiConnection> OutputPort::openConnection(int portId) {
     if (portId == PortState::kMapperPortId) {
-        return drivers_.mapper != nullptr ? drivers_.mapper->open(kMapperName) : nullptr;
+        return drivers_.mapper != nullptr ? drivers_.mapper->open(kMapperName, 0) : nullptr;
     }
     if (portId >= 0 && portId < static_cast<int>(devices_.size())) {
         const Device& device = devices_[static_cast<std::size_t>(portId)];
-        return device.driver->open(device.name);
+        return device.driver->open(device.name, device.occurrence);
     }
     return nullptr;
 }

@@ -74,6 +74,7 @@ private:
     struct Device {
         MidiDriver* driver;
         std::string name;
+        int occurrence;  // how many devices of this driver with this name come before it
     };
 
     std::unique_ptr<MidiConnection> openConnection(int portId);

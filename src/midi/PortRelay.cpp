@@ -44,6 +44,7 @@ PortRelayServer::PortRelayServer(EngineLock& portLock, Provider provider)
 
 PortRelayServer::~PortRelayServer() {
     if (thread_.joinable()) {
+        stopping_.store(true, std::memory_order_release);
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
         thread_.join();
@@ -137,10 +138,15 @@ void PortRelayServer::run() {
             return;
         }
         if (polled[0].revents != 0) {
-            return;
+            std::uint64_t wakes = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &wakes, sizeof wakes);
+            if (stopping_.load(std::memory_order_acquire)) {
+                return;
+            }
         }
         if (polled[1].revents != 0) {
-            acceptBorrowers();
+            std::lock_guard guard(portLock_);
+            acceptPendingLocked();
         }
         for (std::size_t i = 2; i < polled.size(); ++i) {
             if (polled[i].revents == 0) {
@@ -168,14 +174,20 @@ void PortRelayServer::run() {
     }
 }
 
-void PortRelayServer::acceptBorrowers() {
+void PortRelayServer::acceptPendingLocked() {
+    bool accepted = false;
     for (;;) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            return;
+            break;
         }
-        std::lock_guard guard(portLock_);
         clients_.push_back({fd, provider_()});
+        accepted = true;
+    }
+    if (accepted && std::this_thread::get_id() != thread_.get_id()) {
+        // The relay thread must poll the new borrower too.
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
     }
 }
 

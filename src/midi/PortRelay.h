@@ -39,6 +39,11 @@ public:
                                                         std::vector<int>& borrowers);
     void attach(const std::vector<int>& borrowers, const std::shared_ptr<MidiConnection>& to);
 
+    // Takes in borrowers that have connected but not yet been seen by the relay thread, so a
+    // borrower that took the handle a moment ago is bound before the port changes hands.
+    // Port lock held.
+    void acceptPendingLocked();
+
     // How many borrowers are connected; port lock held.
     std::size_t borrowerCount() const { return clients_.size(); }
 
@@ -49,7 +54,6 @@ private:
     };
 
     void run();
-    void acceptBorrowers();
     // False when the borrower hung up.
     bool relayFrom(Client& client);
 
@@ -58,6 +62,7 @@ private:
     std::string path_;
     int listenFd_ = -1;
     int wakeFd_ = -1;
+    std::atomic<bool> stopping_{false};
     std::vector<Client> clients_;  // changed by the relay thread under the port lock
     std::thread thread_;
 };
