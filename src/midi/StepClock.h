@@ -43,11 +43,13 @@ public:
     explicit StepClock(const Options& options);
     StepClock(const StepClock&) = delete;
     StepClock& operator=(const StepClock&) = delete;
+    // Ends and joins the clock thread; not to be called with the engine lock held.
     ~StepClock() override;
 
     // Sets the player to tick and the callback period in ms (clamped to 1..1000): the least
     // time between a firing that played a step and the next firing. The first call starts the
-    // clock thread, parked; the player must outlive the clock. Window thread.
+    // clock thread, parked, bound to that player for good (later calls change the period only);
+    // the player must outlive the clock. Window thread.
     void configure(unsigned periodMs, Player& player);
 
     // StepTimer. startTimer, stopTimer and wake never block: they flag the change and wake the
