@@ -316,9 +316,9 @@ void Player::strikeNotesLocked(const Step& step, bool stepIsActive) {
 
 void Player::recordSoundingNotesLocked(const Step& step) {
     for (const std::int32_t offset : step.notes) {
-        const std::int32_t note = std::clamp<std::int32_t>(offset + setup_->transpose,
-                                                           kLowestSoundingNote,
-                                                           kHighestSoundingNote);
+        // Widened first: a file can hold any 32-bit offset, and the sum must not overflow.
+        const auto note = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            std::int64_t{offset} + setup_->transpose, kLowestSoundingNote, kHighestSoundingNote));
         auto existing = std::find_if(soundingNotes_.begin(), soundingNotes_.end(),
                                      [note](const SoundingNote& s) { return s.note == note; });
         if (existing != soundingNotes_.end()) {

@@ -1,5 +1,6 @@
 #include "MidiExport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -83,6 +84,8 @@ int dataBytesOf(int status) {
     return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
 }
 
+std::uint8_t dataByte(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 127)); }
+
 }  // namespace
 
 std::uint32_t MidiExport::microsecondsPerQuarter(double bpm) {
@@ -135,11 +138,12 @@ std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
         putVariableLength(track, static_cast<std::uint32_t>(message.tick - lastTick));
         lastTick = message.tick;
         track.push_back(static_cast<std::uint8_t>(message.status));
-        // A data byte with its top bit set would read as a status byte: keep 7 bits, as the
-        // wire would.
-        track.push_back(static_cast<std::uint8_t>(message.data1 & 0x7F));
+        // A data byte with its top bit set would read as a status byte. Values that large
+        // come only from out-of-range step values (a velocity of 200, say): play them as the
+        // loudest / highest value there is.
+        track.push_back(dataByte(message.data1));
         if (dataBytesOf(message.status) == 2) {
-            track.push_back(static_cast<std::uint8_t>(message.data2 & 0x7F));
+            track.push_back(dataByte(message.data2));
         }
     }
     putVariableLength(track, static_cast<std::uint32_t>(

@@ -187,3 +187,25 @@ INSTANTIATE_TEST_SUITE_P(
                       TempoCase{std::numeric_limits<double>::infinity(), 0xFFFFFF}));
 
 }  // namespace
+
+namespace {
+
+TEST(MidiExport, ExtremeNoteOffsetsPlayAtTheEdgesOfTheRange) {
+    ::Setup setup = quietSetup();
+    Step& step = setup.measures[0].steps[0];
+    step.on = 1;
+    step.program = -1;
+    step.notes = IntArray{std::numeric_limits<std::int32_t>::max(),
+                          std::numeric_limits<std::int32_t>::min()};
+    setup.transpose = 10;
+    std::vector<int> struck;
+    for (const Event& event : readTrack(MidiExport::render(setup, 2))) {
+        if (event.bytes.size() == 3 && event.bytes[0] == 0x90 && event.bytes[2] != 0) {
+            struck.push_back(event.bytes[1]);
+        }
+    }
+    // The engine plays the low 16 bits of an offset: 0x7FFF..FFFF is -1, 0x8000..0000 is 0.
+    EXPECT_EQ(struck, (std::vector<int>{59 + 10, 60 + 10}));
+}
+
+}  // namespace
