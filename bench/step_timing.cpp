@@ -12,6 +12,8 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -104,6 +106,42 @@ private:
     TimedPort& port_;
 };
 
+// CPU time of the whole machine (all processors, from /proc/stat) and of this process, so the
+// report can say how busy everything else kept the machine during a run.
+struct CpuSnapshot {
+    double busySeconds = 0;
+    double totalSeconds = 0;
+    double selfSeconds = 0;
+};
+
+CpuSnapshot cpuSnapshot() {
+    CpuSnapshot snapshot;
+    if (FILE* stat = std::fopen("/proc/stat", "r")) {
+        unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0,
+                           softirq = 0, steal = 0;
+        if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice,
+                        &system, &idle, &iowait, &irq, &softirq, &steal) == 8) {
+            const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));
+            const unsigned long long busy = user + nice + system + irq + softirq + steal;
+            snapshot.busySeconds = static_cast<double>(busy) / hz;
+            snapshot.totalSeconds = static_cast<double>(busy + idle + iowait) / hz;
+        }
+        std::fclose(stat);
+    }
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    snapshot.selfSeconds = static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+                           static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+    return snapshot;
+}
+
+// Processors' worth of work done by other processes between two snapshots.
+double othersLoad(const CpuSnapshot& before, const CpuSnapshot& after, double wallSeconds) {
+    const double others = (after.busySeconds - before.busySeconds) -
+                          (after.selfSeconds - before.selfSeconds);
+    return wallSeconds > 0 ? std::max(0.0, others / wallSeconds) : 0.0;
+}
+
 struct Percentiles {
     double p50 = 0;
     double p99 = 0;
@@ -170,6 +208,7 @@ struct RunResult {
     double driftUs = 0;
     double monotonicDriftUs = 0;
     double cpuMsPerMinute = 0;
+    double othersLoad = 0;
     std::size_t steps = 0;
     IdleCheck idle;
 };
@@ -191,6 +230,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     clock.configure(1, player);
     player.init(host, setup, clock, port);
 
+    const CpuSnapshot machineBefore = cpuSnapshot();
     const std::int64_t cpuBefore = clock.threadCpuNs();
     const std::int64_t monotonicBefore = ClockCalibration::monotonicNs();
     player.start();
@@ -203,8 +243,10 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     const std::int64_t cpuUsed = clock.threadCpuNs() - cpuBefore;
     const double wallSeconds =
         static_cast<double>(ClockCalibration::monotonicNs() - monotonicBefore) / 1e9;
+    const double others = othersLoad(machineBefore, cpuSnapshot(), wallSeconds);
 
     RunResult result;
+    result.othersLoad = others;
     result.steps = port.stamps.size();
     if (port.stamps.empty()) {
         return result;
@@ -320,6 +362,7 @@ void printCase(const char* name, double bpm, double seconds, const RunResult& r,
     std::printf("  drift against CLOCK_MONOTONIC (the time base's rate error): %.1f us\n",
                 r.monotonicDriftUs);
     std::printf("  clock thread CPU time: %.1f ms per minute\n", r.cpuMsPerMinute);
+    std::printf("  other processes meanwhile: %.2f processors busy\n", r.othersLoad);
     std::printf("  while stopped for a while after: %llu wake-ups, %llu firings, %.3f ms CPU %s\n",
                 static_cast<unsigned long long>(r.idle.wakeups),
                 static_cast<unsigned long long>(r.idle.firings),
@@ -396,6 +439,8 @@ int main(int argc, char** argv) {
 
     Floor floor;
     if (settings.floor) {
+        const CpuSnapshot before = cpuSnapshot();
+        const std::int64_t startNs = ClockCalibration::monotonicNs();
         if (settings.ownFloor || !cyclictestFloor(settings.floorSeconds, floor)) {
             ownFloor(settings.floorSeconds, floor);
         }
@@ -403,6 +448,10 @@ int main(int argc, char** argv) {
                     floor.source.c_str());
         std::printf("    p50 %.1f   p99 %.1f   max %.1f us over %zu wake-ups\n", floor.latency.p50,
                     floor.latency.p99, floor.latency.max, floor.samples);
+        // cyclictest is a child process: its time counts as "others" here, about 0.02.
+        std::printf("    other processes meanwhile: %.2f processors busy\n",
+                    othersLoad(before, cpuSnapshot(),
+                               static_cast<double>(ClockCalibration::monotonicNs() - startNs) / 1e9));
     }
 
     const RunResult normal = runCase(settings, settings.bpm, settings.seconds);
