@@ -8,3 +8,7 @@ add_executable(midi_port_tests
     ${CMAKE_CURRENT_LIST_DIR}/FluidSynthDriverTest.cpp)
 target_link_libraries(midi_port_tests PRIVATE gs_midi PkgConfig::PORT_TEST_ALSA GTest::gtest_main)
 gtest_discover_tests(midi_port_tests TEST_PREFIX "port." PROPERTIES TIMEOUT 60)
+
+add_executable(midi_bus_tests ${CMAKE_CURRENT_LIST_DIR}/InstanceBusTest.cpp)
+target_link_libraries(midi_bus_tests PRIVATE gs_midi Qt6::Core GTest::gtest)
+gtest_discover_tests(midi_bus_tests TEST_PREFIX "bus." PROPERTIES TIMEOUT 60)
