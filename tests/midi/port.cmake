@@ -12,3 +12,13 @@ gtest_discover_tests(midi_port_tests TEST_PREFIX "port." PROPERTIES TIMEOUT 60)
 add_executable(midi_bus_tests ${CMAKE_CURRENT_LIST_DIR}/InstanceBusTest.cpp)
 target_link_libraries(midi_bus_tests PRIVATE gs_midi Qt6::Core GTest::gtest)
 gtest_discover_tests(midi_bus_tests TEST_PREFIX "bus." PROPERTIES TIMEOUT 60)
+
+# Lending between program processes: a harness process stands in for each running instance.
+add_executable(port_harness ${CMAKE_CURRENT_LIST_DIR}/harness/PortHarness.cpp)
+target_link_libraries(port_harness PRIVATE gs_midi Qt6::Core)
+add_executable(midi_port_process_tests ${CMAKE_CURRENT_LIST_DIR}/OutputPortProcessTest.cpp)
+target_compile_definitions(midi_port_process_tests PRIVATE
+    PORT_HARNESS="$<TARGET_FILE:port_harness>")
+add_dependencies(midi_port_process_tests port_harness)
+target_link_libraries(midi_port_process_tests PRIVATE GTest::gtest_main)
+gtest_discover_tests(midi_port_process_tests TEST_PREFIX "port." PROPERTIES TIMEOUT 120)
