@@ -4,3 +4,16 @@ target_sources(gs_document_format PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/PathRules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ShellLinkReader.cpp
 )
+
+if(NOT GLIMMERSTAVE_STDLIB_ONLY)
+    # gs_document: the Qt-based part of setup documents. The desktop registration starts it;
+    # the document lifecycle adds its sources here too.
+    if(NOT TARGET gs_document)
+        add_library(gs_document STATIC)
+        target_include_directories(gs_document PUBLIC ${PROJECT_SOURCE_DIR}/src)
+        target_link_libraries(gs_document PUBLIC gs_document_format Qt6::Core)
+    endif()
+    target_sources(gs_document PRIVATE ${CMAKE_CURRENT_LIST_DIR}/FileTypeRegistration.cpp)
+    # Qt Gui only to draw the icon into a PNG; no window is involved.
+    target_link_libraries(gs_document PRIVATE Qt6::Gui)
+endif()

@@ -1,0 +1,206 @@
+#include "document/FileTypeRegistration.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeScript(const QString& path, const QByteArray& body) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString execLine(const QByteArray& entry) {
+    for (const QByteArray& line : entry.split('\n')) {
+        if (line.startsWith("Exec=")) {
+            return QString::fromUtf8(line.mid(5));
+        }
+    }
+    return {};
+}
+
+// Every test runs with its own data folder, home and PATH, restored afterwards.
+class FileTypeRegistrationTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        for (const char* name : {"XDG_DATA_HOME", "HOME", "PATH"}) {
+            saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+        }
+        dataHome = root.filePath(QStringLiteral("data"));
+        tools = root.filePath(QStringLiteral("bin"));
+        QDir().mkpath(tools);
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+        qputenv("HOME", root.filePath(QStringLiteral("home")).toUtf8());
+    }
+
+    void TearDown() override {
+        for (const Saved& entry : saved) {
+            if (entry.wasSet) {
+                qputenv(entry.name, entry.value);
+            } else {
+                qunsetenv(entry.name);
+            }
+        }
+    }
+
+    // Only the stand-in tools in `tools` are found.
+    void useOnlyStandInTools() { qputenv("PATH", tools.toUtf8()); }
+
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QList<Saved> saved;
+    QTemporaryDir root;
+    QString dataHome;
+    QString tools;
+};
+
+}  // namespace
+
+TEST_F(FileTypeRegistrationTest, StartWritesThePackageTheEntryAndTheIcons) {
+    useOnlyStandInTools();
+    FileTypeRegistration::RegisterFileType();
+
+    const QByteArray mime = readAll(dataHome + "/mime/packages/glimmerstave.xml");
+    EXPECT_TRUE(mime.contains("<mime-type type=\"application/x-glimmerstave-setup\">"))
+        << mime.data();
+    EXPECT_TRUE(mime.contains("<comment>Glimmerstave Settings File</comment>"));
+    EXPECT_TRUE(mime.contains("<glob pattern=\"*.qov\" case-sensitive=\"true\"/>"));
+
+    const QByteArray entry = readAll(dataHome + "/applications/glimmerstave.desktop");
+    ASSERT_TRUE(entry.startsWith("[Desktop Entry]\n")) << entry.data();
+    EXPECT_TRUE(entry.contains("\nType=Application\n"));
+    EXPECT_TRUE(entry.contains("\nName=Glimmerstave\n"));
+    EXPECT_TRUE(entry.contains("\nIcon=glimmerstave\n"));
+    EXPECT_TRUE(entry.contains("\nMimeType=application/x-glimmerstave-setup;\n"));
+    const QString program = QCoreApplication::applicationFilePath();
+    ASSERT_TRUE(QFileInfo(program).isAbsolute());
+    EXPECT_EQ(program + " %f", execLine(entry));
+
+    const QImage icon(dataHome + "/icons/hicolor/48x48/apps/glimmerstave.png");
+    EXPECT_EQ(QSize(48, 48), icon.size());
+    EXPECT_NE(icon.pixel(0, 0), icon.pixel(24, 24));  // not a blank square
+    EXPECT_TRUE(
+        readAll(dataHome + "/icons/hicolor/scalable/apps/glimmerstave.svg").startsWith("<svg "));
+}
+
+TEST_F(FileTypeRegistrationTest, EveryStartRewritesTheEntryForTheRunningProgram) {
+    useOnlyStandInTools();
+    const FileTypeRegistration older(dataHome, QStringLiteral("/old/place/glimmerstave"));
+    ASSERT_TRUE(older.writeFiles());
+    EXPECT_EQ("/old/place/glimmerstave %f",
+              execLine(readAll(dataHome + "/applications/glimmerstave.desktop")));
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_EQ(QCoreApplication::applicationFilePath() + " %f",
+              execLine(readAll(dataHome + "/applications/glimmerstave.desktop")));
+}
+
+TEST_F(FileTypeRegistrationTest, DataHomeFallsBackToTheHomeFolder) {
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(root.filePath("home/.local/share"), FileTypeRegistration::defaultDataHome());
+    qputenv("XDG_DATA_HOME", "");
+    EXPECT_EQ(root.filePath("home/.local/share"), FileTypeRegistration::defaultDataHome());
+    qputenv("XDG_DATA_HOME", "relative/data");  // not absolute: ignored, as the rules say
+    EXPECT_EQ(root.filePath("home/.local/share"), FileTypeRegistration::defaultDataHome());
+    qputenv("XDG_DATA_HOME", (dataHome + "/").toUtf8());
+    EXPECT_EQ(dataHome, FileTypeRegistration::defaultDataHome());
+
+    qunsetenv("XDG_DATA_HOME");
+    useOnlyStandInTools();
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_TRUE(
+        QFile::exists(root.filePath("home/.local/share/applications/glimmerstave.desktop")));
+}
+
+TEST_F(FileTypeRegistrationTest, UnwritableDataFolderFailsSilently) {
+    useOnlyStandInTools();
+    QFile blocker(dataHome);  // a plain file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const FileTypeRegistration registration(dataHome, QStringLiteral("/usr/bin/glimmerstave"));
+    EXPECT_FALSE(registration.writeFiles());
+    FileTypeRegistration::RegisterFileType();  // no exception, no message
+    EXPECT_TRUE(QFileInfo(dataHome).isFile());
+}
+
+// Paths as the Exec key must carry them, and the expected key text.
+struct ExecCase {
+    const char* path;
+    const char* exec;
+};
+
+class FileTypeRegistrationExec : public testing::TestWithParam<ExecCase> {};
+
+TEST_P(FileTypeRegistrationExec, ProgramPathIsQuotedAndEscapedWhenNeeded) {
+    EXPECT_EQ(QString::fromUtf8(GetParam().exec),
+              FileTypeRegistration::execProgramArgument(QString::fromUtf8(GetParam().path)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FileTypeRegistrationExec,
+    testing::Values(ExecCase{"/usr/bin/glimmerstave", "/usr/bin/glimmerstave"},
+                    ExecCase{"/opt/My Tools/glimmerstave", "\"/opt/My Tools/glimmerstave\""},
+                    ExecCase{"/opt/a\"b/g", "\"/opt/a\\\\\"b/g\""},
+                    ExecCase{"/opt/$HOME/g", "\"/opt/\\\\$HOME/g\""},
+                    ExecCase{"/opt/back\\slash/g", "\"/opt/back\\\\\\\\slash/g\""},
+                    ExecCase{"/opt/100%/g", "/opt/100%%/g"},
+                    ExecCase{"/opt/it's/g", "\"/opt/it's/g\""},
+                    ExecCase{"/opt/\xC3\xA9t\xC3\xA9/g", "/opt/\xC3\xA9t\xC3\xA9/g"}));
+
+TEST_F(FileTypeRegistrationTest, InstalledMimeDatabaseLearnsTheType) {
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
+    if (tool.isEmpty()) {
+        GTEST_SKIP() << "update-mime-database is not installed";
+    }
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_TRUE(QFile::exists(dataHome + "/mime/mime.cache"));
+    const QByteArray type = readAll(dataHome + "/mime/application/x-glimmerstave-setup.xml");
+    EXPECT_TRUE(type.contains("Glimmerstave Settings File")) << type.data();
+    EXPECT_TRUE(readAll(dataHome + "/mime/globs2").contains("application/x-glimmerstave-setup"));
+}
+
+TEST_F(FileTypeRegistrationTest, ToolsRunOnTheFoldersWrittenAndFailuresAreIgnored) {
+    const QString log = root.filePath("calls.log");
+    writeScript(tools + "/update-mime-database", "echo \"mime $1\" >> '" + log.toUtf8() + "'");
+    writeScript(tools + "/update-desktop-database",
+                "echo \"desktop $1\" >> '" + log.toUtf8() + "'; exit 3");
+    useOnlyStandInTools();
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_EQ(
+        "mime " + dataHome.toUtf8() + "/mime\ndesktop " + dataHome.toUtf8() + "/applications\n",
+        readAll(log));
+}
+
+TEST_F(FileTypeRegistrationTest, HangingToolIsStopped) {
+    // The tool would sleep far beyond this test's time limit if it were waited for.
+    writeScript(tools + "/update-mime-database", "exec /bin/sleep 300");
+    useOnlyStandInTools();
+    const FileTypeRegistration registration(dataHome, QStringLiteral("/usr/bin/glimmerstave"));
+    ASSERT_TRUE(registration.writeFiles());
+    registration.refreshDatabases(300);
+    EXPECT_TRUE(QFile::exists(registration.desktopEntryPath()));
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
