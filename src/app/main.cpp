@@ -1,6 +1,10 @@
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
 
+#include "app/DocumentCommands.h"
 #include "app/MidiCommands.h"
 #include "core/Setup.h"
 
@@ -15,7 +19,12 @@ int main(int argc, char** argv) {
                       "  --help    show this text\n"
                       "  --list-ports      print the MIDI output ports (index and name) and exit\n"
                       "  --midi-log FILE   append every MIDI message sent to FILE");
+            std::puts(DocumentCommands::kHelpText);
             return 0;
+        }
+        if (DocumentCommands::isDocumentOption(argv[i])) {
+            return DocumentCommands::run(std::vector<std::string>(argv + i, argv + argc),
+                                         std::cout, std::cerr);
         }
         if (std::strcmp(argv[i], "--list-ports") == 0) {
             return MidiCommands::listPorts(stdout);
