@@ -110,15 +110,6 @@ INSTANTIATE_TEST_SUITE_P(Preferences, PreferencesStoredText,
                                          StoredText{"0", true}, StoredText{"", true},
                                          StoredText{"offline", true}));
 
-TEST_F(PreferencesTest, AnotherValueInTheGroupDoesNotCount) {
-    QSettings settings(Preferences::filePath(), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("Frostquillion/data/8/otherValue"), QStringLiteral("off"));
-    settings.setValue(QStringLiteral("Frostquillion/data/highResTimer"), QStringLiteral("off"));
-    settings.sync();
-    preferences.loadPreferences();
-    EXPECT_TRUE(setup.highResTimer);
-}
-
 TEST_F(PreferencesTest, SavingWritesOnOrOffInTheGroupFrostquillionData8) {
     setup.highResTimer = false;
     preferences.savePreferences();

@@ -161,11 +161,4 @@ TEST(ClockSchedule, AFiringThatPlayedNothingIsRetriedSoonNotAPeriodLater) {
     EXPECT_EQ(schedule.nextFireUs(9000), 9000);
 }
 
-TEST(ClockSchedule, SpacingIsAtLeastOneMicrosecond) {
-    ClockSchedule schedule(0);
-    EXPECT_EQ(schedule.spacingUs(), 1);
-    schedule.setSpacingUs(-5);
-    EXPECT_EQ(schedule.spacingUs(), 1);
-}
-
 }  // namespace

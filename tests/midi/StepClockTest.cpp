@@ -125,17 +125,6 @@ TEST_F(StepClockCounter, TimeNeverRunsBackward) {
     }
 }
 
-TEST(StepClockTimer, WithoutAPlayerTheTimerOnlyRecordsItsState) {
-    StepClock clock(quickOptions());
-    EXPECT_FALSE(clock.timerActive());
-    clock.startTimer();
-    EXPECT_TRUE(clock.timerActive());
-    clock.wake();
-    clock.stopTimer();
-    EXPECT_FALSE(clock.timerActive());
-    EXPECT_EQ(clock.threadCpuNs(), 0) << "no thread before configure";
-}
-
 // A host that records when each step was posted and, when asked, holds the clock thread inside
 // the step routine (with the engine lock held) until released.
 class SteppingHost : public RecordingHost {
