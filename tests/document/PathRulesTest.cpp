@@ -46,13 +46,6 @@ INSTANTIATE_TEST_SUITE_P(
                     EndingCase{"set.lNK", false, false}, EndingCase{"lnk", false, true},
                     EndingCase{"nk", false, false}, EndingCase{"song.qov ", false, false}));
 
-TEST(PathRules, FileEndingOfShortPathsIsEmpty) {
-    EXPECT_EQ("", PathRules::FileEnding(""));
-    EXPECT_EQ("", PathRules::FileEnding("ab"));
-    EXPECT_EQ("abc", PathRules::FileEnding("abc"));
-    EXPECT_EQ("q_v", PathRules::FileEnding("x.q_v"));
-}
-
 TEST(PathRules, CommandLineWordsJoinIntoOnePath) {
     const std::vector<std::string> none;
     EXPECT_EQ("", PathRules::CommandLinePath(none));
@@ -78,17 +71,6 @@ TEST(PathRules, LongPathIsCanonicalWithSymlinksFollowed) {
     EXPECT_TRUE(viaLink.found);
     EXPECT_EQ(realFile.string(), viaLink.path);
     EXPECT_EQ("", viaLink.message);
-}
-
-TEST(PathRules, LongPathOfARelativePathIsAbsolute) {
-    TempFolder folder;
-    touch(folder.path() / "song.qov");
-    const fs::path before = fs::current_path();
-    fs::current_path(folder.path());
-    const PathRules::LongPath result = PathRules::ToLongPath("song.qov");
-    fs::current_path(before);
-    EXPECT_TRUE(result.found);
-    EXPECT_EQ(fs::canonical(folder.path() / "song.qov").string(), result.path);
 }
 
 TEST(PathRules, LongPathOfAMissingPathIsNotFound) {

