@@ -51,7 +51,8 @@ void MDial::Create(const DialParams& p) {
                 .United(bar_.GetRect());
     SetValue((max_ - min_) / 2);
     noFace_ = true;
-    live_ = false;
+    // The field starts live; a dial's field is not until the dial's owner says so.
+    SetLive(false);
     created_ = true;
     SetRedraw(true);
     Show();

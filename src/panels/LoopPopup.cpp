@@ -1,0 +1,152 @@
+#include "panels/LoopPopup.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <algorithm>
+#include <mutex>
+
+#include "core/EngineLock.h"
+#include "core/Setup.h"
+#include "panels/PanelIds.h"
+#include "toolkit/Canvas.h"
+#include "toolkit/ColorRef.h"
+#include "toolkit/ControlRegistry.h"
+#include "toolkit/Resources.h"
+#include "toolkit/ToolkitEvents.h"
+
+using namespace PanelIds;
+
+LoopPopup::LoopPopup(Setup& setup, EngineLock& engineLock)
+    : setup_(setup), engineLock_(engineLock) {}
+
+LoopPopup::~LoopPopup() = default;
+
+void LoopPopup::create(QWidget* parent) {
+    setParent(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+    setFixedSize(kClientWidth, kClientHeight);
+    if (std::optional<QCursor> cursor = Resources::LoadCursor("NOCUR")) {
+        setCursor(*cursor);
+    }
+    background_.emplace();
+    background_->Create(0, "LOOPBKGBMP", 0, 0, this, "LOOPBKGBMP");
+    nextDial_.Create(DialParams{.id = ID_NEXT_MEASURE, .x = 1, .y = 1,
+                                .upBitmapBase = "UPARROW", .upDx = 21, .upDy = 0,
+                                .downBitmapBase = "DNARROW", .downDx = 21, .downDy = 9,
+                                .host = this, .fieldDx = 0, .fieldDy = 3, .fieldWidth = 21,
+                                .fieldHeight = 15, .min = 1, .max = 8, .ctrlMultiplier = 1});
+    nextDial_.SetNoFace(false);
+    nextDial_.SetLive(true);
+    repeatsDial_.Create(DialParams{.id = ID_REPEATS, .x = 96, .y = 1,
+                                   .upBitmapBase = "UPARROW", .upDx = 0, .upDy = 0,
+                                   .downBitmapBase = "DNARROW", .downDx = 0, .downDy = 9,
+                                   .host = this, .fieldDx = 7, .fieldDy = 3, .fieldWidth = 21,
+                                   .fieldHeight = 15, .min = 1, .max = 32,
+                                   .ctrlMultiplier = 4});
+    repeatsDial_.SetNoFace(false);
+    repeatsDial_.SetLive(true);
+    hide();
+}
+
+void LoopPopup::recolour(const MShadePalette& palette) {
+    palette_ = palette;
+    nextDial_.SetColorsAll(palette_.lighter, palette_.darker, palette_.darker, palette_.lighter,
+                           0, 0, 0);
+    repeatsDial_.SetColorsAll(palette_.lighter, palette_.darker, palette_.darker,
+                              palette_.lighter, 0, 0, 0);
+    if (background_) {
+        background_->SetColors(palette_.base, palette_.lightest);
+    }
+    update();
+}
+
+void LoopPopup::open(int screenX, int screenY, int m) {
+    measure_ = std::clamp(m, 0, Setup::kMeasureCount - 1);
+    move(screenX, screenY);
+    const Measure& measure = setup_.measures[static_cast<std::size_t>(measure_)];
+    nextDial_.SetValue(measure.next + 1);
+    repeatsDial_.SetValue(measure.repeats);
+    show();
+    raise();
+}
+
+void LoopPopup::OnControlEvent(int event, int x, int y, int controlId) {
+    if (UpdateCursor(event, x, y, this) == 0) {
+        if (std::optional<QCursor> cursor = Resources::LoadCursor("NOCUR")) {
+            setCursor(*cursor);
+        }
+    }
+    if (controlId == 0) {
+        controlId = DispatchMouse(event, x, y, this);
+    }
+    if (event != EV_RELEASE && event != EV_MOVE && event != EV_EDIT_CHANGED) {
+        return;
+    }
+    if (controlId >= ID_NEXT_MEASURE && controlId <= ID_NEXT_MEASURE_LAST) {
+        nextDial_.OnChildEvent(controlId);
+        writeNext();
+    } else if (controlId >= ID_REPEATS && controlId <= ID_REPEATS_LAST) {
+        repeatsDial_.OnChildEvent(controlId);
+        writeRepeats();
+    }
+}
+
+void LoopPopup::writeNext() {
+    const int next = nextDial_.GetValue() - 1;
+    std::lock_guard guard(engineLock_);
+    Measure& measure = setup_.measures[static_cast<std::size_t>(measure_)];
+    if (measure.next != next) {
+        setup_.dirty = true;
+        measure.next = static_cast<std::int16_t>(next);
+    }
+}
+
+void LoopPopup::writeRepeats() {
+    const int repeats = repeatsDial_.GetValue();
+    std::lock_guard guard(engineLock_);
+    Measure& measure = setup_.measures[static_cast<std::size_t>(measure_)];
+    if (measure.repeats != repeats) {
+        setup_.dirty = true;
+        measure.repeats = static_cast<std::int16_t>(repeats);
+    }
+}
+
+void LoopPopup::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(rect(), ToQColor(palette_.base));
+    Canvas dc(painter, event->region());
+    PaintControls(dc, this);
+}
+
+void LoopPopup::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    if (QWidget* focused = QApplication::focusWidget(); focused != nullptr && isAncestorOf(focused)) {
+        focused->clearFocus();
+    }
+    OnControlEvent(EV_PRESS, event->position().toPoint().x(), event->position().toPoint().y(), 0);
+}
+
+void LoopPopup::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        OnControlEvent(EV_RELEASE, event->position().toPoint().x(),
+                       event->position().toPoint().y(), 0);
+    }
+}
+
+void LoopPopup::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        OnControlEvent(EV_PRESS, event->position().toPoint().x(),
+                       event->position().toPoint().y(), 0);
+    }
+}
+
+void LoopPopup::mouseMoveEvent(QMouseEvent* event) {
+    OnControlEvent(EV_MOVE, event->position().toPoint().x(), event->position().toPoint().y(), 0);
+}

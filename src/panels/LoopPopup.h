@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QWidget>
+#include <optional>
+
+#include "panels/MShadePalette.h"
+#include "toolkit/ControlHost.h"
+#include "toolkit/MBmpStatic.h"
+#include "toolkit/MDial.h"
+
+class EngineLock;
+class Setup;
+
+// The small borderless panel beside a loop selector that edits how that measure chains on:
+// `next` + 1 (1..8) and `repeats` (1..32). A topmost tool window owned by the main window
+// that never takes the keyboard focus; hidden, never destroyed, while the program runs.
+class LoopPopup : public QWidget, public ControlHost {
+    Q_OBJECT
+
+public:
+    static constexpr int kClientWidth = 127;
+    static constexpr int kClientHeight = 22;
+
+    LoopPopup(Setup& setup, EngineLock& engineLock);
+    ~LoopPopup() override;
+
+    // Makes the window (owned by parent, hidden) and its controls.
+    void create(QWidget* parent);
+    void recolour(const MShadePalette& palette);
+    // Shows the panel with its top-left corner at the screen point, editing measure m.
+    void open(int screenX, int screenY, int m);
+    int measure() const { return measure_; }
+    MDial& NextDial() { return nextDial_; }
+    MDial& RepeatsDial() { return repeatsDial_; }
+
+    // ControlHost.
+    QWidget* HostWidget() override { return this; }
+    void OnControlEvent(int event, int x, int y, int controlId) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void writeNext();
+    void writeRepeats();
+
+    Setup& setup_;
+    EngineLock& engineLock_;
+    MShadePalette palette_;
+    std::optional<MBmpStatic> background_;
+    MDial nextDial_;
+    MDial repeatsDial_;
+    int measure_ = 0;
+};
