@@ -193,19 +193,7 @@ grid_sign = Pic.parse('''
 ...#...#...
 ...#...#...
 ''')
-knot = Pic.parse('''
-.##.....##.
-#..#...#..#
-#..#...#..#
-.#######...
-...#...#...
-...#...#...
-...#######.
-#..#...#..#
-#..#...#..#
-.##.....##.
-''')
-# Make the knot symmetric: the fourth loop closes the square of strokes.
+# Four loops joined by a square of strokes, the same seen from every side.
 knot = Pic.parse('''
 .##.....##.
 #..#...#..#
@@ -278,7 +266,6 @@ glob.frame(57, 3, 74, 19, 0)             # MIDI
 glob.frame(35, 59, 60, 84, 0)            # play
 glob.frame(39, 91, 57, 109, 0)           # mute
 glob.frame(24, 148, 78, 162, 0)          # tempo field
-text(glob, 'next'[0:0], 0, 0)            # (no words here: the panel speaks in signs)
 for x in range(26, 78, 4):               # marks along the bottom
     glob.set(x, 164, 0)
 for x in range(20, 75, 6):               # marks between the menu and the play button
@@ -344,24 +331,30 @@ ARROW = '''
 
 
 def arrow_with(extra=None, at=(0, 0)):
+    """The arrow pointer, white inside a black outline, with an optional sign at its foot."""
     outline = Pic.parse(ARROW)
     shape = Pic(20, 20)
     shape.blit(outline, 0, 0)
+    # Inside is whatever the outside cannot reach without crossing the outline.
+    outside = {(19, 19)}
+    todo = [(19, 19)]
+    while todo:
+        x, y = todo.pop()
+        for nx, ny in ((x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)):
+            if 0 <= nx < 20 and 0 <= ny < 20 and (nx, ny) not in outside \
+                    and not shape.get(nx, ny):
+                outside.add((nx, ny))
+                todo.append((nx, ny))
     inside = Pic(20, 20)
-    # Fill the arrow's inside: every pixel between the outline pixels of its row.
-    for y in range(outline.h):
-        xs = [x for x in range(outline.w) if outline.px[y][x]]
-        if len(xs) >= 2:
-            for x in range(xs[0], xs[-1] + 1):
+    for y in range(20):
+        for x in range(20):
+            if (x, y) not in outside:
                 inside.set(x, y)
     if extra is not None:
-        shape.blit(extra, *at)
-        inside = inside.union(Pic(20, 20))
-        halo = Pic(20, 20)
-        halo.blit(extra.dilated() if False else extra, *at)
-        ext = Pic(20, 20)
-        ext.blit(extra, *at)
-        inside = inside.union(ext.dilated())
+        sign = Pic(20, 20)
+        sign.blit(extra, *at)
+        shape = shape.union(sign)
+        inside = inside.union(sign.dilated())
     return shape, inside
 
 

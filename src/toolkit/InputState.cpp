@@ -31,9 +31,9 @@ void InputState::WaitForPrimaryRelease() {
     // Qt learns of the release only by handling its event, so the wait has to run the loop.
     // The press that started the wait holds Qt's implicit grab, so the release comes back to
     // this process even when it happens outside the window.
-    while (IsPrimaryButtonHeld() && !QCoreApplication::closingDown()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                        50);
+    while (QCoreApplication::instance() != nullptr && !QCoreApplication::closingDown() &&
+           IsPrimaryButtonHeld()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 

@@ -20,5 +20,9 @@ int MToggleButton::OnMouse(int event, int x, int y) {
 
 void MToggleButton::SetState(int s) {
     state_ = s;
-    Show();
+    // Repaint only: a toggle of a hidden step column must stay hidden when its step's value
+    // is loaded into it.
+    if (visible_) {
+        Show();
+    }
 }

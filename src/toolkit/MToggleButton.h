@@ -11,7 +11,7 @@ public:
     void Draw(Canvas& dc) override;
     int OnMouse(int event, int x, int y) override;
 
-    // Stores s and repaints.
+    // Stores s and repaints when visible.
     void SetState(int s);
     int GetState() const { return state_; }
 

@@ -117,6 +117,18 @@ TEST(MToggleButton, ClickFlipsTheStateAndTheRestingLook) {
     EXPECT_EQ(toggle.GetState(), 1);
 }
 
+TEST(MToggleButton, StateChangeWhileHiddenKeepsItHidden) {
+    TestHost host;
+    MToggleButton toggle;
+    toggle.Create(140, "", 0, 0, &host, "ONOFFUP", "ONOFFDN");
+    toggle.Hide();
+    toggle.SetState(1);
+    EXPECT_FALSE(toggle.IsVisible());
+    EXPECT_EQ(toggle.GetState(), 1);
+    toggle.Show();
+    EXPECT_TRUE(toggle.IsVisible());
+}
+
 class ButtonGroupTest : public ::testing::Test {
 protected:
     void SetUp() override { group.Create(500, "LOOPSCTRL", 79, 0, &host, 8, false); }
