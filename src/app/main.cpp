@@ -1,43 +1,92 @@
+#include <time.h>
+
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/DocumentCommands.h"
+#include "app/MainWindow.h"
 #include "app/MidiCommands.h"
-#include "core/Setup.h"
+#include "app/ShutdownSignals.h"
+#include "core/Random.h"
+#include "panels/MainPanel.h"
+#include "panels/PanelIds.h"
+
+namespace {
+
+// The program's generator is seeded once, with the milliseconds since the system started.
+std::uint32_t millisecondsSinceBoot() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
+}
+
+int runWindow(int argc, char** argv, const CommandLine& commandLine) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Glimmerstave");
+    Random::seed(millisecondsSinceBoot());
+
+    MainWindow::Options options;
+    options.setupPath = commandLine.setupPath;
+    options.midiLogPath = commandLine.midiLogPath;
+    MainWindow window(std::move(options));
+    window.initialise();
+
+    ShutdownSignals shutdownSignals;
+    QObject::connect(&shutdownSignals, &ShutdownSignals::shutdownRequested, &window,
+                     [&window](int) { window.closeWithoutQuestion(); });
+
+    if (!commandLine.screenshotPath.empty()) {
+        window.show();
+        QTimer::singleShot(0, &window, [&window, &commandLine] {
+            const bool saved = window.grab().save(QString::fromStdString(commandLine.screenshotPath));
+            if (!saved) {
+                std::fprintf(stderr, "glimmerstave: could not write %s\n",
+                             commandLine.screenshotPath.c_str());
+            }
+            window.closeWithoutQuestion();
+            QCoreApplication::exit(saved ? 0 : 1);
+        });
+        return QApplication::exec();
+    }
+    window.show();
+    if (commandLine.play) {
+        QTimer::singleShot(0, &window, [&window] {
+            if (!window.player().isRunning()) {
+                window.panel().PlayButton().SetState(1);
+                window.player().toggle();
+            }
+        });
+    }
+    QObject::connect(&application, &QApplication::lastWindowClosed, &application,
+                     &QApplication::quit);
+    return QApplication::exec();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     MidiCommands::prepareEnvironment();
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::puts("Usage: glimmerstave [FILE]\n"
-                      "A real-time MIDI step sequencer.\n"
-                      "\n"
-                      "Options:\n"
-                      "  --help    show this text\n"
-                      "  --list-ports      print the MIDI output ports (index and name) and exit\n"
-                      "  --midi-log FILE   append every MIDI message sent to FILE");
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    const CommandLine commandLine = CommandLine::parse(words);
+    switch (commandLine.mode) {
+        case CommandLine::Mode::Help:
+            std::puts(CommandLine::helpText());
             std::puts(DocumentCommands::kHelpText);
             return 0;
-        }
-        if (DocumentCommands::isDocumentOption(argv[i])) {
-            return DocumentCommands::run(std::vector<std::string>(argv + i, argv + argc),
-                                         std::cout, std::cerr);
-        }
-        if (std::strcmp(argv[i], "--list-ports") == 0) {
+        case CommandLine::Mode::Document:
+            return DocumentCommands::run(commandLine.documentArgs, std::cout, std::cerr);
+        case CommandLine::Mode::ListPorts:
             return MidiCommands::listPorts(stdout);
-        }
-        if (std::strcmp(argv[i], "--midi-log") == 0) {
-            if (i + 1 >= argc) {
-                std::fputs("glimmerstave: --midi-log needs a file name\n", stderr);
-                return 2;
-            }
-            MidiCommands::setMidiLogPath(argv[++i]);
-            continue;
-        }
+        case CommandLine::Mode::Error:
+            std::fprintf(stderr, "glimmerstave: %s\n", commandLine.error.c_str());
+            return 2;
+        case CommandLine::Mode::Window:
+            break;
     }
-    std::puts("Glimmerstave: the window is not built yet; see --help.");
-    return 0;
+    return runWindow(argc, argv, commandLine);
 }

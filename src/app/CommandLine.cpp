@@ -1,0 +1,75 @@
+#include "app/CommandLine.h"
+
+#include "app/DocumentCommands.h"
+#include "document/PathRules.h"
+
+namespace {
+
+// Options of the window that take the next word as their value.
+bool takeValue(const std::vector<std::string>& words, std::size_t& i, std::string& value,
+               std::string& error) {
+    if (i + 1 >= words.size()) {
+        error = words[i] + " needs a file name";
+        return false;
+    }
+    value = words[++i];
+    return true;
+}
+
+}  // namespace
+
+CommandLine CommandLine::parse(const std::vector<std::string>& words) {
+    CommandLine result;
+    std::vector<std::string> pathWords;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--help") {
+            result.mode = Mode::Help;
+            return result;
+        }
+        if (DocumentCommands::isDocumentOption(word)) {
+            result.mode = Mode::Document;
+            result.documentArgs.assign(words.begin() + static_cast<std::ptrdiff_t>(i),
+                                       words.end());
+            return result;
+        }
+        if (word == "--list-ports") {
+            result.mode = Mode::ListPorts;
+            return result;
+        }
+        if (word == "--play") {
+            result.play = true;
+        } else if (word == "--midi-log") {
+            if (!takeValue(words, i, result.midiLogPath, result.error)) {
+                result.mode = Mode::Error;
+                return result;
+            }
+        } else if (word == "--screenshot") {
+            if (!takeValue(words, i, result.screenshotPath, result.error)) {
+                result.mode = Mode::Error;
+                return result;
+            }
+        } else if (word.starts_with("--")) {
+            result.mode = Mode::Error;
+            result.error = "unknown option " + word + " (see --help)";
+            return result;
+        } else {
+            pathWords.push_back(word);
+        }
+    }
+    result.setupPath = PathRules::CommandLinePath(pathWords);
+    return result;
+}
+
+const char* CommandLine::helpText() {
+    return "Usage: glimmerstave [OPTIONS] [FILE]\n"
+           "A real-time MIDI step sequencer. FILE is a setup to open; the words of an unquoted\n"
+           "path with blanks are joined.\n"
+           "\n"
+           "Options:\n"
+           "  --help              show this text\n"
+           "  --play              start playing once the window is up\n"
+           "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
+           "  --list-ports        print the MIDI output ports (index and name) and exit\n"
+           "  --midi-log FILE     append every MIDI message sent to FILE";
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the program was asked to do on its command line. Options start with "--"; every
+// other word is part of the setup path (joined with single spaces, so an unquoted path with
+// blanks stays whole).
+struct CommandLine {
+    enum class Mode {
+        Window,    // open the window (the usual case)
+        Help,      // --help
+        Document,  // --dump / --convert / --export-midi, with documentArgs
+        ListPorts, // --list-ports
+        Error,     // error says what is wrong
+    };
+
+    static CommandLine parse(const std::vector<std::string>& words);
+    static const char* helpText();
+
+    Mode mode = Mode::Window;
+    std::string setupPath;
+    std::string midiLogPath;
+    std::string screenshotPath;
+    bool play = false;
+    std::vector<std::string> documentArgs;
+    std::string error;
+};

@@ -1,0 +1,507 @@
+#include "app/MainWindow.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/Accelerators.h"
+#include "app/NoteBox.h"
+#include "core/Messages.h"
+#include "core/Random.h"
+#include "core/TextFormat.h"
+#include "document/FileTypeRegistration.h"
+#include "document/PathRules.h"
+#include "document/SetupFile.h"
+#include "document/SetupFileError.h"
+#include "document/SetupRecord.h"
+#include "midi/MidiLog.h"
+#include "midi/SystemDrivers.h"
+#include "panels/CommandIds.h"
+#include "panels/MainPanel.h"
+#include "panels/PanelIds.h"
+#include "toolkit/Canvas.h"
+#include "toolkit/ControlRegistry.h"
+#include "toolkit/InputState.h"
+#include "toolkit/MDialEdit.h"
+#include "toolkit/Resources.h"
+#include "toolkit/ToolkitEvents.h"
+
+using namespace PanelIds;
+
+MainWindow::MainWindow(Options options)
+    : options_(std::move(options)),
+      clock_(options_.clock),
+      preferences_(setup_, clock_, player_) {
+    connect(&queue_, &PostedMessageQueue::messageArrived, this,
+            &MainWindow::onInstanceMessage);
+    connect(&bus_, &InstanceBus::messageReceived, this, &MainWindow::onInstanceMessage);
+}
+
+MainWindow::~MainWindow() {
+    qApp->removeEventFilter(this);
+    shutDownOutput();
+}
+
+void MainWindow::initialise() {
+    setWindowTitle(QString::fromUtf8(Setup::kTitlePrefix));
+    setWindowIcon(Resources::LoadAppIcon());
+    setMouseTracking(true);
+    applyClientHeight(kNormalHeight);
+    resize(kClientWidthMax, kNormalHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    // The dialog's one real button: keys 1..8 jump between loops only while it has the focus.
+    defaultButton_ = new QPushButton("C", this);
+    defaultButton_->setGeometry(0, 0, 0, 0);
+
+    panel_ = std::make_unique<MainPanel>(setup_, player_.engineLock());
+    panel_->Create(*this);
+    applyStartColour();
+    setDefaultCursor();
+    focusDefaultButton();
+    controller_.Attach(*panel_, setup_, player_);
+
+    createPort();
+    clock_.configure(1, player_);
+    player_.init(*this, setup_, clock_, *port_);
+    panel_->Menu().attach(setup_);
+    panel_->Menu().setCommandHandler([this](int commandId) { onCommand(commandId); });
+
+    setup_.dirty = false;
+    panel_->LayoutColumns();
+    FileTypeRegistration::RegisterFileType();
+    setup_.title = Setup::kTitlePrefix;
+    openStartSetup();
+    preferences_.loadPreferences();
+    setTitle(setup_.title);
+    qApp->installEventFilter(this);
+    initDone_ = true;
+}
+
+void MainWindow::createPort() {
+    if (!bus_.start(options_.busDirectory.empty() ? InstanceBus::defaultDirectory()
+                                                  : options_.busDirectory,
+                    ::getpid())) {
+        std::fprintf(stderr, "glimmerstave: %s\n", bus_.errorText().c_str());
+    }
+    port_ = std::make_unique<OutputPort>(
+        setup_, options_.drivers ? std::move(*options_.drivers) : makeSystemDrivers());
+    options_.drivers.reset();
+    port_->setBroadcast([this](int message, std::intptr_t wParam, std::intptr_t lParam) {
+        return broadcastToInstances(message, wParam, lParam);
+    });
+    port_->setShowNote([](const std::string& text) { NoteBox::show(text); });
+    if (bus_.isRunning()) {
+        port_->enableLending(bus_.directory(), ::getpid());
+    }
+    if (!options_.midiLogPath.empty()) {
+        std::string error;
+        midiLog_ = MidiLog::open(options_.midiLogPath, &error);
+        if (!midiLog_) {
+            std::fprintf(stderr, "glimmerstave: %s\n", error.c_str());
+        }
+        port_->setMidiLog(midiLog_.get());
+    }
+}
+
+void MainWindow::applyStartColour() {
+    // A different colour each run until a setup brings its own; the first draw is blue.
+    const int r1 = Random::below(256);
+    const int r2 = Random::below(256);
+    const int r3 = Random::below(256);
+    baseColor_ = static_cast<ColorRef>((r1 << 16) | (r2 << 8) | r3);
+    panel_->ApplyBaseColor(baseColor_);
+    backgroundColor_ = panel_->Palette().contrast;
+    textColor_ = panel_->Palette().base;
+}
+
+void MainWindow::openStartSetup() {
+    if (!options_.setupPath.empty()) {
+        openFile(options_.setupPath);
+        return;
+    }
+    controller_.NewSetup();
+    controller_.SetVolume(80);
+    controller_.SetTranspose(0);
+}
+
+void MainWindow::setTitle(const std::string& text) {
+    setWindowTitle(QString::fromStdString(text));
+}
+
+void MainWindow::focusDefaultButton() {
+    if (panel_ && panel_->IsReady()) {
+        if (MDialEdit* field = panel_->Column(0).GetNoteDial().GetField()) {
+            field->deselect();
+            field->end(false);
+        }
+    }
+    if (defaultButton_ != nullptr) {
+        defaultButton_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void MainWindow::changeColor() {
+    MShadePalette chooser = panel_->Palette();
+    const ColorRef chosen = chooser.ChooseBaseColor(this);
+    if (chosen == backgroundColor_ || chosen == baseColor_) {
+        return;
+    }
+    baseColor_ = chosen;
+    panel_->ApplyBaseColor(chosen);
+    backgroundColor_ = panel_->Column(0).GetBackColor();
+    textColor_ = panel_->Column(0).GetTextColor();
+    update();
+    panel_->LayoutColumns();
+    setup_.dirty = true;
+    setTitle(setup_.title);
+}
+
+void MainWindow::applyClientHeight(int height) {
+    clientHeight_ = height;
+    setMinimumWidth(kClientWidthMin);
+    setMaximumWidth(kClientWidthMax);
+    setFixedHeight(height);
+}
+
+void MainWindow::toggleDiagnosticView() {
+    const bool wasDirty = setup_.dirty;
+    applyClientHeight(isDiagnosticView() ? kNormalHeight : kDiagnosticHeight);
+    if (isDiagnosticView()) {
+        panel_->ShowStatus(TextFormat::formatInt(setup_.cpuCyclesPerMs));
+    }
+    setup_.dirty = wasDirty;
+}
+
+void MainWindow::setDefaultCursor() {
+    if (std::optional<QCursor> cursor = Resources::LoadCursor("NOCUR")) {
+        setCursor(*cursor);
+    }
+}
+
+// ---- Engine and instance messages ----------------------------------------------------------
+
+void MainWindow::postMessage(int message, std::intptr_t wParam, std::intptr_t lParam) {
+    queue_.post(message, wParam, lParam);
+}
+
+int MainWindow::broadcastToInstances(int message, std::intptr_t wParam, std::intptr_t lParam) {
+    if (!bus_.isRunning()) {
+        // Without a bus this instance still hears its own broadcasts.
+        queue_.post(message, wParam, lParam);
+        return 1;
+    }
+    return bus_.broadcast(message, wParam, lParam);
+}
+
+bool MainWindow::isCtrlHeld() const { return InputState::Current().IsControlHeld(); }
+
+void MainWindow::setStepColumnLit(int column, bool lit) {
+    if (panel_ && column >= 0 && column < kColumnCount) {
+        panel_->Column(column).SetHighlight(lit);
+    }
+}
+
+void MainWindow::markPlayingMeasure(int index) {
+    if (panel_) {
+        panel_->LoopGroup().Highlight(index);
+    }
+}
+
+void MainWindow::showPlayReleased() {
+    if (panel_) {
+        panel_->PlayButton().SetState(0);
+    }
+}
+
+void MainWindow::showStatus(const std::string& text) {
+    if (panel_) {
+        panel_->ShowStatus(text);
+    }
+}
+
+void MainWindow::onInstanceMessage(int message, qintptr wParam, qintptr lParam) {
+    player_.handleMessage(message, wParam, lParam);
+}
+
+// ---- Commands ------------------------------------------------------------------------------
+
+void MainWindow::onCommand(int commandId) {
+    using namespace CommandIds;
+    switch (commandId) {
+        case ID_EXIT:
+            close();
+            return;
+        case ID_CHANGE_COLOR:
+            changeColor();
+            return;
+        case ID_USE_HIGH_RES_TIMER:
+            preferences_.toggleHighResTimer();
+            return;
+        default:
+            controller_.OnCommand(commandId);
+            return;
+    }
+}
+
+// ---- Controls ------------------------------------------------------------------------------
+
+void MainWindow::OnControlEvent(int event, int x, int y, int controlId) {
+    if (event == EV_EDIT_RCLICK) {
+        controller_.OnSecondaryAction(controlId);
+    } else if (event == EV_RPRESS) {
+        if (const int taken = DispatchMouse(event, x, y, this); taken != 0) {
+            controller_.OnSecondaryAction(taken);
+        }
+        return;
+    }
+    if (UpdateCursor(event, x, y, this) == 0) {
+        setDefaultCursor();
+    }
+    if (controlId == 0) {
+        controlId = DispatchMouse(event, x, y, this);
+        if (controlId == 0) {
+            return;
+        }
+    }
+    if (event == EV_PRESS || event == EV_EDIT_CHANGED) {
+        controller_.OnPressAction(controlId);
+    }
+    if (event == EV_RELEASE || event == EV_MOVE || event == EV_EDIT_CHANGED) {
+        controller_.OnValueChanged(controlId);
+    }
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), ToQColor(backgroundColor_));
+    Canvas dc(painter, event->region());
+    PaintControls(dc, this);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        focusDefaultButton();
+        OnControlEvent(EV_PRESS, at.x(), at.y(), 0);
+    } else if (event->button() == Qt::RightButton) {
+        OnControlEvent(EV_RPRESS, at.x(), at.y(), 0);
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QPoint at = event->position().toPoint();
+        OnControlEvent(EV_RELEASE, at.x(), at.y(), 0);
+    }
+}
+
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QPoint at = event->position().toPoint();
+        OnControlEvent(EV_PRESS, at.x(), at.y(), 0);
+    }
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    OnControlEvent(EV_MOVE, at.x(), at.y(), 0);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (initDone_ && !isMinimized()) {
+        panel_->LayoutColumns();
+        setup_.dirty = true;
+    }
+}
+
+// ---- Keys before dispatch ------------------------------------------------------------------
+
+bool MainWindow::belongsToThisWindow(QObject* object) const {
+    auto* widget = qobject_cast<QWidget*>(object);
+    return widget != nullptr && widget->window() == this;
+}
+
+void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
+    if (!panel_ || !panel_->Popup().isVisible() || !belongsToThisWindow(watched)) {
+        return;
+    }
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::KeyPress:
+            panel_->Popup().hide();
+            return;
+        default:
+            return;
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    hideLoopPopupOnInput(watched, event);
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        belongsToThisWindow(watched)) {
+        if (handleKeyBeforeDispatch(watched, static_cast<QKeyEvent*>(event))) {
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
+    const int key = event->key();
+    // Alt alone never does anything (no menu to activate).
+    if (key == Qt::Key_Alt) {
+        return true;
+    }
+    if (event->type() != QEvent::KeyPress) {
+        return false;
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (key == Qt::Key_Space && (modifiers & (Qt::ControlModifier | Qt::AltModifier)) == 0) {
+        // A held space bar would start and stop on every repeat: only the first press counts.
+        if (!event->isAutoRepeat()) {
+            panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+            player_.toggle();
+        }
+        return true;
+    }
+    if (key >= Qt::Key_1 && key <= Qt::Key_8 && player_.isRunning() &&
+        watched == defaultButton_) {
+        player_.jumpToMeasure(key - Qt::Key_1);
+        return true;
+    }
+    if (key == Qt::Key_F2) {
+        if ((modifiers & Qt::ShiftModifier) && (modifiers & Qt::ControlModifier)) {
+            toggleDiagnosticView();
+        }
+        return true;
+    }
+    if (const int command = Accelerators::commandFor(key, modifiers); command != 0) {
+        panel_->Menu().OnCommand(command);
+        return true;
+    }
+    return false;
+}
+
+// ---- Closing -------------------------------------------------------------------------------
+
+bool MainWindow::closeGuardRefuses() {
+    if (!player_.isRunning() || setup_.portOpenedHere == 0) {
+        return false;
+    }
+    if (broadcastToInstances(Messages::UM_COUNT_ONLY, 0, 0) <= 1) {
+        return false;
+    }
+    NoteBox::show(kMasterWarning);
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closeGuardRefuses()) {
+        event->ignore();
+        return;
+    }
+    if (setup_.dirty && !confirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    shutDownOutput();
+    event->accept();
+}
+
+void MainWindow::closeWithoutQuestion() {
+    if (player_.isRunning()) {
+        player_.stop();
+    }
+    shutDownOutput();
+    hide();
+    QCoreApplication::quit();
+}
+
+void MainWindow::shutDownOutput() {
+    if (outputShutDown_ || !port_) {
+        return;
+    }
+    outputShutDown_ = true;
+    clock_.stopTimer();
+    port_->releasePort();
+}
+
+// ---- Documents -----------------------------------------------------------------------------
+
+bool MainWindow::confirmDiscard() { return true; }
+
+void MainWindow::openFile(const std::string& path) {
+    if (!confirmDiscard()) {
+        return;
+    }
+    const PathRules::OpenTarget target = PathRules::ResolveOpenTarget(path);
+    switch (target.action) {
+        case PathRules::OpenTarget::Action::Open:
+            readSetup(target.path);
+            return;
+        case PathRules::OpenTarget::Action::ShowMessage:
+            NoteBox::show(target.message);
+            return;
+        case PathRules::OpenTarget::Action::Ignore:
+            return;
+    }
+}
+
+bool MainWindow::readSetup(const std::string& path) {
+    SetupRecord record;
+    try {
+        record = SetupFile::read(path);
+    } catch (const SetupFileError& error) {
+        NoteBox::show(error.what());
+        return false;
+    }
+    SetupFile::commitRead(record, path, setup_, &player_.engineLock());
+    applyReadSetup(record);
+    return true;
+}
+
+void MainWindow::applyReadSetup(const SetupRecord& record) {
+    port_->releasePort();
+    if (record.portName) {
+        port_->selectPortByName(setup_.port.portName);
+    } else {
+        port_->openPort();
+    }
+    panel_->TempoDial().SetMode(setup_.tempoEditMode);
+    controller_.SetBpm(setup_.bpm);
+    controller_.SetVolume(setup_.volume);
+    controller_.SetTranspose(setup_.transpose);
+    panel_->MuteButton().SetState(setup_.mute == 0 ? 1 : 0);
+    const bool wasVisible = isVisible();
+    hide();
+    panel_->FitWindowToColumns(setup_.stepsPerMeasure);
+    controller_.SelectMeasure(setup_.selectedMeasure);
+    move(record.windowLeft, record.windowTop);
+    baseColor_ = static_cast<ColorRef>(record.baseColor);
+    panel_->ApplyBaseColor(baseColor_);
+    backgroundColor_ = panel_->Palette().contrast;
+    textColor_ = panel_->Palette().base;
+    setup_.title = SetupFile::captionFor(setup_.path);
+    setTitle(setup_.title);
+    if (wasVisible) {
+        show();
+    }
+    panel_->LayoutColumns();
+    setup_.dirty = false;
+    focusDefaultButton();
+}

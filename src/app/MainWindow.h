@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/PostedMessageQueue.h"
+#include "app/Preferences.h"
+#include "core/Player.h"
+#include "core/PlayerHost.h"
+#include "core/Setup.h"
+#include "editing/SetupController.h"
+#include "midi/InstanceBus.h"
+#include "midi/OutputPort.h"
+#include "midi/StepClock.h"
+#include "toolkit/ColorRef.h"
+#include "toolkit/ControlHost.h"
+
+class MainPanel;
+class MidiLog;
+class QPushButton;
+
+// The program's one window: it owns the setup, the engine, the clock, the output port and the
+// instance bus, builds the main panel, routes mouse input to the controls and control events
+// to the controller, handles the keys before any control sees them, and closes the way a
+// live instrument must (notes off, port released, never while it is the port's lender).
+class MainWindow : public QWidget, public ControlHost, public PlayerHost {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // The setup to open at start-up; empty for a new random one.
+        std::string setupPath;
+        // Where to record every MIDI message sent (--midi-log), or nothing.
+        std::string midiLogPath;
+        // Devices and synthesizer: the system's, unless a test gives its own.
+        std::optional<OutputPort::Drivers> drivers;
+        StepClock::Options clock;
+        // The instance bus's directory; empty for the per-user default.
+        std::string busDirectory;
+    };
+
+    explicit MainWindow(Options options);
+    ~MainWindow() override;
+
+    // The start-up sequence: panel, colour, controller, engine and port, the setup named on
+    // the command line or a new one, the preference, the caption.
+    void initialise();
+
+    void setTitle(const std::string& text);
+    void focusDefaultButton();
+    void changeColor();
+    void toggleDiagnosticView();
+    bool isDiagnosticView() const { return clientHeight_ == kDiagnosticHeight; }
+    // Closes without asking anything: stops playback (all notes off) and releases the port.
+    // For SIGTERM/SIGINT.
+    void closeWithoutQuestion();
+    // Asks whether unsaved changes may go; true when the caller may go on.
+    bool confirmDiscard();
+    // Opens a setup file, a shortcut to one or a path named on the command line.
+    void openFile(const std::string& path);
+    // Reads the file and applies it to the engine and the window; on failure shows why and
+    // leaves everything as it was. True when the setup was read.
+    bool readSetup(const std::string& path);
+    // The command of a menu item or accelerator.
+    void onCommand(int commandId);
+
+    Setup& setup() { return setup_; }
+    Player& player() { return player_; }
+    StepClock& clock() { return clock_; }
+    OutputPort& port() { return *port_; }
+    InstanceBus& bus() { return bus_; }
+    MainPanel& panel() { return *panel_; }
+    SetupController& controller() { return controller_; }
+    Preferences& preferences() { return preferences_; }
+    QPushButton* defaultButton() const { return defaultButton_; }
+    bool initDone() const { return initDone_; }
+    ColorRef baseColor() const { return baseColor_; }
+
+    // PlayerHost.
+    void postMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
+    int broadcastToInstances(int message, std::intptr_t wParam, std::intptr_t lParam) override;
+    bool isCtrlHeld() const override;
+    void setStepColumnLit(int column, bool lit) override;
+    void markPlayingMeasure(int index) override;
+    void showPlayReleased() override;
+    void showStatus(const std::string& text) override;
+
+    // ControlHost.
+    QWidget* HostWidget() override { return this; }
+    void OnControlEvent(int event, int x, int y, int controlId) override;
+
+    static constexpr int kNormalHeight = 166;
+    static constexpr int kDiagnosticHeight = 179;
+    static constexpr const char* kMasterWarning =
+        "This is the   +      .  .    +  .   .\n"
+        "Glimmerstave    +   .      .   +\n"
+        "MIDI Master!   .  .      +  .     +\n"
+        "Close not     +     .     .       .  . \n"
+        "this one until    .  +      +  .\n"
+        "others of this type   +  .     .\n"
+        "have themselves been     .   .\n"
+        "terminated.  +  .  .    .    +  .";
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createPort();
+    void applyStartColour();
+    void openStartSetup();
+    void onInstanceMessage(int message, qintptr wParam, qintptr lParam);
+    // Key handling ahead of every widget of the window; true when the key was used up.
+    bool handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event);
+    bool belongsToThisWindow(QObject* object) const;
+    void hideLoopPopupOnInput(QObject* watched, QEvent* event);
+    bool closeGuardRefuses();
+    void shutDownOutput();
+    void applyClientHeight(int height);
+    void applyReadSetup(const class SetupRecord& record);
+    void setDefaultCursor();
+
+    Options options_;
+    Setup setup_;
+    PostedMessageQueue queue_;
+    InstanceBus bus_;
+    std::unique_ptr<MidiLog> midiLog_;
+    std::unique_ptr<OutputPort> port_;
+    Player player_;
+    // Declared after the player: it is destroyed first, which stops its thread.
+    StepClock clock_;
+    Preferences preferences_;
+    std::unique_ptr<MainPanel> panel_;
+    SetupController controller_;
+    QPushButton* defaultButton_ = nullptr;
+    ColorRef baseColor_ = 0;
+    ColorRef backgroundColor_ = 0;
+    ColorRef textColor_ = 0;
+    int clientHeight_ = kNormalHeight;
+    bool initDone_ = false;
+    bool outputShutDown_ = false;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+// The program's own message box: one OK button, caption "NOTE!". It does not block: the
+// clock keeps playing and a test or a scripted run is never stuck behind it.
+namespace NoteBox {
+
+constexpr const char* kCaption = "NOTE!";
+
+void show(const std::string& text);
+// Replaces the box, for tests (an empty function restores it). Returns the previous one.
+std::function<void(const std::string&)> setHandler(std::function<void(const std::string&)> handler);
+
+}  // namespace NoteBox

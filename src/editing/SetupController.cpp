@@ -1,0 +1,490 @@
+#include "editing/SetupController.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "core/Player.h"
+#include "core/Random.h"
+#include "core/Setup.h"
+#include "core/StepValue.h"
+#include "core/TextFormat.h"
+#include "panels/CommandIds.h"
+#include "panels/MainPanel.h"
+#include "panels/PanelIds.h"
+#include "toolkit/InputState.h"
+
+using namespace PanelIds;
+
+namespace {
+
+constexpr int kOn = static_cast<int>(StepValue::On);
+constexpr int kRoot = static_cast<int>(StepValue::Root);
+constexpr int kPan = static_cast<int>(StepValue::Pan);
+constexpr int kProgram = static_cast<int>(StepValue::Program);
+constexpr int kCentrePan = 64;
+constexpr int kDefaultVolume = 80;
+constexpr int kLastColumnId = ID_COLUMN0 + kColumnIdStride * kColumnCount;  // exclusive
+// A column's parts lie within 70 of its id (the six value ids plus their part offsets).
+constexpr int kColumnPartSpan = 70;
+
+bool inRange(int id, int first, int last) { return id >= first && id <= last; }
+
+bool isColumnPart(int id) {
+    return id >= ID_COLUMN0 && id < kLastColumnId && (id - ID_COLUMN0) % kColumnIdStride <= kColumnPartSpan;
+}
+
+int columnOf(int id) { return (id - ID_COLUMN0) / kColumnIdStride; }
+
+int valueIdOf(int id) { return (id - ID_COLUMN0) % kColumnIdStride / 10 * 10; }
+
+bool isLoopSelector(int id) { return inRange(id, ID_LOOPS, ID_LOOPS_LAST); }
+
+}  // namespace
+
+void SetupController::Attach(MainPanel& panel, Setup& setup, Player& player) {
+    panel_ = &panel;
+    setup_ = &setup;
+    player_ = &player;
+    LoadMeasureIntoColumns(0);
+}
+
+MStepColumn& SetupController::Column(int index) { return panel_->Column(index); }
+
+bool SetupController::IsShiftHeld() const { return InputState::Current().IsShiftHeld(); }
+
+bool SetupController::IsAltHeld() const { return InputState::Current().IsAltHeld(); }
+
+void SetupController::ShowValue(int value) { panel_->ShowStatus(TextFormat::formatInt(value)); }
+
+// ---- Step columns --------------------------------------------------------------------------
+
+void SetupController::WriteBackValue(int column, int valueId) {
+    Measure& measure = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)];
+    Step& step = measure.steps[static_cast<std::size_t>(column)];
+    const int oldValue = step.getStepValue(valueId);
+    const int newValue = Column(column).GetValue(valueId);
+    {
+        std::lock_guard guard(player_->engineLock());
+        step.setStepValue(valueId, newValue);
+    }
+    const int delta = newValue - oldValue;
+    if (IsShiftHeld()) {
+        const bool setAll = IsAltHeld();
+        for (int i = 0; i < setup_->stepsPerMeasure; ++i) {
+            if (i == column) {
+                continue;
+            }
+            Step& other = measure.steps[static_cast<std::size_t>(i)];
+            int target = newValue;
+            if (!setAll) {
+                const int current = other.getStepValue(valueId);
+                // Spreading an on/off change inverts every other step, whatever the edit was.
+                target = valueId == kOn ? (current == 0 ? 1 : 0) : current + delta;
+            }
+            Column(i).SetValue(valueId, target);
+            // The control clamps the value to its range; the step takes what it shows.
+            const int shown = setAll ? target : Column(i).GetValue(valueId);
+            std::lock_guard guard(player_->engineLock());
+            other.setStepValue(valueId, shown);
+        }
+    }
+    ShowValue(newValue);
+    setup_->dirty = true;
+}
+
+void SetupController::WriteBackNotes(int column) {
+    Measure& measure = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)];
+    Step& step = measure.steps[static_cast<std::size_t>(column)];
+    IntArray oldNotes;
+    {
+        std::lock_guard guard(player_->engineLock());
+        oldNotes = step.notesForDisplay();
+    }
+    const IntArray newNotes = Column(column).GetNotes();
+    const int newRoot = newNotes.empty() ? 0 : newNotes[0];
+    const int delta = newRoot - oldNotes[0];
+    {
+        std::lock_guard guard(player_->engineLock());
+        step.setNotes(newNotes);
+    }
+    if (IsShiftHeld()) {
+        const bool setAll = IsAltHeld();
+        for (int i = 0; i < setup_->stepsPerMeasure; ++i) {
+            if (i == column) {
+                continue;
+            }
+            Step& other = measure.steps[static_cast<std::size_t>(i)];
+            if (setAll) {
+                Column(i).SetNotes(newNotes);
+                std::lock_guard guard(player_->engineLock());
+                other.setNotes(newNotes);
+                continue;
+            }
+            int otherRoot = 0;
+            {
+                std::lock_guard guard(player_->engineLock());
+                otherRoot = other.notesForDisplay()[0];
+            }
+            Column(i).SetRoot(otherRoot + delta);
+            const IntArray moved = Column(i).GetNotes();
+            std::lock_guard guard(player_->engineLock());
+            other.setNotes(moved);
+        }
+    }
+    setup_->dirty = true;
+}
+
+void SetupController::LoadMeasureIntoColumns(int measureIndex) {
+    Measure& measure = setup_->measures[static_cast<std::size_t>(measureIndex)];
+    for (int i = 0; i < kColumnCount; ++i) {
+        MStepColumn& column = Column(i);
+        Step& step = measure.steps[static_cast<std::size_t>(i)];
+        const bool hidden = !column.IsVisible();
+        if (hidden) {
+            column.SetRedraw(false);
+        }
+        IntArray notes;
+        {
+            std::lock_guard guard(player_->engineLock());
+            notes = step.notesForDisplay();
+        }
+        column.SetValue(kOn, step.on != 0 ? 1 : 0);
+        column.SetNotes(notes);
+        for (const StepValue id :
+             {StepValue::Program, StepValue::Velocity, StepValue::Pan, StepValue::Duration}) {
+            column.SetValue(static_cast<int>(id), step.getStepValue(id));
+        }
+        if (hidden) {
+            column.SetRedraw(true);
+        }
+    }
+}
+
+void SetupController::SelectMeasure(int measureIndex) {
+    measureIndex = std::clamp(measureIndex, 0, Setup::kMeasureCount - 1);
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->selectedMeasure = static_cast<std::int16_t>(measureIndex);
+    }
+    panel_->LoopGroup().Select(measureIndex);
+    LoadMeasureIntoColumns(measureIndex);
+    panel_->LayoutColumns();
+}
+
+// ---- Edit commands -------------------------------------------------------------------------
+
+void SetupController::RandomizeMeasure(int measureIndex) {
+    {
+        std::lock_guard guard(player_->engineLock());
+        for (Step& step : setup_->measures[static_cast<std::size_t>(measureIndex)].steps) {
+            step.setRoot(Random::below(128) - 60);
+            step.program = static_cast<std::int16_t>(Random::below(128));
+            step.velocity = static_cast<std::int16_t>(Random::below(128));
+            step.pan = static_cast<std::int16_t>(Random::below(128));
+            step.duration = static_cast<std::int16_t>(Random::below(17));
+        }
+    }
+    LoadMeasureIntoColumns(measureIndex);
+}
+
+void SetupController::Randomize() { RandomizeMeasure(setup_->selectedMeasure); }
+
+void SetupController::ShiftSteps(bool right) {
+    {
+        std::lock_guard guard(player_->engineLock());
+        auto& steps = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)].steps;
+        const int n = std::clamp(setup_->stepsPerMeasure, 1, Setup::kMaxStepsPerMeasure);
+        if (right) {
+            std::rotate(steps.begin(), steps.begin() + (n - 1), steps.begin() + n);
+        } else {
+            std::rotate(steps.begin(), steps.begin() + 1, steps.begin() + n);
+        }
+    }
+    LoadMeasureIntoColumns(setup_->selectedMeasure);
+}
+
+void SetupController::ExpandVisible() {
+    const int n = setup_->stepsPerMeasure;
+    if (n > Setup::kMaxStepsPerMeasure / 2 || n < 1) {
+        return;
+    }
+    TakeSnapshot();
+    {
+        std::lock_guard guard(player_->engineLock());
+        auto& steps = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)].steps;
+        // Downward, so every step is read before it is overwritten.
+        for (int k = n - 1; k >= 0; --k) {
+            const Step original = steps[static_cast<std::size_t>(k)];
+            steps[static_cast<std::size_t>(2 * k)] = original;
+            steps[static_cast<std::size_t>(2 * k + 1)] = original;
+            steps[static_cast<std::size_t>(2 * k + 1)].on = 0;
+        }
+        setup_->stepsPerMeasure = 2 * n;
+    }
+    panel_->FitWindowToColumns(2 * n);
+    LoadMeasureIntoColumns(setup_->selectedMeasure);
+}
+
+void SetupController::SetBpm(double bpm) {
+    setup_->bpm = bpm;
+    panel_->TempoDial().SetTempo(bpm);
+    if (player_->isRunning()) {
+        player_->onTempoChanged();
+    }
+}
+
+void SetupController::SetVolume(int volume) {
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->volume = static_cast<std::int16_t>(volume);
+    }
+    panel_->VolumeDial().SetValue(volume);
+}
+
+void SetupController::SetTranspose(int transpose) {
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->transpose = static_cast<std::int16_t>(transpose);
+    }
+    panel_->TransposeDial().SetValue(transpose);
+}
+
+void SetupController::SetTempoEditMode(int mode) {
+    if (setup_->tempoEditMode == mode) {
+        return;
+    }
+    setup_->tempoEditMode = static_cast<std::int16_t>(mode);
+    panel_->TempoDial().SetMode(mode);
+    setup_->dirty = true;
+}
+
+void SetupController::TogglePolyphonic() {
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->polyphonic = setup_->polyphonic == 0 ? 1 : 0;
+    }
+    setup_->dirty = true;
+}
+
+void SetupController::ToggleMute() {
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->mute = setup_->mute == 0 ? 1 : 0;
+    }
+    panel_->MuteButton().SetState(setup_->mute == 0 ? 1 : 0);
+    setup_->dirty = true;
+}
+
+void SetupController::KillAllSound() { player_->killAllSound(); }
+
+void SetupController::SetChannel(int channel) {
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->port.channel = static_cast<std::int16_t>(std::clamp(channel, 1, 16));
+    }
+    setup_->dirty = true;
+}
+
+void SetupController::ChooseProgram(int column, int program) {
+    Column(column).SetValue(kProgram, program);
+    WriteBackValue(column, kProgram);
+}
+
+void SetupController::NewSetup() {
+    for (int i = 0; i < Setup::kMeasureCount; ++i) {
+        {
+            std::lock_guard guard(player_->engineLock());
+            Measure& measure = setup_->measures[static_cast<std::size_t>(i)];
+            measure.next = static_cast<std::int16_t>(i);
+            measure.repeats = 1;
+        }
+        RandomizeMeasure(i);
+    }
+    LoadMeasureIntoColumns(setup_->selectedMeasure);
+}
+
+// ---- Undo ----------------------------------------------------------------------------------
+
+void SetupController::TakeSnapshot() {
+    std::lock_guard guard(player_->engineLock());
+    const Measure& measure = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)];
+    setup_->undoMeasure.steps = measure.steps;
+    setup_->undoBpm = setup_->bpm;
+    setup_->undoVolume = setup_->volume;
+    setup_->undoTranspose = setup_->transpose;
+    setup_->undoMute = setup_->mute;
+    setup_->undoMeasureIndex = setup_->selectedMeasure;
+    setup_->dirty = true;
+}
+
+void SetupController::Undo() {
+    // Before the first snapshot there is nothing to go back to, not even the settings.
+    if (setup_->undoMeasureIndex < 0) {
+        return;
+    }
+    if (setup_->undoMeasureIndex == setup_->selectedMeasure) {
+        {
+            std::lock_guard guard(player_->engineLock());
+            auto& steps = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)].steps;
+            const auto earlier = setup_->undoMeasure.steps;
+            setup_->undoMeasure.steps = steps;
+            steps = earlier;
+        }
+        LoadMeasureIntoColumns(setup_->selectedMeasure);
+    }
+    const double bpm = setup_->bpm;
+    const int volume = setup_->volume;
+    const int transpose = setup_->transpose;
+    const int mute = setup_->mute;
+    SetBpm(setup_->undoBpm);
+    SetVolume(setup_->undoVolume);
+    SetTranspose(setup_->undoTranspose);
+    panel_->MuteButton().SetState(setup_->undoMute == 0 ? 1 : 0);
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->mute = setup_->undoMute;
+    }
+    setup_->undoBpm = bpm;
+    setup_->undoVolume = volume;
+    setup_->undoTranspose = transpose;
+    setup_->undoMute = mute;
+}
+
+// ---- Control events ------------------------------------------------------------------------
+
+void SetupController::OnPressAction(int id) {
+    if (id == 0 || id == ID_MENU_FILE || id == ID_MENU_EDIT || id == ID_MENU_MIDI ||
+        isLoopSelector(id)) {
+        return;
+    }
+    TakeSnapshot();
+}
+
+void SetupController::OnValueChanged(int id) {
+    if (isColumnPart(id)) {
+        const int column = columnOf(id);
+        Column(column).OnChildEvent(id);
+        const int valueId = valueIdOf(id);
+        if (valueId == kRoot) {
+            WriteBackNotes(column);
+        } else {
+            WriteBackValue(column, valueId);
+        }
+    } else if (isLoopSelector(id)) {
+        MButtonGroup& group = panel_->LoopGroup();
+        const int before = group.GetSelected();
+        group.SelectById(id);
+        const int selected = group.GetSelected();
+        SelectMeasure(selected);
+        if (selected != before) {
+            setup_->dirty = true;
+        }
+        player_->onMeasureSelected(selected);
+    } else if (inRange(id, ID_TEMPO, ID_TEMPO_LAST)) {
+        MTempoDial& dial = panel_->TempoDial();
+        dial.OnChildEvent(id);
+        if (dial.GetTempo() != setup_->bpm) {
+            setup_->dirty = true;
+        }
+        setup_->bpm = dial.GetTempo();
+        if (player_->isRunning()) {
+            player_->onTempoChanged();
+        }
+    } else if (inRange(id, ID_VOLUME, ID_VOLUME_LAST)) {
+        panel_->VolumeDial().OnChildEvent(id);
+        std::lock_guard guard(player_->engineLock());
+        setup_->volume = static_cast<std::int16_t>(panel_->VolumeDial().GetValue());
+        setup_->dirty = true;
+    } else if (inRange(id, ID_TRANSPOSE, ID_TRANSPOSE_LAST)) {
+        panel_->TransposeDial().OnChildEvent(id);
+        std::lock_guard guard(player_->engineLock());
+        setup_->transpose = static_cast<std::int16_t>(panel_->TransposeDial().GetValue());
+        setup_->dirty = true;
+    } else if (id == ID_PLAY) {
+        player_->toggle();
+    } else if (id == ID_MUTE) {
+        std::lock_guard guard(player_->engineLock());
+        setup_->mute = panel_->MuteButton().GetState() == 0 ? 1 : 0;
+        setup_->dirty = true;
+    } else if (id == ID_MENU_FILE || id == ID_MENU_EDIT || id == ID_MENU_MIDI) {
+        if (openMenu_) {
+            openMenu_(id);
+        }
+    }
+}
+
+void SetupController::OnSecondaryAction(int id) {
+    if (inRange(id, ID_LOOPS + 1, ID_LOOPS_LAST)) {
+        panel_->OpenLoopPopup(id - (ID_LOOPS + 1));
+    } else if (inRange(id, ID_VOLUME, ID_VOLUME_LAST)) {
+        TakeSnapshot();
+        SetVolume(kDefaultVolume);
+        setup_->dirty = true;
+    } else if (inRange(id, ID_TRANSPOSE, ID_TRANSPOSE_LAST)) {
+        TakeSnapshot();
+        SetTranspose(0);
+        setup_->dirty = true;
+    } else if (isColumnPart(id) && valueIdOf(id) == kProgram) {
+        if (openProgramMenu_) {
+            openProgramMenu_(columnOf(id));
+        }
+    } else if (isColumnPart(id) && valueIdOf(id) == kPan) {
+        const int column = columnOf(id);
+        TakeSnapshot();
+        {
+            std::lock_guard guard(player_->engineLock());
+            setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)]
+                .steps[static_cast<std::size_t>(column)]
+                .pan = kCentrePan;
+        }
+        Column(column).SetValue(kPan, kCentrePan);
+        WriteBackValue(column, kPan);
+    }
+}
+
+bool SetupController::OnCommand(int commandId) {
+    using namespace CommandIds;
+    switch (commandId) {
+        case ID_UNDO:
+            Undo();
+            return true;
+        case ID_RANDOMIZE:
+            TakeSnapshot();
+            Randomize();
+            setup_->dirty = true;
+            return true;
+        case ID_SHIFT_RIGHT:
+        case ID_SHIFT_LEFT:
+            ShiftSteps(commandId == ID_SHIFT_RIGHT);
+            setup_->dirty = true;
+            return true;
+        case ID_EXPAND_VISIBLE:
+            if (setup_->stepsPerMeasure <= Setup::kMaxStepsPerMeasure / 2) {
+                ExpandVisible();
+                setup_->dirty = true;
+            }
+            return true;
+        case ID_SAMPLES_PER_MEASURE:
+            SetTempoEditMode(1);
+            return true;
+        case ID_BEATS_PER_MINUTE:
+            SetTempoEditMode(0);
+            return true;
+        case ID_POLYPHONIC:
+            TogglePolyphonic();
+            return true;
+        case ID_MUTE_COMMAND:
+            ToggleMute();
+            return true;
+        case ID_KILL_ALL_SOUND:
+            KillAllSound();
+            return true;
+        default:
+            break;
+    }
+    if (commandId > ID_CHANNEL_BASE && commandId <= ID_CHANNEL_BASE + 16) {
+        SetChannel(commandId - ID_CHANNEL_BASE);
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <functional>
+
+class IntArray;
+class MainPanel;
+class MStepColumn;
+class Player;
+class Setup;
+
+// The one object that applies the user's edits to the setup: it copies what the controls
+// show into the steps (spread over the visible steps while Shift is held), loads a measure
+// into the step columns, carries the edit commands, keeps the single-level undo, and decodes
+// every control event of the main window. Owned by the main window; window thread only.
+// Every change of the playing data is made under the engine lock.
+class SetupController {
+public:
+    SetupController() = default;
+    SetupController(const SetupController&) = delete;
+    SetupController& operator=(const SetupController&) = delete;
+    virtual ~SetupController() = default;
+
+    void Attach(MainPanel& panel, Setup& setup, Player& player);
+    bool IsAttached() const { return setup_ != nullptr; }
+
+    // Edits from the step columns.
+    void WriteBackValue(int column, int valueId);
+    void WriteBackNotes(int column);
+    void LoadMeasureIntoColumns(int measure);
+    void SelectMeasure(int measure);
+
+    // Edit commands.
+    void RandomizeMeasure(int measure);
+    void Randomize();
+    void ShiftSteps(bool right);
+    // Doubles the visible steps, each followed by a silent copy; nothing above 8 steps.
+    void ExpandVisible();
+    void SetBpm(double bpm);
+    void SetVolume(int volume);
+    void SetTranspose(int transpose);
+    void SetTempoEditMode(int mode);
+    void TogglePolyphonic();
+    void ToggleMute();
+    void KillAllSound();
+    void SetChannel(int channel);
+    // A program chosen from the General MIDI menu for a column (-1: no program change).
+    void ChooseProgram(int column, int program);
+
+    // A fresh random pattern in every measure, each looping on itself once.
+    void NewSetup();
+
+    // Undo: one snapshot of the selected measure and four settings, exchanged by Undo.
+    void TakeSnapshot();
+    void Undo();
+
+    // Control events of the main window, by control id.
+    void OnPressAction(int id);
+    void OnValueChanged(int id);
+    void OnSecondaryAction(int id);
+    // The edit and MIDI menu commands this object carries; false for any other id.
+    bool OnCommand(int commandId);
+
+    // What the menu bar buttons and a column's program control open (the menus).
+    void setMenuOpener(std::function<void(int buttonId)> opener) { openMenu_ = std::move(opener); }
+    void setProgramMenuOpener(std::function<void(int column)> opener) {
+        openProgramMenu_ = std::move(opener);
+    }
+
+private:
+    MStepColumn& Column(int index);
+    bool IsShiftHeld() const;
+    bool IsAltHeld() const;
+    void ShowValue(int value);
+
+    MainPanel* panel_ = nullptr;
+    Setup* setup_ = nullptr;
+    Player* player_ = nullptr;
+    std::function<void(int)> openMenu_;
+    std::function<void(int)> openProgramMenu_;
+};
