@@ -3,7 +3,9 @@
 #include <QPainter>
 
 Canvas::Canvas(QPainter& painter, const QRegion& area) : painter_(painter), clip_(area) {
+    // Captions are drawn crisp in two colours, like the 1-bit pictures around them.
     font_ = painter_.font();
+    font_.setStyleStrategy(QFont::NoAntialias);
     painter_.setClipRegion(clip_);
 }
 

@@ -4,6 +4,7 @@
 #include <QPalette>
 
 #include "toolkit/ControlHost.h"
+#include "toolkit/PointFont.h"
 #include "toolkit/Resources.h"
 
 MEdit::MEdit() : QLineEdit(nullptr) {}
@@ -81,11 +82,8 @@ void MEdit::ApplyPalette() {
 }
 
 void MEdit::SetFont(const std::string& name, int tenthsOfPoint) {
-    QFont font(QString::fromStdString(name.empty() ? std::string("Arial") : name));
-    font.setPointSizeF((tenthsOfPoint == 0 ? 90 : tenthsOfPoint) / 10.0);
-    // Small text stays crisp in two colours, as the bitmaps around it.
-    font.setStyleStrategy(QFont::NoAntialias);
-    setFont(font);
+    setFont(PointFont(name.empty() ? std::string("Arial") : name,
+                      tenthsOfPoint == 0 ? 90 : tenthsOfPoint));
     externalFont_ = false;
 }
 

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include "toolkit/Canvas.h"
+#include "toolkit/PointFont.h"
 
 void MLabel::SetFont(const std::string& name, int tenthsOfPoint) {
     fontName_ = name;
@@ -28,17 +29,14 @@ void MLabel::SetText(const std::string& text) {
 }
 
 QFont MLabel::MakeFont() const {
-    QFont font;
+    const int size = fontSize_ > 0 ? fontSize_ : 90;
     if (fontName_ == "System") {
         // The desktop's interface font, bold like the classic system font it stands for.
-        font = QGuiApplication::font();
+        QFont font = PointFont(QGuiApplication::font().family().toStdString(), size);
         font.setBold(true);
-    } else {
-        font = QFont(QString::fromStdString(fontName_));
+        return font;
     }
-    font.setPointSizeF((fontSize_ > 0 ? fontSize_ : 90) / 10.0);
-    font.setStyleStrategy(QFont::NoAntialias);
-    return font;
+    return PointFont(fontName_, size);
 }
 
 void MLabel::Draw(Canvas& dc) {

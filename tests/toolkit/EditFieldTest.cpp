@@ -138,7 +138,8 @@ TEST(MEdit, CreationDefaultsAndAlignment) {
     EXPECT_EQ(status.GetRect(), MRect::FromSize(0, 166, 707, 13));
     EXPECT_EQ(status.geometry(), QRect(0, 166, 707, 13));
     EXPECT_EQ(status.parentWidget(), &host);
-    EXPECT_EQ(status.font().pointSizeF(), 7.0);
+    // 7 points at 96 pixels per inch.
+    EXPECT_EQ(status.font().pixelSize(), 9);
     EXPECT_TRUE(status.font().family().contains("Arial") ||
                 status.font().family().contains("Liberation"));
     EXPECT_TRUE(status.alignment() & Qt::AlignLeft);
@@ -171,20 +172,6 @@ TEST(MEdit, SharedBrushSurvivesRecolouring) {
     own.Create(7, &host, 0, 0, 0, 0, 30, 12, "center");
     own.SetColors(MakeColorRef(200, 0, 0), MakeColorRef(0, 200, 0));
     EXPECT_EQ(own.palette().color(QPalette::Base), QColor(0, 200, 0));
-}
-
-TEST(MEdit, FontsOwnAndShared) {
-    TestHost host;
-    MEdit field;
-    field.Create(8, &host, 0, 0, 0, 0, 30, 12, "center");
-    field.SetFont("", 0);
-    EXPECT_EQ(field.font().pointSizeF(), 9.0);
-    EXPECT_FALSE(field.HasExternalFont());
-    QFont shared("Liberation Sans");
-    shared.setPointSize(11);
-    field.UseFont(shared);
-    EXPECT_TRUE(field.HasExternalFont());
-    EXPECT_EQ(field.font().pointSize(), 11);
 }
 
 TEST(MEdit, DialFieldOutlivingItsHostIsNotDeletedTwice) {

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QTemporaryDir>
 
 #include "panels/MShadePalette.h"
 #include "toolkit/Canvas.h"
@@ -158,6 +159,14 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTPUT.png [0xBBGGRR]\n", argv[0]);
         return 2;
+    }
+    // A private runtime directory, so nothing of the session is touched.
+    QTemporaryDir runtimeDir(QDir::tempPath() + QStringLiteral("/gs-gallery-XXXXXX"));
+    if (runtimeDir.isValid()) {
+        QFile::setPermissions(runtimeDir.path(), QFileDevice::ReadOwner |
+                                                     QFileDevice::WriteOwner |
+                                                     QFileDevice::ExeOwner);
+        setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
     }
     QApplication app(argc, argv);
     const ColorRef base = argc > 2 ? static_cast<ColorRef>(std::strtol(argv[2], nullptr, 16))
