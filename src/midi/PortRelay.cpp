@@ -25,6 +25,8 @@ bool makeAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
+constexpr int kBatch = 64;
+
 sockaddr* asSockaddr(sockaddr_un& address) {
     return reinterpret_cast<sockaddr*>(&address);  // the socket API's own convention
 }
@@ -193,7 +195,9 @@ void PortRelayServer::acceptPendingLocked() {
 
 bool PortRelayServer::relayFrom(Client& client) {
     std::uint8_t packet[16];
-    for (;;) {
+    // A bounded batch per hold of the port lock, so a busy borrower cannot keep the clock
+    // thread waiting; poll() brings the thread back for the rest.
+    for (int batch = 0; batch < kBatch; ++batch) {
         const ssize_t received = ::recv(client.fd, packet, sizeof packet, MSG_DONTWAIT);
         if (received == 0) {
             return false;
@@ -205,6 +209,7 @@ bool PortRelayServer::relayFrom(Client& client) {
             client.connection->send(packet);
         }
     }
+    return true;
 }
 
 std::unique_ptr<PortRelayLink> PortRelayLink::connect(const std::string& socketPath) {

@@ -17,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,7 @@
 
 #include "app/MidiCommands.h"
 #include "core/Setup.h"
+#include "midi/FluidSynthDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/OutputPort.h"
 
@@ -101,7 +103,8 @@ private:
     pid_t pid_ = -1;
 };
 
-// A JACK client with one MIDI input that notes every event with its absolute frame time.
+// A JACK client with one MIDI input that notes every event with its absolute frame time, and
+// one audio input that keeps the loudest sample it has heard.
 class Recorder {
 public:
     struct Event {
@@ -117,8 +120,9 @@ public:
             return false;
         }
         port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &Recorder::process, this);
-        return port_ != nullptr && jack_activate(client_) == 0;
+        return port_ != nullptr && audio_ != nullptr && jack_activate(client_) == 0;
     }
     ~Recorder() {
         if (client_ != nullptr) {
@@ -129,6 +133,7 @@ public:
 
     jack_client_t* client() const { return client_; }
     int count() const { return count_.load(std::memory_order_acquire); }
+    float loudest() const { return loudest_.load(std::memory_order_acquire); }
     const Event& event(int index) const { return events_[static_cast<std::size_t>(index)]; }
 
     // When (JACK's microsecond clock) the cycle that starts at `frame` began; 0 when that
@@ -151,6 +156,14 @@ public:
 private:
     static int process(jack_nframes_t nframes, void* arg) {
         auto* self = static_cast<Recorder*>(arg);
+        const auto* samples =
+            static_cast<const float*>(jack_port_get_buffer(self->audio_, nframes));
+        float loudest = self->loudest_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < nframes; ++i) {
+            loudest = std::max(loudest, std::fabs(samples[i]));
+        }
+        self->loudest_.store(loudest, std::memory_order_release);
+
         void* buffer = jack_port_get_buffer(self->port_, nframes);
         const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
         jack_nframes_t frames = 0;
@@ -190,6 +203,8 @@ private:
     static constexpr std::size_t kCycles = 8192;  // about ten seconds of cycles
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
+    jack_port_t* audio_ = nullptr;
+    std::atomic<float> loudest_{0.0f};
     std::array<Event, kCapacity> events_{};
     std::atomic<int> count_{0};
     std::array<Cycle, kCycles> cycles_{};
@@ -360,6 +375,36 @@ TEST_F(JackEndToEnd, ADeviceThatWentAwayFailsToOpen) {
     port->selectPortByName("recorder:in (JACK)");
     EXPECT_EQ(setup_.port.handle, 0);
     EXPECT_EQ(setup_.portOpenedHere, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
+    const auto candidates = FluidSynthDriver::defaultAudioDrivers();
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), "jack"), candidates.end());
+
+    FluidSynthDriver::Options options;
+    options.audioDrivers = {"jack"};
+    FluidSynthDriver driver(options);
+    std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
+    ASSERT_NE(synth, nullptr) << driver.lastError();
+
+    const char** outputs =
+        jack_get_ports(recorder_->client(), "^fluidsynth", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    ASSERT_NE(outputs, nullptr);
+    ASSERT_EQ(jack_connect(recorder_->client(), outputs[0], "recorder:audio"), 0);
+    jack_free(outputs);
+
+    EXPECT_LT(recorder_->loudest(), 0.001f);
+    const std::uint8_t noteOn[3] = {0x90, 60, 120};
+    ASSERT_TRUE(synth->send(noteOn));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (recorder_->loudest() < 0.01f && std::chrono::steady_clock::now() < deadline) {
+        sleepMicroseconds(1000);
+    }
+    EXPECT_GE(recorder_->loudest(), 0.01f);
 }
 
 }  // namespace
