@@ -41,7 +41,8 @@ void forEachWritablePort(snd_seq_t* seq, Visit visit) {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int clientId = snd_seq_client_info_get_client(client);
-        if (clientId == self) {
+        // The system client's timer and announce ports are not instruments.
+        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM) {
             continue;
         }
         snd_seq_port_info_set_client(port, clientId);

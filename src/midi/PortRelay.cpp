@@ -222,6 +222,9 @@ std::unique_ptr<PortRelayLink> PortRelayLink::connect(const std::string& socketP
         return nullptr;
     }
     if (::connect(fd, asSockaddr(address), sizeof address) != 0) {
+        if (errno == ECONNREFUSED) {
+            ::unlink(socketPath.c_str());  // left by a lender that is gone
+        }
         ::close(fd);
         return nullptr;
     }

@@ -26,6 +26,9 @@ public:
 
     void receive(const std::uint8_t* bytes) {
         std::lock_guard guard(mutex_);
+        if (openConnections_ == 0) {
+            ++sendsWhileClosed_;
+        }
         received_.push_back({bytes[0], bytes[1], bytes[2]});
         changed_.notify_all();
     }
@@ -37,6 +40,10 @@ public:
     int openConnections() {
         std::lock_guard guard(mutex_);
         return openConnections_;
+    }
+    int sendsWhileClosed() {
+        std::lock_guard guard(mutex_);
+        return sendsWhileClosed_;
     }
     std::vector<Bytes> received() {
         std::lock_guard guard(mutex_);
@@ -62,6 +69,7 @@ private:
     std::condition_variable changed_;
     std::vector<Bytes> received_;
     int openConnections_ = 0;
+    int sendsWhileClosed_ = 0;
 };
 
 class FakeConnection : public MidiConnection {

@@ -6,8 +6,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "core/Messages.h"
 #include "core/Setup.h"
@@ -574,6 +576,41 @@ TEST_F(OutputPortLending, AHandleForAnotherPortIsIgnored) {
 
     EXPECT_EQ(b->state().handle, 0);
     EXPECT_TRUE(bus.log.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The clock thread sends while the window thread keeps replacing the connection: no message
+// may reach a connection that is being closed.
+TEST(OutputPortConcurrency, SendsAndHandleChangesNeverOverlap) {
+    Machine machine;
+    auto a = machine.add("A");
+    auto b = machine.add("B", /*exclusive=*/true);
+    Instance one(machine);
+    one.port->enumeratePorts();
+    std::atomic<bool> stop{false};
+    std::thread clock([&] {
+        while (!stop.load()) {
+            one.port->sendShort(0x90, 60, 100);
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        FakeDevice& device = round % 2 == 0 ? *a : *b;
+        one.port->releasePort();
+        one.port->selectPortByName(device.name);
+        // Let the sender reach the new connection before it is replaced again.
+        ASSERT_TRUE(device.waitForMessages(device.received().size() + 1));
+        one.port->reopenPort();
+    }
+    stop.store(true);
+    clock.join();
+    for (const auto& device : {a, b, machine.synthesizer}) {
+        EXPECT_EQ(device->sendsWhileClosed(), 0);
+    }
+    EXPECT_FALSE(a->received().empty());
+    EXPECT_FALSE(b->received().empty());
 }
 
 }  // namespace
