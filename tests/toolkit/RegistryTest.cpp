@@ -1,6 +1,9 @@
 // The registry walks: who gets the mouse, who sets the cursor, who is drawn on top.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "ToolkitTestSupport.h"
 #include "toolkit/ControlRegistry.h"
 #include "toolkit/MButton.h"
@@ -137,6 +140,33 @@ TEST(ControlRegistry, DestroyedControlLeavesTheRegistryAndTheCapture) {
     // The walks no longer reach it.
     EXPECT_EQ(DispatchMouse(EV_RELEASE, 5, 5, &host), 0);
     host.Render();
+}
+
+// Records the virtual calls that creation makes on it.
+class RecordingControl : public MWnd {
+public:
+    void SetColors(ColorRef textColor, ColorRef backColor) override {
+        calls.push_back("SetColors");
+        MWnd::SetColors(textColor, backColor);
+    }
+    void SetRedraw(bool flag) override {
+        calls.push_back(flag ? "SetRedraw(true)" : "SetRedraw(false)");
+        MWnd::SetRedraw(flag);
+    }
+    void Show() override {
+        calls.push_back("Show");
+        MWnd::Show();
+    }
+    std::vector<std::string> calls;
+};
+
+TEST(ControlRegistry, CreationRegistersThenCallsTheOverrides) {
+    TestHost host;
+    RecordingControl control;
+    control.CreateAt(91, "", 1, 2, 3, 4, &host);
+    EXPECT_EQ(control.calls, (std::vector<std::string>{"SetColors", "SetRedraw(true)", "Show"}));
+    EXPECT_EQ(control.GetRect(), (MRect{1, 2, 4, 6}));
+    EXPECT_EQ(ControlRegistry::Instance().Controls().back(), &control);
 }
 
 TEST(ControlRegistry, CreationAppliesDesktopColoursThroughTheVirtualSetter) {

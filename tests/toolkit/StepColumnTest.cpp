@@ -68,6 +68,10 @@ TEST_F(StepColumnTest, StartsWithDefaultValuesAndOnlyThePartsVisible) {
     EXPECT_TRUE(column.GetPanDial().GetBar().IsVisible());
     EXPECT_FALSE(column.GetPanDial().GetUpButton().IsVisible());
     EXPECT_TRUE(FieldOf(column.GetVelocityDial()).isHidden());
+    // Its own creation ran while the column was not finished: redraw stayed off.
+    EXPECT_FALSE(column.IsVisible());
+    EXPECT_FALSE(column.IsRedraw());
+    column.Show();
     EXPECT_FALSE(column.IsVisible());
     column.SetRedraw(true);
     column.Show();
