@@ -72,8 +72,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             steps = parseStepCount(args[++i]);
             if (!steps || *steps < 1 || *steps > MidiExport::kMaxSteps) {
                 return fail(err, "--steps needs a whole number from 1 to " +
-                                     std::to_string(MidiExport::kMaxSteps) + ", not \"" +
-                                     args[i] + "\"");
+                                     std::to_string(MidiExport::kMaxSteps) + ", not \"" + args[i] +
+                                     "\"");
             }
             continue;
         }

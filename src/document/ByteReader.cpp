@@ -36,21 +36,37 @@ std::uint64_t ByteReader::readLittleEndian(std::size_t size) {
     return value;
 }
 
-std::int16_t ByteReader::readInt16() { return static_cast<std::int16_t>(readUint16()); }
+std::int16_t ByteReader::readInt16() {
+    return static_cast<std::int16_t>(readUint16());
+}
 
-std::uint16_t ByteReader::readUint16() { return static_cast<std::uint16_t>(readLittleEndian(2)); }
+std::uint16_t ByteReader::readUint16() {
+    return static_cast<std::uint16_t>(readLittleEndian(2));
+}
 
-std::int32_t ByteReader::readInt32() { return static_cast<std::int32_t>(readUint32()); }
+std::int32_t ByteReader::readInt32() {
+    return static_cast<std::int32_t>(readUint32());
+}
 
-std::uint32_t ByteReader::readUint32() { return static_cast<std::uint32_t>(readLittleEndian(4)); }
+std::uint32_t ByteReader::readUint32() {
+    return static_cast<std::uint32_t>(readLittleEndian(4));
+}
 
-float ByteReader::readFloat32() { return std::bit_cast<float>(readUint32()); }
+float ByteReader::readFloat32() {
+    return std::bit_cast<float>(readUint32());
+}
 
-double ByteReader::readFloat64() { return std::bit_cast<double>(readLittleEndian(8)); }
+double ByteReader::readFloat64() {
+    return std::bit_cast<double>(readLittleEndian(8));
+}
 
-std::uint8_t ByteReader::readByte() { return take(1)[0]; }
+std::uint8_t ByteReader::readByte() {
+    return take(1)[0];
+}
 
-void ByteReader::skip(std::size_t count) { take(count); }
+void ByteReader::skip(std::size_t count) {
+    take(count);
+}
 
 std::uint32_t ByteReader::readStringLength(bool allowWideMarker, bool& wide) {
     const std::uint8_t shortLength = readByte();
@@ -76,8 +92,8 @@ std::string ByteReader::readCountedString() {
     const std::uint32_t length = readStringLength(true, wide);
     if (!wide) {
         const auto characters = take(length);
-        return TextEncoding::fileTextToUtf8(std::string_view(
-            reinterpret_cast<const char*>(characters.data()), characters.size()));
+        return TextEncoding::fileTextToUtf8(
+            std::string_view(reinterpret_cast<const char*>(characters.data()), characters.size()));
     }
     // Check the whole length before allocating for it.
     if (length > remaining() / 2) {

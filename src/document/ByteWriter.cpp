@@ -17,17 +17,25 @@ void ByteWriter::writeInt32(std::int32_t value) {
     writeUint32(static_cast<std::uint32_t>(value));
 }
 
-void ByteWriter::writeUint16(std::uint16_t value) { writeLittleEndian(value, 2); }
+void ByteWriter::writeUint16(std::uint16_t value) {
+    writeLittleEndian(value, 2);
+}
 
-void ByteWriter::writeUint32(std::uint32_t value) { writeLittleEndian(value, 4); }
+void ByteWriter::writeUint32(std::uint32_t value) {
+    writeLittleEndian(value, 4);
+}
 
-void ByteWriter::writeFloat32(float value) { writeUint32(std::bit_cast<std::uint32_t>(value)); }
+void ByteWriter::writeFloat32(float value) {
+    writeUint32(std::bit_cast<std::uint32_t>(value));
+}
 
 void ByteWriter::writeFloat64(double value) {
     writeLittleEndian(std::bit_cast<std::uint64_t>(value), 8);
 }
 
-void ByteWriter::writeByte(std::uint8_t value) { bytes_.push_back(value); }
+void ByteWriter::writeByte(std::uint8_t value) {
+    bytes_.push_back(value);
+}
 
 void ByteWriter::writeCountedString(std::string_view text) {
     const std::size_t length = text.size();

@@ -84,7 +84,9 @@ int dataBytesOf(int status) {
     return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
 }
 
-std::uint8_t dataByte(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 127)); }
+std::uint8_t dataByte(int value) {
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 127));
+}
 
 }  // namespace
 

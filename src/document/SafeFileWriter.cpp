@@ -71,7 +71,9 @@ SafeFileWriter::SafeFileWriter(const std::string& path)
     }
 }
 
-SafeFileWriter::~SafeFileWriter() { discard(); }
+SafeFileWriter::~SafeFileWriter() {
+    discard();
+}
 
 void SafeFileWriter::discard() {
     if (descriptor_ >= 0) {

@@ -15,7 +15,9 @@ std::string captionFor(const std::string& path) {
            std::filesystem::path(path).filename().string();
 }
 
-SetupRecord read(const std::string& path) { return SetupReader::readFile(path); }
+SetupRecord read(const std::string& path) {
+    return SetupReader::readFile(path);
+}
 
 void commitRead(const SetupRecord& record, const std::string& path, Setup& setup,
                 EngineLock* engineLock) {
@@ -41,8 +43,8 @@ SetupRecord open(const std::string& path, Setup& setup, EngineLock* engineLock) 
     return record;
 }
 
-void save(const std::string& path, Setup& setup, std::int32_t baseColor,
-          std::int32_t windowLeft, std::int32_t windowTop) {
+void save(const std::string& path, Setup& setup, std::int32_t baseColor, std::int32_t windowLeft,
+          std::int32_t windowTop) {
     const SetupRecord record = SetupRecord::fromSetup(setup, baseColor, windowLeft, windowTop);
     std::string caption = captionFor(path);
     SetupWriter::writeFile(path, record);

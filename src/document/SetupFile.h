@@ -31,7 +31,7 @@ SetupRecord open(const std::string& path, Setup& setup, EngineLock* engineLock);
 
 // Saves setup as version 2.9 through a temporary file, then sets path and title and clears
 // dirty. On failure none of them changes and the previous file is intact.
-void save(const std::string& path, Setup& setup, std::int32_t baseColor,
-          std::int32_t windowLeft, std::int32_t windowTop);
+void save(const std::string& path, Setup& setup, std::int32_t baseColor, std::int32_t windowLeft,
+          std::int32_t windowTop);
 
 }  // namespace SetupFile

@@ -8,11 +8,11 @@
 class SetupFileError : public std::runtime_error {
 public:
     enum class Kind {
-        EndOfFile,     // the file ends before its layout does
-        Damaged,       // a count or length that no setup file can hold
-        TooLarge,      // far larger than any setup file
-        CannotOpen,    // missing, unreadable, a folder, ...
-        CannotWrite,   // creating, writing, flushing or renaming failed
+        EndOfFile,    // the file ends before its layout does
+        Damaged,      // a count or length that no setup file can hold
+        TooLarge,     // far larger than any setup file
+        CannotOpen,   // missing, unreadable, a folder, ...
+        CannotWrite,  // creating, writing, flushing or renaming failed
     };
 
     SetupFileError(Kind kind, const std::string& message);

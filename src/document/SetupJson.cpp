@@ -14,9 +14,9 @@ std::string number(double value, bool singlePrecision) {
     }
     char buffer[64];
     // The shortest text that reads back as the same value: 2.9f shows as 2.9, not 2.9000001.
-    const auto result = singlePrecision
-                            ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value))
-                            : std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result =
+        singlePrecision ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value))
+                        : std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 

@@ -12,15 +12,17 @@
 namespace {
 
 // The layout changes, each compared as a single-precision float like the stored version.
-constexpr float kMeasureLinks = 1.003f;    // measures store next and repeats
-constexpr float kNarrowColumns = 1.1f;     // the window width formula changes
-constexpr float kMonophonicFlag = 1.5f;    // a monophonic flag follows the window rectangle
-constexpr float kCompactLayout = 2.0f;     // one colour, 16-bit on/duration, window position
-constexpr float kNoteArrays = 2.5f;        // counted note arrays, durations stored as is
-constexpr float kPortName = 2.9f;          // the port name follows the trailer
+constexpr float kMeasureLinks = 1.003f;  // measures store next and repeats
+constexpr float kNarrowColumns = 1.1f;   // the window width formula changes
+constexpr float kMonophonicFlag = 1.5f;  // a monophonic flag follows the window rectangle
+constexpr float kCompactLayout = 2.0f;   // one colour, 16-bit on/duration, window position
+constexpr float kNoteArrays = 2.5f;      // counted note arrays, durations stored as is
+constexpr float kPortName = 2.9f;        // the port name follows the trailer
 
 // An unordered comparison (a version that is not a number) counts as older than everything.
-bool olderThan(float version, float threshold) { return !(version >= threshold); }
+bool olderThan(float version, float threshold) {
+    return !(version >= threshold);
+}
 
 // Old durations were kept on a 0..127 scale; this constant, just below 17/127 (bits 0x3E091224),
 // maps them onto 0..16 the way the program always has.
@@ -35,8 +37,8 @@ std::int16_t rescaleOldDuration(std::int16_t duration) {
 // Old files stored the window rectangle; the number of columns followed from its width.
 std::int32_t stepsFromOldWidth(std::int32_t left, std::int32_t right, float version) {
     const std::int64_t width = static_cast<std::int64_t>(right) - left;
-    const std::int64_t steps = olderThan(version, kNarrowColumns) ? (width - 122) / 35
-                                                                  : (width - 110) / 30;
+    const std::int64_t steps =
+        olderThan(version, kNarrowColumns) ? (width - 122) / 35 : (width - 110) / 30;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(steps, INT32_MIN, INT32_MAX));
 }
 
@@ -90,8 +92,7 @@ void SetupReader::readMeasure(ByteReader& in, SetupRecord& record, int index, fl
         measure.repeats = in.readInt16();
     }
     for (int stepIndex = 0; stepIndex < Measure::kStepCount; ++stepIndex) {
-        readStep(in, measure.steps[static_cast<std::size_t>(stepIndex)], index, stepIndex,
-                 version);
+        readStep(in, measure.steps[static_cast<std::size_t>(stepIndex)], index, stepIndex, version);
     }
 }
 
@@ -103,9 +104,9 @@ void SetupReader::readStep(ByteReader& in, Step& step, int measureIndex, int ste
     } else {
         const std::int32_t count = in.readInt32();
         if (count < 0) {
-            throw SetupFileError::damaged(
-                in.fileName(), "the note count of " + placeOf(measureIndex, stepIndex) +
-                                   " is negative (" + std::to_string(count) + ")");
+            throw SetupFileError::damaged(in.fileName(),
+                                          "the note count of " + placeOf(measureIndex, stepIndex) +
+                                              " is negative (" + std::to_string(count) + ")");
         }
         // Checked before resizing, so a hostile count cannot make us allocate for it.
         if (static_cast<std::size_t>(count) > in.remaining() / 4) {

@@ -96,7 +96,8 @@ bool sameMeasure(const Measure& a, const Measure& b) {
 
 bool SetupRecord::operator==(const SetupRecord& other) const {
     // Floats compare by their bits, so a record holding NaN still equals its copy.
-    if (std::bit_cast<std::uint32_t>(fileVersion) != std::bit_cast<std::uint32_t>(other.fileVersion) ||
+    if (std::bit_cast<std::uint32_t>(fileVersion) !=
+            std::bit_cast<std::uint32_t>(other.fileVersion) ||
         std::bit_cast<std::uint64_t>(bpm) != std::bit_cast<std::uint64_t>(other.bpm)) {
         return false;
     }
@@ -107,8 +108,8 @@ bool SetupRecord::operator==(const SetupRecord& other) const {
     }
     return tempoEditMode == other.tempoEditMode && portId == other.portId &&
            channel == other.channel && selectedMeasure == other.selectedMeasure &&
-           mute == other.mute && baseColor == other.baseColor &&
-           windowLeft == other.windowLeft && windowTop == other.windowTop &&
-           stepsPerMeasure == other.stepsPerMeasure && polyphonic == other.polyphonic &&
-           volume == other.volume && transpose == other.transpose && portName == other.portName;
+           mute == other.mute && baseColor == other.baseColor && windowLeft == other.windowLeft &&
+           windowTop == other.windowTop && stepsPerMeasure == other.stepsPerMeasure &&
+           polyphonic == other.polyphonic && volume == other.volume &&
+           transpose == other.transpose && portName == other.portName;
 }

@@ -243,8 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--export-midi", "a", "b", "--steps", "0"},
                       std::vector<std::string>{"--export-midi", "a", "b", "--steps", "-4"},
                       std::vector<std::string>{"--export-midi", "a", "b", "--steps", "12x"},
-                      std::vector<std::string>{"--export-midi", "a", "b", "--steps",
-                                               "99999999999"},
+                      std::vector<std::string>{"--export-midi", "a", "b", "--steps", "99999999999"},
                       std::vector<std::string>{"--dump", "a", "--steps", "3"},
                       std::vector<std::string>{"--other"}));
 

@@ -83,8 +83,7 @@ TEST(CountedString, SixteenBitCharactersWithALongSecondPrefix) {
 
 TEST(CountedString, SurrogatePairsJoinAndLoneSurrogatesAreReplaced) {
     // U+1F3B9 as D83C DFB9, then a lone high surrogate, then 'x'.
-    const Bytes bytes = {0xFF, 0xFE, 0xFF, 0x04, 0x3C, 0xD8, 0xB9, 0xDF,
-                         0x00, 0xD8, 'x',  0x00};
+    const Bytes bytes = {0xFF, 0xFE, 0xFF, 0x04, 0x3C, 0xD8, 0xB9, 0xDF, 0x00, 0xD8, 'x', 0x00};
     EXPECT_EQ(readString(bytes), "\xF0\x9F\x8E\xB9\xEF\xBF\xBDx");
 }
 
@@ -134,8 +133,8 @@ TEST(LittleEndianFields, ReadAndWriteTheSameBytes) {
     out.writeInt32(-123456789);
     out.writeFloat32(2.9f);
     out.writeFloat64(126.0);
-    EXPECT_EQ(out.bytes(), (Bytes{0xFE, 0xFF, 0xEB, 0x32, 0xA4, 0xF8, 0x9A, 0x99, 0x39, 0x40,
-                                  0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x5F, 0x40}));
+    EXPECT_EQ(out.bytes(), (Bytes{0xFE, 0xFF, 0xEB, 0x32, 0xA4, 0xF8, 0x9A, 0x99, 0x39, 0x40, 0x00,
+                                  0x00, 0x00, 0x00, 0x00, 0x80, 0x5F, 0x40}));
     ByteReader in(out.bytes(), "f");
     EXPECT_EQ(in.readInt16(), -2);
     EXPECT_EQ(in.readInt32(), -123456789);
@@ -166,10 +165,9 @@ TEST_P(Utf8Validity, IsJudgedCorrectly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, Utf8Validity,
-    ::testing::Values(Utf8Case{"", true}, Utf8Case{"plain", true},
-                      Utf8Case{"\xC3\xA9", true}, Utf8Case{"\xE2\x82\xAC", true},
-                      Utf8Case{"\xF0\x9F\x8E\xB9", true}, Utf8Case{"\xC3", false},
-                      Utf8Case{"\xC0\xAF", false},          // overlong '/'
+    ::testing::Values(Utf8Case{"", true}, Utf8Case{"plain", true}, Utf8Case{"\xC3\xA9", true},
+                      Utf8Case{"\xE2\x82\xAC", true}, Utf8Case{"\xF0\x9F\x8E\xB9", true},
+                      Utf8Case{"\xC3", false}, Utf8Case{"\xC0\xAF", false},  // overlong '/'
                       Utf8Case{"\xE0\x80\xAF", false},      // overlong, three bytes
                       Utf8Case{"\xED\xA0\x80", false},      // a surrogate
                       Utf8Case{"\xF4\x90\x80\x80", false},  // above U+10FFFF

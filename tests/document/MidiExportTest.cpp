@@ -99,12 +99,18 @@ TEST(MidiExport, RecordsEachStepAtItsTickAndStopAfterTheLast) {
         {0, {0xFF, 0x51, 0x03, 0x07, 0x44, 0x1E}},
         // Step 0: note-on 0, program, pan, the note (velocity 100 scaled by 0.01f x 100 = 99),
         // and at once its release for duration 0.
-        {0, {0x91, 60, 0}}, {0, {0xC1, 5}}, {0, {0xB1, 10, 64}}, {0, {0x91, 60, 99}},
+        {0, {0x91, 60, 0}},
+        {0, {0xC1, 5}},
+        {0, {0xB1, 10, 64}},
+        {0, {0x91, 60, 99}},
         {0, {0x91, 60, 0}},
         // Step 1 is silent but counts the note down to its note-off.
         {24, {0x91, 60, 0}},
         // Step 2 wraps to step 0 of the two-step measure.
-        {48, {0x91, 60, 0}}, {48, {0xC1, 5}}, {48, {0xB1, 10, 64}}, {48, {0x91, 60, 99}},
+        {48, {0x91, 60, 0}},
+        {48, {0xC1, 5}},
+        {48, {0xB1, 10, 64}},
+        {48, {0x91, 60, 99}},
         {48, {0x91, 60, 0}},
         // stop(): all notes off on the setup's channel, after the last step.
         {72, {0xB1, 123, 0}},
@@ -180,9 +186,9 @@ TEST_P(MidiExportTempo, FitsTheTempoEvent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tempi, MidiExportTempo,
-    ::testing::Values(TempoCase{126.0, 476190}, TempoCase{120.0, 500000},
-                      TempoCase{0.5, 0xFFFFFF}, TempoCase{4.0, 15000000},
-                      TempoCase{1e9, 1}, TempoCase{0.0, 0xFFFFFF}, TempoCase{-60.0, 0xFFFFFF},
+    ::testing::Values(TempoCase{126.0, 476190}, TempoCase{120.0, 500000}, TempoCase{0.5, 0xFFFFFF},
+                      TempoCase{4.0, 15000000}, TempoCase{1e9, 1}, TempoCase{0.0, 0xFFFFFF},
+                      TempoCase{-60.0, 0xFFFFFF},
                       TempoCase{std::numeric_limits<double>::quiet_NaN(), 0xFFFFFF},
                       TempoCase{std::numeric_limits<double>::infinity(), 0xFFFFFF}));
 

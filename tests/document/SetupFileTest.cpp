@@ -125,8 +125,7 @@ TEST(SetupFileOpen, AMissingFileIsNamedInTheMessage) {
 TEST(SetupFileOpen, AFolderIsRefused) {
     TempFolder folder;
     OpenSetup current;
-    EXPECT_THROW(SetupFile::open(folder.path().string(), current.setup, nullptr),
-                 SetupFileError);
+    EXPECT_THROW(SetupFile::open(folder.path().string(), current.setup, nullptr), SetupFileError);
     EXPECT_TRUE(current.setup.dirty);
 }
 
@@ -198,8 +197,7 @@ TEST(SetupFileSave, SavingOntoAFolderFailsAndKeepsIt) {
     TempFolder folder;
     std::filesystem::create_directory(folder.file("taken.qov"));
     OpenSetup current;
-    EXPECT_THROW(SetupFile::save(folder.file("taken.qov"), current.setup, 0, 0, 0),
-                 SetupFileError);
+    EXPECT_THROW(SetupFile::save(folder.file("taken.qov"), current.setup, 0, 0, 0), SetupFileError);
     EXPECT_TRUE(std::filesystem::is_directory(folder.file("taken.qov")));
     EXPECT_TRUE(current.setup.dirty);
 }

@@ -38,9 +38,9 @@ TEST(SetupJson, ListsTheFieldsInOrderWithTheValuesRead) {
         return step;
     };
     const std::string json = SetupJson::formatAsRead(read(spec));
-    const char* keys[] = {"fileVersion", "tempoEditMode", "bpm", "portId", "channel",
-                          "portName", "selectedMeasure", "mute", "baseColor", "windowLeft",
-                          "windowTop", "stepsPerMeasure", "polyphonic", "volume", "transpose",
+    const char* keys[] = {"fileVersion", "tempoEditMode",   "bpm",        "portId",    "channel",
+                          "portName",    "selectedMeasure", "mute",       "baseColor", "windowLeft",
+                          "windowTop",   "stepsPerMeasure", "polyphonic", "volume",    "transpose",
                           "measures"};
     std::size_t last = 0;
     for (const char* key : keys) {
@@ -57,8 +57,9 @@ TEST(SetupJson, ListsTheFieldsInOrderWithTheValuesRead) {
     EXPECT_NE(json.find("\"volume\": 90,"), std::string::npos);
     EXPECT_NE(json.find("\"transpose\": -3,"), std::string::npos);
     EXPECT_EQ(count(json, "{\"next\": "), 8u);
-    EXPECT_EQ(count(json, "{\"on\": 1, \"notes\": [0, 7], \"program\": -1, \"velocity\": 100, "
-                          "\"pan\": 64, \"duration\": 30}"),
+    EXPECT_EQ(count(json,
+                    "{\"on\": 1, \"notes\": [0, 7], \"program\": -1, \"velocity\": 100, "
+                    "\"pan\": 64, \"duration\": 30}"),
               127u);
     EXPECT_EQ(count(json, "\"notes\": [-4, 7]"), 1u);
     EXPECT_NE(json.find("{\"next\": 1, \"repeats\": 1, \"steps\": ["), std::string::npos);

@@ -38,9 +38,9 @@ SetupFileSpec withVersion(float version) {
 struct VersionCase {
     const char* name;
     float version;
-    bool storesLinks;        // next/repeats
-    bool storesVolume;       // volume/transpose stored
-    bool volumeReset;        // exactly 2.0: 80 / 0
+    bool storesLinks;   // next/repeats
+    bool storesVolume;  // volume/transpose stored
+    bool volumeReset;   // exactly 2.0: 80 / 0
     bool storesPortName;
     std::int32_t expectedBaseColor;
     std::int32_t expectedSteps;  // from the rectangle 100..700 or stored 16
@@ -81,8 +81,8 @@ TEST_P(SetupReaderVersion, ReadsItsLayoutToTheEnd) {
     EXPECT_EQ(record.measures[7].repeats, c.storesLinks ? 4 : 1);
     for (int m = 0; m < 8; ++m) {
         for (int s = 0; s < 16; ++s) {
-            const Step& step = record.measures[static_cast<std::size_t>(m)]
-                                   .steps[static_cast<std::size_t>(s)];
+            const Step& step =
+                record.measures[static_cast<std::size_t>(m)].steps[static_cast<std::size_t>(s)];
             ASSERT_EQ(step.notes, IntArray{m * 16 + s - 40}) << m << "/" << s;
             ASSERT_EQ(step.program, s);
             ASSERT_EQ(step.velocity, m);
@@ -132,25 +132,24 @@ const float kNaN = std::numeric_limits<float>::quiet_NaN();
 // The rectangle is 600 wide: (600 - 122) / 35 = 13 before 1.1, (600 - 110) / 30 = 16 after.
 INSTANTIATE_TEST_SUITE_P(
     Layouts, SetupReaderVersion,
-    ::testing::Values(
-        VersionCase{"v0_9", 0.9f, false, false, false, false, kSecondColor, 13, 0},
-        VersionCase{"v1_0", 1.0f, false, false, false, false, kSecondColor, 13, 0},
-        VersionCase{"v1_003", 1.003f, true, false, false, false, kSecondColor, 13, 0},
-        VersionCase{"v1_05", 1.05f, true, false, false, false, kSecondColor, 13, 0},
-        VersionCase{"v1_1", 1.1f, true, false, false, false, kSecondColor, 16, 0},
-        VersionCase{"v1_4", 1.4f, true, false, false, false, kSecondColor, 16, 0},
-        // From 1.5 the monophonic flag (1 here) follows the rectangle.
-        VersionCase{"v1_5", 1.5f, true, false, false, false, kSecondColor, 16, 0},
-        VersionCase{"v1_9", 1.9f, true, false, false, false, kSecondColor, 16, 0},
-        VersionCase{"v2_0", 2.0f, true, false, true, false, kFirstColor, 16, 0},
-        VersionCase{"v2_1", 2.1f, true, true, false, false, kFirstColor, 16, 0},
-        VersionCase{"v2_4", 2.4f, true, true, false, false, kFirstColor, 16, 0},
-        VersionCase{"v2_5", 2.5f, true, true, false, false, kFirstColor, 16, 0},
-        VersionCase{"v2_8", 2.8f, true, true, false, false, kFirstColor, 16, 0},
-        VersionCase{"v2_9", 2.9f, true, true, false, true, kFirstColor, 16, 0},
-        VersionCase{"v3_7", 3.7f, true, true, false, true, kFirstColor, 16, 0},
-        // Not a number: the oldest layout.
-        VersionCase{"nan", kNaN, false, false, false, false, kSecondColor, 13, 0}),
+    ::testing::Values(VersionCase{"v0_9", 0.9f, false, false, false, false, kSecondColor, 13, 0},
+                      VersionCase{"v1_0", 1.0f, false, false, false, false, kSecondColor, 13, 0},
+                      VersionCase{"v1_003", 1.003f, true, false, false, false, kSecondColor, 13, 0},
+                      VersionCase{"v1_05", 1.05f, true, false, false, false, kSecondColor, 13, 0},
+                      VersionCase{"v1_1", 1.1f, true, false, false, false, kSecondColor, 16, 0},
+                      VersionCase{"v1_4", 1.4f, true, false, false, false, kSecondColor, 16, 0},
+                      // From 1.5 the monophonic flag (1 here) follows the rectangle.
+                      VersionCase{"v1_5", 1.5f, true, false, false, false, kSecondColor, 16, 0},
+                      VersionCase{"v1_9", 1.9f, true, false, false, false, kSecondColor, 16, 0},
+                      VersionCase{"v2_0", 2.0f, true, false, true, false, kFirstColor, 16, 0},
+                      VersionCase{"v2_1", 2.1f, true, true, false, false, kFirstColor, 16, 0},
+                      VersionCase{"v2_4", 2.4f, true, true, false, false, kFirstColor, 16, 0},
+                      VersionCase{"v2_5", 2.5f, true, true, false, false, kFirstColor, 16, 0},
+                      VersionCase{"v2_8", 2.8f, true, true, false, false, kFirstColor, 16, 0},
+                      VersionCase{"v2_9", 2.9f, true, true, false, true, kFirstColor, 16, 0},
+                      VersionCase{"v3_7", 3.7f, true, true, false, true, kFirstColor, 16, 0},
+                      // Not a number: the oldest layout.
+                      VersionCase{"nan", kNaN, false, false, false, false, kSecondColor, 13, 0}),
     [](const ::testing::TestParamInfo<VersionCase>& layout) { return layout.param.name; });
 
 TEST(SetupReader, TheMonophonicFlagInvertsIntoPolyphonic) {
@@ -240,8 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 2.0 .. 2.4: scaled by the constant just below 17/127 and truncated.
         DurationCase{2.4f, 127, 16}, DurationCase{2.4f, 120, 16}, DurationCase{2.4f, 119, 15},
         DurationCase{2.4f, 8, 1}, DurationCase{2.4f, 7, 0}, DurationCase{2.4f, 0, 0},
-        DurationCase{2.0f, 127, 16}, DurationCase{2.4f, -127, -16},
-        DurationCase{2.4f, 32767, 4386},
+        DurationCase{2.0f, 127, 16}, DurationCase{2.4f, -127, -16}, DurationCase{2.4f, 32767, 4386},
         // From 2.5 as stored.
         DurationCase{2.5f, 127, 127}, DurationCase{2.9f, 30, 30}, DurationCase{2.5f, 7, 7},
         // Before 2.0 a flag: 1 is a short note, anything else the longest.
@@ -369,12 +367,11 @@ TEST_P(SetupReaderClamp, KeepsValuesWithinTheModelsLimits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, SetupReaderClamp,
-    ::testing::Values(ClampCase{0, 0, 1, 1, 0, 0, 1, 1}, ClampCase{7, 7, 16, 16, 7, 7, 16, 16},
-                      ClampCase{-1, -1, 0, 0, 0, 0, 1, 1}, ClampCase{8, 8, 17, 17, 7, 7, 16, 16},
-                      ClampCase{-32768, 32767, -32768, std::numeric_limits<std::int32_t>::min(),
-                                0, 7, 1, 1},
-                      ClampCase{32767, -32768, 32767, std::numeric_limits<std::int32_t>::max(),
-                                7, 0, 16, 16}));
+    ::testing::Values(
+        ClampCase{0, 0, 1, 1, 0, 0, 1, 1}, ClampCase{7, 7, 16, 16, 7, 7, 16, 16},
+        ClampCase{-1, -1, 0, 0, 0, 0, 1, 1}, ClampCase{8, 8, 17, 17, 7, 7, 16, 16},
+        ClampCase{-32768, 32767, -32768, std::numeric_limits<std::int32_t>::min(), 0, 7, 1, 1},
+        ClampCase{32767, -32768, 32767, std::numeric_limits<std::int32_t>::max(), 7, 0, 16, 16}));
 
 TEST(SetupReader, ANegativeNoteCountIsRefusedNamingThePlace) {
     SetupFileSpec spec;
@@ -388,8 +385,9 @@ TEST(SetupReader, ANegativeNoteCountIsRefusedNamingThePlace) {
     bytes[at + 3] = 0xFF;
     const SetupFileError error = readFailure(bytes);
     EXPECT_EQ(error.kind(), SetupFileError::Kind::Damaged);
-    EXPECT_STREQ(error.what(), "broken.qov is damaged: the note count of loop 1, step 2 is "
-                               "negative (-1).");
+    EXPECT_STREQ(error.what(),
+                 "broken.qov is damaged: the note count of loop 1, step 2 is "
+                 "negative (-1).");
 }
 
 TEST(SetupReader, ANoteCountBeyondTheFileIsTheEndOfTheFile) {

@@ -80,9 +80,9 @@ TEST(SetupWriter, WritesTheTrailerAfterTheLastMeasure) {
     record.transpose = -12;
     record.portName = "Synth";
     const Bytes bytes = SetupWriter::serialize(record);
-    const Bytes trailer = {0xEC, 0xFF, 0xFF, 0xFF, 0xDC, 0x05, 0x00, 0x00, 0x07, 0x00, 0x00,
-                           0x00, 0x00, 0x00, 0x00, 0x00, 0x65, 0x00, 0xF4, 0xFF, 0x05, 'S',
-                           'y',  'n',  't',  'h'};
+    const Bytes trailer = {0xEC, 0xFF, 0xFF, 0xFF, 0xDC, 0x05, 0x00, 0x00, 0x07,
+                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x65, 0x00,
+                           0xF4, 0xFF, 0x05, 'S',  'y',  'n',  't',  'h'};
     ASSERT_GE(bytes.size(), trailer.size());
     EXPECT_EQ(slice(bytes, bytes.size() - trailer.size(), trailer.size()), trailer);
 }
@@ -113,8 +113,8 @@ TEST(SetupWriter, AStepWithoutNotesIsCountZeroAndReadsBackEmpty) {
     SetupRecord record = exampleRecord();
     record.measures[2].steps[9].notes.removeAll();
     const Bytes bytes = SetupWriter::serialize(record);
-    const std::size_t at = kHeaderSize + 2 * (kMeasureHeaderSize + 16 * 18) +
-                           kMeasureHeaderSize + 9 * 18;
+    const std::size_t at =
+        kHeaderSize + 2 * (kMeasureHeaderSize + 16 * 18) + kMeasureHeaderSize + 9 * 18;
     EXPECT_EQ(slice(bytes, at, 4), (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(bytes.size(), 2387u + 11u - 4u);
     const SetupRecord back = SetupReader::parse(bytes, "f");
@@ -161,8 +161,10 @@ TEST(SetupWriter, ARandomSetupReadsBackIntoEveryStoredField) {
     EXPECT_EQ(other.measures[6].steps[2].notes, setup.measures[6].steps[2].notes);
     for (int m = 0; m < Setup::kMeasureCount; ++m) {
         for (int s = 0; s < Measure::kStepCount; ++s) {
-            const Step& a = setup.measures[static_cast<std::size_t>(m)].steps[static_cast<std::size_t>(s)];
-            const Step& b = other.measures[static_cast<std::size_t>(m)].steps[static_cast<std::size_t>(s)];
+            const Step& a =
+                setup.measures[static_cast<std::size_t>(m)].steps[static_cast<std::size_t>(s)];
+            const Step& b =
+                other.measures[static_cast<std::size_t>(m)].steps[static_cast<std::size_t>(s)];
             ASSERT_EQ(a.notes, b.notes) << m << "/" << s;
             ASSERT_EQ(a.duration, b.duration) << m << "/" << s;
             ASSERT_EQ(a.velocity, b.velocity) << m << "/" << s;
