@@ -1,6 +1,7 @@
 #include "editing/SetupController.h"
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 
 #include "core/Player.h"
@@ -19,8 +20,10 @@ namespace {
 
 constexpr int kOn = static_cast<int>(StepValue::On);
 constexpr int kRoot = static_cast<int>(StepValue::Root);
-constexpr int kPan = static_cast<int>(StepValue::Pan);
 constexpr int kProgram = static_cast<int>(StepValue::Program);
+constexpr int kVelocity = static_cast<int>(StepValue::Velocity);
+constexpr int kPan = static_cast<int>(StepValue::Pan);
+constexpr int kDuration = static_cast<int>(StepValue::Duration);
 constexpr int kCentrePan = 64;
 constexpr int kDefaultVolume = 80;
 constexpr int kLastColumnId = ID_COLUMN0 + kColumnIdStride * kColumnCount;  // exclusive
@@ -39,6 +42,14 @@ int valueIdOf(int id) { return (id - ID_COLUMN0) % kColumnIdStride / 10 * 10; }
 
 bool isLoopSelector(int id) { return inRange(id, ID_LOOPS, ID_LOOPS_LAST); }
 
+// The values a column part hands back one by one; the chord (Root) goes as a whole list.
+bool IsWrittenBack(int valueId) {
+    return valueId == kOn || valueId == kProgram || valueId == kVelocity || valueId == kPan ||
+           valueId == kDuration;
+}
+
+bool IsColumnIndex(int column) { return column >= 0 && column < kColumnCount; }
+
 }  // namespace
 
 void SetupController::Attach(MainPanel& panel, Setup& setup, Player& player) {
@@ -50,6 +61,15 @@ void SetupController::Attach(MainPanel& panel, Setup& setup, Player& player) {
 
 MStepColumn& SetupController::Column(int index) { return panel_->Column(index); }
 
+std::array<Step, Measure::kStepCount>& SetupController::SelectedSteps() {
+    return setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)].steps;
+}
+
+int SetupController::VisibleStepCount() const {
+    // A setup file may carry any count; the spread never reaches past the sixteenth step.
+    return std::clamp(setup_->stepsPerMeasure, 0, Measure::kStepCount);
+}
+
 bool SetupController::IsShiftHeld() const { return InputState::Current().IsShiftHeld(); }
 
 bool SetupController::IsAltHeld() const { return InputState::Current().IsAltHeld(); }
@@ -59,33 +79,46 @@ void SetupController::ShowValue(int value) { panel_->ShowStatus(TextFormat::form
 // ---- Step columns --------------------------------------------------------------------------
 
 void SetupController::WriteBackValue(int column, int valueId) {
-    Measure& measure = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)];
-    Step& step = measure.steps[static_cast<std::size_t>(column)];
-    const int oldValue = step.getStepValue(valueId);
-    const int newValue = Column(column).GetValue(valueId);
-    {
-        std::lock_guard guard(player_->engineLock());
-        step.setStepValue(valueId, newValue);
+    if (!IsColumnIndex(column) || !IsWrittenBack(valueId)) {
+        return;  // a column's own id or a gap between its parts: no value to copy
     }
+    auto& steps = SelectedSteps();
+    const int oldValue = steps[static_cast<std::size_t>(column)].getStepValue(valueId);
+    const int newValue = Column(column).GetValue(valueId);
     const int delta = newValue - oldValue;
+
+    // The other visible steps' new values go through their columns first (which clamp them to
+    // the control's range), then every step is written under one hold of the engine lock, so
+    // the clock thread never plays a half-spread edit.
+    std::array<int, Measure::kStepCount> targets{};
+    std::array<bool, Measure::kStepCount> spread{};
     if (IsShiftHeld()) {
         const bool setAll = IsAltHeld();
-        for (int i = 0; i < setup_->stepsPerMeasure; ++i) {
+        for (int i = 0; i < VisibleStepCount(); ++i) {
             if (i == column) {
                 continue;
             }
-            Step& other = measure.steps[static_cast<std::size_t>(i)];
-            int target = newValue;
-            if (!setAll) {
-                const int current = other.getStepValue(valueId);
+            const auto index = static_cast<std::size_t>(i);
+            if (setAll) {
+                targets[index] = newValue;
+                Column(i).SetValue(valueId, newValue);
+            } else {
+                const int current = steps[index].getStepValue(valueId);
                 // Spreading an on/off change inverts every other step, whatever the edit was.
-                target = valueId == kOn ? (current == 0 ? 1 : 0) : current + delta;
+                const int wanted = valueId == kOn ? (current == 0 ? 1 : 0) : current + delta;
+                Column(i).SetValue(valueId, wanted);
+                targets[index] = Column(i).GetValue(valueId);
             }
-            Column(i).SetValue(valueId, target);
-            // The control clamps the value to its range; the step takes what it shows.
-            const int shown = setAll ? target : Column(i).GetValue(valueId);
-            std::lock_guard guard(player_->engineLock());
-            other.setStepValue(valueId, shown);
+            spread[index] = true;
+        }
+    }
+    {
+        std::lock_guard guard(player_->engineLock());
+        steps[static_cast<std::size_t>(column)].setStepValue(valueId, newValue);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            if (spread[i]) {
+                steps[i].setStepValue(valueId, targets[i]);
+            }
         }
     }
     ShowValue(newValue);
@@ -93,42 +126,54 @@ void SetupController::WriteBackValue(int column, int valueId) {
 }
 
 void SetupController::WriteBackNotes(int column) {
-    Measure& measure = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)];
-    Step& step = measure.steps[static_cast<std::size_t>(column)];
-    IntArray oldNotes;
+    if (!IsColumnIndex(column)) {
+        return;
+    }
+    auto& steps = SelectedSteps();
+    const int visible = VisibleStepCount();
+    // notesForDisplay gives an empty chord its single 0 first: a change the clock thread must
+    // not see half-done, so the roots are read under the lock.
+    std::array<int, Measure::kStepCount> roots{};
     {
         std::lock_guard guard(player_->engineLock());
-        oldNotes = step.notesForDisplay();
+        for (int i = 0; i < Measure::kStepCount; ++i) {
+            if (i == column || i < visible) {
+                roots[static_cast<std::size_t>(i)] =
+                    steps[static_cast<std::size_t>(i)].notesForDisplay()[0];
+            }
+        }
     }
     const IntArray newNotes = Column(column).GetNotes();
     const int newRoot = newNotes.empty() ? 0 : newNotes[0];
-    const int delta = newRoot - oldNotes[0];
-    {
-        std::lock_guard guard(player_->engineLock());
-        step.setNotes(newNotes);
-    }
+    const int delta = newRoot - roots[static_cast<std::size_t>(column)];
+
+    std::array<IntArray, Measure::kStepCount> chords;
+    std::array<bool, Measure::kStepCount> spread{};
     if (IsShiftHeld()) {
         const bool setAll = IsAltHeld();
-        for (int i = 0; i < setup_->stepsPerMeasure; ++i) {
+        for (int i = 0; i < visible; ++i) {
             if (i == column) {
                 continue;
             }
-            Step& other = measure.steps[static_cast<std::size_t>(i)];
+            const auto index = static_cast<std::size_t>(i);
             if (setAll) {
                 Column(i).SetNotes(newNotes);
-                std::lock_guard guard(player_->engineLock());
-                other.setNotes(newNotes);
-                continue;
+                chords[index] = newNotes;
+            } else {
+                // The column moves its chord note by note, each clamped to the note range.
+                Column(i).SetRoot(roots[index] + delta);
+                chords[index] = Column(i).GetNotes();
             }
-            int otherRoot = 0;
-            {
-                std::lock_guard guard(player_->engineLock());
-                otherRoot = other.notesForDisplay()[0];
+            spread[index] = true;
+        }
+    }
+    {
+        std::lock_guard guard(player_->engineLock());
+        steps[static_cast<std::size_t>(column)].setNotes(newNotes);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            if (spread[i]) {
+                steps[i].setNotes(chords[i]);
             }
-            Column(i).SetRoot(otherRoot + delta);
-            const IntArray moved = Column(i).GetNotes();
-            std::lock_guard guard(player_->engineLock());
-            other.setNotes(moved);
         }
     }
     setup_->dirty = true;
@@ -226,7 +271,10 @@ void SetupController::ExpandVisible() {
 }
 
 void SetupController::SetBpm(double bpm) {
-    setup_->bpm = bpm;
+    {
+        std::lock_guard guard(player_->engineLock());
+        setup_->bpm = bpm;
+    }
     panel_->TempoDial().SetTempo(bpm);
     if (player_->isRunning()) {
         player_->onTempoChanged();
@@ -371,6 +419,9 @@ void SetupController::OnValueChanged(int id) {
             WriteBackValue(column, valueId);
         }
     } else if (isLoopSelector(id)) {
+        if (id == ID_LOOPS) {
+            return;  // the group's own id names no loop
+        }
         MButtonGroup& group = panel_->LoopGroup();
         const int before = group.GetSelected();
         group.SelectById(id);
@@ -383,28 +434,41 @@ void SetupController::OnValueChanged(int id) {
     } else if (inRange(id, ID_TEMPO, ID_TEMPO_LAST)) {
         MTempoDial& dial = panel_->TempoDial();
         dial.OnChildEvent(id);
-        if (dial.GetTempo() != setup_->bpm) {
+        const double tempo = dial.GetTempo();
+        if (tempo != setup_->bpm) {
             setup_->dirty = true;
         }
-        setup_->bpm = dial.GetTempo();
+        {
+            std::lock_guard guard(player_->engineLock());
+            setup_->bpm = tempo;
+        }
         if (player_->isRunning()) {
             player_->onTempoChanged();
         }
     } else if (inRange(id, ID_VOLUME, ID_VOLUME_LAST)) {
         panel_->VolumeDial().OnChildEvent(id);
-        std::lock_guard guard(player_->engineLock());
-        setup_->volume = static_cast<std::int16_t>(panel_->VolumeDial().GetValue());
+        const int volume = panel_->VolumeDial().GetValue();
+        {
+            std::lock_guard guard(player_->engineLock());
+            setup_->volume = static_cast<std::int16_t>(volume);
+        }
         setup_->dirty = true;
     } else if (inRange(id, ID_TRANSPOSE, ID_TRANSPOSE_LAST)) {
         panel_->TransposeDial().OnChildEvent(id);
-        std::lock_guard guard(player_->engineLock());
-        setup_->transpose = static_cast<std::int16_t>(panel_->TransposeDial().GetValue());
+        const int transpose = panel_->TransposeDial().GetValue();
+        {
+            std::lock_guard guard(player_->engineLock());
+            setup_->transpose = static_cast<std::int16_t>(transpose);
+        }
         setup_->dirty = true;
     } else if (id == ID_PLAY) {
         player_->toggle();
     } else if (id == ID_MUTE) {
-        std::lock_guard guard(player_->engineLock());
-        setup_->mute = panel_->MuteButton().GetState() == 0 ? 1 : 0;
+        const int mute = panel_->MuteButton().GetState() == 0 ? 1 : 0;
+        {
+            std::lock_guard guard(player_->engineLock());
+            setup_->mute = mute;
+        }
         setup_->dirty = true;
     } else if (id == ID_MENU_FILE || id == ID_MENU_EDIT || id == ID_MENU_MIDI) {
         if (openMenu_) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
 #include <functional>
+
+#include "core/Measure.h"
 
 class IntArray;
 class MainPanel;
@@ -68,6 +71,9 @@ public:
 
 private:
     MStepColumn& Column(int index);
+    std::array<Step, Measure::kStepCount>& SelectedSteps();
+    // stepsPerMeasure, kept within the sixteen steps a measure has.
+    int VisibleStepCount() const;
     bool IsShiftHeld() const;
     bool IsAltHeld() const;
     void ShowValue(int value);
