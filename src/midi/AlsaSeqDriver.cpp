@@ -12,14 +12,8 @@ namespace {
 
 void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// alsa-lib prints to stderr when there is no sequencer device at all.
-void silenceAlsa() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(ignoreAlsaError); });
-}
-
 snd_seq_t* openSequencer(const std::string& clientName) {
-    silenceAlsa();
+    AlsaSeqDriver::silenceLibraryErrors();
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0) {
         return nullptr;
@@ -89,6 +83,11 @@ private:
 };
 
 }  // namespace
+
+void AlsaSeqDriver::silenceLibraryErrors() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(ignoreAlsaError); });
+}
 
 AlsaSeqDriver::AlsaSeqDriver(std::string clientName) : clientName_(std::move(clientName)) {}
 

@@ -21,6 +21,11 @@ public:
     std::vector<std::string> listDevices() override;
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
 
+    // alsa-lib reports a machine without sound devices on stderr at every attempt (also
+    // when FluidSynth opens its ALSA audio output); the program treats that as "nothing
+    // there" and keeps quiet. Idempotent.
+    static void silenceLibraryErrors();
+
     // Fills the event's type and data from a short message; false for messages the sequencer
     // has no event for (system messages other than the real-time ones are not sent).
     static bool encode(const std::uint8_t* bytes, snd_seq_event& event);

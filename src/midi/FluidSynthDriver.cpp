@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "midi/AlsaSeqDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiBytes.h"
 
@@ -25,6 +26,7 @@ void ignoreFluidMessage(int, const char*, void*) {}
 
 // FluidSynth reports every audio driver it cannot open; trying several is normal here.
 void quietFluid() {
+    AlsaSeqDriver::silenceLibraryErrors();
     static std::once_flag once;
     std::call_once(once, [] {
         fluid_set_log_function(FLUID_PANIC, printFluidError, nullptr);
@@ -144,7 +146,18 @@ FluidSynthDriver::FluidSynthDriver() : FluidSynthDriver(Options{}) {}
 
 FluidSynthDriver::FluidSynthDriver(Options options) : options_(std::move(options)) {}
 
-std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&, int) {
+std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string& device, int occurrence) {
+    std::unique_ptr<MidiConnection> connection = openSynth(device, occurrence);
+    // Said once per reason: a silent "MIDI Mapper" should not leave the user guessing, and
+    // the reopen at every start of another instance should not repeat it.
+    if (connection == nullptr && lastError_ != lastReported_) {
+        std::fprintf(stderr, "Glimmerstave: %s\n", lastError_.c_str());
+        lastReported_ = lastError_;
+    }
+    return connection;
+}
+
+std::unique_ptr<MidiConnection> FluidSynthDriver::openSynth(const std::string&, int) {
     const std::string soundFont =
         options_.soundFont.empty() ? findSoundFont() : options_.soundFont;
     if (soundFont.empty()) {

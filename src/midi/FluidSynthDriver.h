@@ -34,8 +34,11 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
+    std::unique_ptr<MidiConnection> openSynth(const std::string& device, int occurrence);
+
     Options options_;
     std::string lastError_;
+    std::string lastReported_;
 };
 
 // A synthesizer without an audio device whose output is fetched with render(): for tests and

@@ -25,11 +25,11 @@
 #include <string>
 #include <thread>
 
-#include "app/MidiCommands.h"
 #include "core/Setup.h"
 #include "midi/FluidSynthDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/OutputPort.h"
+#include "midi/SystemDrivers.h"
 
 namespace {
 
@@ -267,7 +267,7 @@ TEST_F(JackEndToEnd, TheRecordersInputIsListedByNameBeforeTheMapper) {
 TEST_F(JackEndToEnd, ListPortsPrintsTheTableWithTheMapperLast) {
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    EXPECT_EQ(MidiCommands::listPorts(out), 0);
+    EXPECT_EQ(printPortTable(out, makeSystemDrivers()), 0);
     std::rewind(out);
     std::vector<std::string> lines;
     char line[256];
