@@ -95,8 +95,7 @@ ColorRef ShiftColor(ColorRef colour, int direction, bool fallbackAllowed, int am
     const bool saturated = over > 2 || under > 2 || sums[1] > 305 ||
                            (clamped[1] == 255 && (clamped[0] == 255 || clamped[2] == 255));
     if (saturated && fallbackAllowed) {
-        return ShiftColor(ShiftColor(colour, -direction, false, amount), -direction, false,
-                          amount);
+        return ShiftColor(ShiftColor(colour, -direction, false, amount), -direction, false, amount);
     }
     return MakeColorRef(clamped[0], clamped[1], clamped[2]);
 }

@@ -41,5 +41,4 @@ ColorRef ContrastColor(ColorRef colour, int k);
 // Moves every channel by direction x amount, clamped to 0..255. When that saturates (all
 // three channels overflow, or green runs far over or reaches white with red or blue) and
 // fallbackAllowed, the colour is instead shifted twice the other way, without fallback.
-ColorRef ShiftColor(ColorRef colour, int direction, bool fallbackAllowed = true,
-                    int amount = 80);
+ColorRef ShiftColor(ColorRef colour, int direction, bool fallbackAllowed = true, int amount = 80);

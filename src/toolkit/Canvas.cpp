@@ -21,10 +21,10 @@ void Canvas::DrawText(const std::string& text, const MRect& rect, int format) {
         return;
     }
     int flags = 0;
-    flags |= (format & DT_CENTER) ? Qt::AlignHCenter
+    flags |= (format & DT_CENTER)  ? Qt::AlignHCenter
              : (format & DT_RIGHT) ? Qt::AlignRight
                                    : Qt::AlignLeft;
-    flags |= (format & DT_VCENTER) ? Qt::AlignVCenter
+    flags |= (format & DT_VCENTER)  ? Qt::AlignVCenter
              : (format & DT_BOTTOM) ? Qt::AlignBottom
                                     : Qt::AlignTop;
     if (!(format & DT_SINGLELINE)) {
@@ -70,7 +70,9 @@ void Canvas::BlitMono(const QImage& image, int x, int y) {
     painter_.drawImage(QPoint(x, y), tinted);
 }
 
-void Canvas::SaveDC() { saved_.push_back(State{textColor_, bkColor_, font_}); }
+void Canvas::SaveDC() {
+    saved_.push_back(State{textColor_, bkColor_, font_});
+}
 
 void Canvas::RestoreDC() {
     if (saved_.empty()) {

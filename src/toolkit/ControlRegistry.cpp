@@ -14,9 +14,13 @@ ControlRegistry& ControlRegistry::Instance() {
     return registry;
 }
 
-void ControlRegistry::Append(MWnd* control) { controls_.push_back(control); }
+void ControlRegistry::Append(MWnd* control) {
+    controls_.push_back(control);
+}
 
-void ControlRegistry::Remove(MWnd* control) { std::erase(controls_, control); }
+void ControlRegistry::Remove(MWnd* control) {
+    std::erase(controls_, control);
+}
 
 namespace {
 

@@ -37,6 +37,10 @@ void InputState::WaitForPrimaryRelease() {
     }
 }
 
-InputState& InputState::Current() { return installed != nullptr ? *installed : realState; }
+InputState& InputState::Current() {
+    return installed != nullptr ? *installed : realState;
+}
 
-void InputState::Install(InputState* state) { installed = state; }
+void InputState::Install(InputState* state) {
+    installed = state;
+}

@@ -6,7 +6,9 @@
 #include "toolkit/ControlHost.h"
 #include "toolkit/ToolkitEvents.h"
 
-MBar::MBar() { typeName_ = "MButton"; }
+MBar::MBar() {
+    typeName_ = "MButton";
+}
 
 void MBar::Create(int id, const std::string& text, int x, int y, int width, int height,
                   ControlHost* host, bool horizontal) {
@@ -57,9 +59,9 @@ void MBar::Draw(Canvas& dc) {
     const int k = static_cast<int>(f * h);
     const int y = rect_.bottom - k;
     if (thumbSize_ != -1) {
-        const MRect thumb = MRect{rect_.left, y - thumbSize_ / 2, rect_.right,
-                                  y + thumbSize_ - thumbSize_ / 2}
-                                .Intersected(rect_);
+        const MRect thumb =
+            MRect{rect_.left, y - thumbSize_ / 2, rect_.right, y + thumbSize_ - thumbSize_ / 2}
+                .Intersected(rect_);
         if (thumbColor_ != NO_COLOR) {
             dc.FillSolidRect(thumb, thumbColor_);
         }

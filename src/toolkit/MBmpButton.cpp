@@ -2,7 +2,9 @@
 
 #include "toolkit/Canvas.h"
 
-MBmpButton::MBmpButton() { typeName_ = "MBmpButton"; }
+MBmpButton::MBmpButton() {
+    typeName_ = "MBmpButton";
+}
 
 void MBmpButton::Create(int id, const std::string& text, int x, int y, ControlHost* host,
                         const std::string& upName, const std::string& downName) {

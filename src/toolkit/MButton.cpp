@@ -4,7 +4,9 @@
 #include "toolkit/Resources.h"
 #include "toolkit/ToolkitEvents.h"
 
-MButton::MButton() { typeName_ = "MButton"; }
+MButton::MButton() {
+    typeName_ = "MButton";
+}
 
 void MButton::CreateAt(int id, const std::string& text, int x, int y, int width, int height,
                        ControlHost* host) {
@@ -107,7 +109,9 @@ int MButton::TrackMouse(int event, int x, int y) {
     }
 }
 
-void MButton::SetCursorName(const std::string& name) { cursor_ = Resources::LoadCursor(name); }
+void MButton::SetCursorName(const std::string& name) {
+    cursor_ = Resources::LoadCursor(name);
+}
 
 void MButton::SetPressColors(ColorRef text, ColorRef back, ColorRef pressedText,
                              ColorRef pressedBack) {

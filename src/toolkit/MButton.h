@@ -32,8 +32,7 @@ public:
     void SetCursorName(const std::string& name);
     const std::optional<QCursor>& GetCursor() const { return cursor_; }
     // The normal pair (repainting when visible), then the pair of the pressed look.
-    void SetPressColors(ColorRef text, ColorRef back, ColorRef pressedText,
-                        ColorRef pressedBack);
+    void SetPressColors(ColorRef text, ColorRef back, ColorRef pressedText, ColorRef pressedBack);
 
     bool IsPressed() const { return pressed_; }
     bool IsTracking() const { return tracking_; }

@@ -84,9 +84,9 @@ void MButtonGroup::SetColorsAll(ColorRef text, ColorRef back, ColorRef pressedTe
                                 ColorRef highlightUpBack, ColorRef highlightDownText,
                                 ColorRef highlightDownBack, ColorRef ownText, ColorRef ownBack) {
     for (int i = 0; i < count_; ++i) {
-        elements_[static_cast<std::size_t>(i)].SetAllColors(
-            text, back, pressedText, pressedBack, highlightUpText, highlightUpBack,
-            highlightDownText, highlightDownBack);
+        elements_[static_cast<std::size_t>(i)].SetAllColors(text, back, pressedText, pressedBack,
+                                                            highlightUpText, highlightUpBack,
+                                                            highlightDownText, highlightDownBack);
     }
     SetColors(ownText, ownBack);
 }

@@ -6,7 +6,9 @@
 #include "core/TextFormat.h"
 #include "toolkit/InputState.h"
 
-MDial::~MDial() { delete field_.data(); }
+MDial::~MDial() {
+    delete field_.data();
+}
 
 void MDial::Create(const DialParams& p) {
     created_ = false;
@@ -147,10 +149,17 @@ void MDial::SetValueNoText(int v) {
 
 void MDial::OnChildEvent(int childId) {
     switch (childId - id_) {
-        case 1: StepBy(+1); break;
-        case 2: StepBy(-1); break;
-        case 4: SetValue(bar_.GetValue()); break;
-        default: break;
+        case 1:
+            StepBy(+1);
+            break;
+        case 2:
+            StepBy(-1);
+            break;
+        case 4:
+            SetValue(bar_.GetValue());
+            break;
+        default:
+            break;
     }
 }
 
@@ -216,9 +225,13 @@ void MDial::ShowButtons() {
     downButton_.Show();
 }
 
-void MDial::HideBar() { bar_.Hide(); }
+void MDial::HideBar() {
+    bar_.Hide();
+}
 
-void MDial::ShowBar() { bar_.Show(); }
+void MDial::ShowBar() {
+    bar_.Show();
+}
 
 void MDial::StepBy(int delta) {
     long long step = static_cast<std::int16_t>(delta);

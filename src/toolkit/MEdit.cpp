@@ -9,8 +9,8 @@
 
 MEdit::MEdit() : QLineEdit(nullptr) {}
 
-void MEdit::Create(int id, ControlHost* host, ColorRef textColor, ColorRef backColor, int x,
-                   int y, int width, int height, const std::string& alignment, int style) {
+void MEdit::Create(int id, ControlHost* host, ColorRef textColor, ColorRef backColor, int x, int y,
+                   int width, int height, const std::string& alignment, int style) {
     rect_ = MRect::FromSize(x, y, width, height);
     id_ = id;
     host_ = host;
@@ -56,7 +56,9 @@ void MEdit::Create(int id, ControlHost* host, ColorRef textColor, ColorRef backC
     setVisible((computed & WS_VISIBLE) != 0);
 }
 
-void MEdit::SetTabStop(bool flag) { setFocusPolicy(flag ? Qt::StrongFocus : Qt::ClickFocus); }
+void MEdit::SetTabStop(bool flag) {
+    setFocusPolicy(flag ? Qt::StrongFocus : Qt::ClickFocus);
+}
 
 void MEdit::SetColors(ColorRef textColor, ColorRef backColor) {
     textColor_ = textColor;
@@ -103,7 +105,9 @@ void MEdit::SetText(const std::string& text) {
     setModified(false);
 }
 
-std::string MEdit::GetText() const { return text().toStdString(); }
+std::string MEdit::GetText() const {
+    return text().toStdString();
+}
 
 void MEdit::ClearSelectionOnFocusLoss() {
     // The caret stays where it is; QLineEdit keeps it in view by itself.

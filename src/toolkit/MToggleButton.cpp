@@ -2,7 +2,9 @@
 
 #include "toolkit/ToolkitEvents.h"
 
-MToggleButton::MToggleButton() { typeName_ = "MToggleButton"; }
+MToggleButton::MToggleButton() {
+    typeName_ = "MToggleButton";
+}
 
 void MToggleButton::Draw(Canvas& dc) {
     DrawLook(dc, ShowsDownLook(), textColor_, backColor_, pressedTextColor_, pressedBackColor_);

@@ -80,7 +80,9 @@ void MWnd::Hide() {
     }
 }
 
-void MWnd::SetRedraw(bool flag) { redraw_ = flag; }
+void MWnd::SetRedraw(bool flag) {
+    redraw_ = flag;
+}
 
 void MWnd::RepaintNow() {
     // Qt paints only inside paint events: the host repaints the area right away instead,

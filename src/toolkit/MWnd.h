@@ -24,8 +24,8 @@ public:
                           ControlHost* host);
     // Registers the control, gives it the desktop's colours and shows it. The colour, redraw
     // and show steps are virtual calls, so a subclass's overrides already run here.
-    virtual void Create(int id, const std::string& text, int left, int top, int right,
-                        int bottom, ControlHost* host);
+    virtual void Create(int id, const std::string& text, int left, int top, int right, int bottom,
+                        ControlHost* host);
     virtual void SetColors(ColorRef textColor, ColorRef backColor);
     virtual void Draw(Canvas& dc);
     virtual void Show();

@@ -7,7 +7,9 @@
 #include <QRegularExpression>
 
 // Resource initialisation has to happen outside any namespace.
-static void InitToolkitResources() { Q_INIT_RESOURCE(glimmerstave); }
+static void InitToolkitResources() {
+    Q_INIT_RESOURCE(glimmerstave);
+}
 
 namespace Resources {
 namespace {

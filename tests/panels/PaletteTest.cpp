@@ -62,22 +62,22 @@ TEST_P(ShiftColorTest, ClampsOrFallsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Figures, ShiftColorTest,
-    ::testing::Values(
-        ShiftCase{MakeColorRef(64, 64, 64), +1, true, MakeColorRef(144, 144, 144)},
-        // All three above 255: two shifts down instead.
-        ShiftCase{MakeColorRef(240, 240, 240), +1, true, MakeColorRef(80, 80, 80)},
-        ShiftCase{MakeColorRef(240, 240, 240), +1, false, MakeColorRef(255, 255, 255)},
-        // All three below 0: two shifts up.
-        ShiftCase{MakeColorRef(0, 0, 0), -1, true, MakeColorRef(160, 160, 160)},
-        // One channel clamped is no saturation.
-        ShiftCase{MakeColorRef(250, 10, 10), +1, true, MakeColorRef(255, 90, 90)},
-        ShiftCase{MakeColorRef(0, 0, 255), -1, true, MakeColorRef(0, 0, 175)},
-        // Green far over the top saturates on its own.
-        ShiftCase{MakeColorRef(0, 230, 0), +1, true, MakeColorRef(0, 70, 0)},
-        ShiftCase{MakeColorRef(0, 225, 0), +1, true, MakeColorRef(80, 255, 80)},
-        // Green and red both at white saturate.
-        ShiftCase{MakeColorRef(200, 200, 0), +1, true, MakeColorRef(40, 40, 0)},
-        ShiftCase{MakeColorRef(0, 200, 200), +1, true, MakeColorRef(0, 40, 40)}));
+    ::testing::Values(ShiftCase{MakeColorRef(64, 64, 64), +1, true, MakeColorRef(144, 144, 144)},
+                      // All three above 255: two shifts down instead.
+                      ShiftCase{MakeColorRef(240, 240, 240), +1, true, MakeColorRef(80, 80, 80)},
+                      ShiftCase{MakeColorRef(240, 240, 240), +1, false,
+                                MakeColorRef(255, 255, 255)},
+                      // All three below 0: two shifts up.
+                      ShiftCase{MakeColorRef(0, 0, 0), -1, true, MakeColorRef(160, 160, 160)},
+                      // One channel clamped is no saturation.
+                      ShiftCase{MakeColorRef(250, 10, 10), +1, true, MakeColorRef(255, 90, 90)},
+                      ShiftCase{MakeColorRef(0, 0, 255), -1, true, MakeColorRef(0, 0, 175)},
+                      // Green far over the top saturates on its own.
+                      ShiftCase{MakeColorRef(0, 230, 0), +1, true, MakeColorRef(0, 70, 0)},
+                      ShiftCase{MakeColorRef(0, 225, 0), +1, true, MakeColorRef(80, 255, 80)},
+                      // Green and red both at white saturate.
+                      ShiftCase{MakeColorRef(200, 200, 0), +1, true, MakeColorRef(40, 40, 0)},
+                      ShiftCase{MakeColorRef(0, 200, 200), +1, true, MakeColorRef(0, 40, 40)}));
 
 TEST(MShadePalette, DerivesSevenColoursFromBlue) {
     MShadePalette palette;
@@ -164,8 +164,7 @@ TEST(MShadePalette, ChooserStartsFromTheBaseColour) {
 int main(int argc, char** argv) {
     QTemporaryDir runtimeDir(QDir::tempPath() + QStringLiteral("/gs-panels-test-XXXXXX"));
     if (runtimeDir.isValid()) {
-        QFile::setPermissions(runtimeDir.path(), QFileDevice::ReadOwner |
-                                                     QFileDevice::WriteOwner |
+        QFile::setPermissions(runtimeDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                      QFileDevice::ExeOwner);
         setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
     }

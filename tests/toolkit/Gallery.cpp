@@ -7,8 +7,8 @@
 #include <memory>
 
 #include <QApplication>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include "panels/MShadePalette.h"
@@ -76,21 +76,51 @@ Gallery::Gallery(GalleryHost& host, ColorRef baseColor) {
     play.Create(1000, "PLAYBTN", 36, 60, &host, "PLAY2UP", "PLAY2DN");
     mute.Create(1001, "MUTEBTN", 40, 92, &host, "ONOFFUP", "ONOFFDN");
     mute.SetState(1);
-    tempo.Create(DialParams{.id = 1005, .x = 18, .y = 146, .upBitmapBase = "UPARROW",
-                            .downBitmapBase = "DNARROW", .downDy = 9, .host = &host,
-                            .fieldDx = 7, .fieldDy = 3, .fieldWidth = 53, .fieldHeight = 13,
-                            .min = 0, .max = 1000000, .ctrlMultiplier = 10});
+    tempo.Create(DialParams{.id = 1005,
+                            .x = 18,
+                            .y = 146,
+                            .upBitmapBase = "UPARROW",
+                            .downBitmapBase = "DNARROW",
+                            .downDy = 9,
+                            .host = &host,
+                            .fieldDx = 7,
+                            .fieldDy = 3,
+                            .fieldWidth = 53,
+                            .fieldHeight = 13,
+                            .min = 0,
+                            .max = 1000000,
+                            .ctrlMultiplier = 10});
     tempo.SetNoFace(false);
-    volume.Create(DialParams{.id = 1050, .x = 2, .y = 2, .upBitmapBase = "UPARROW", .upDy = 144,
-                             .downBitmapBase = "DNARROW", .downDy = 153, .host = &host,
-                             .min = 0, .max = 100, .ctrlMultiplier = 10, .barWidth = 6,
-                             .barHeight = 135, .thumbSize = 2});
+    volume.Create(DialParams{.id = 1050,
+                             .x = 2,
+                             .y = 2,
+                             .upBitmapBase = "UPARROW",
+                             .upDy = 144,
+                             .downBitmapBase = "DNARROW",
+                             .downDy = 153,
+                             .host = &host,
+                             .min = 0,
+                             .max = 100,
+                             .ctrlMultiplier = 10,
+                             .barWidth = 6,
+                             .barHeight = 135,
+                             .thumbSize = 2});
     volume.HideField();
     volume.SetValue(80);
-    transpose.Create(DialParams{.id = 1060, .x = 10, .y = 2, .upBitmapBase = "UPARROW",
-                                .upDy = 144, .downBitmapBase = "DNARROW", .downDy = 153,
-                                .host = &host, .min = -59, .max = 67, .ctrlMultiplier = 12,
-                                .barWidth = 6, .barHeight = 135, .thumbSize = 2});
+    transpose.Create(DialParams{.id = 1060,
+                                .x = 10,
+                                .y = 2,
+                                .upBitmapBase = "UPARROW",
+                                .upDy = 144,
+                                .downBitmapBase = "DNARROW",
+                                .downDy = 153,
+                                .host = &host,
+                                .min = -59,
+                                .max = 67,
+                                .ctrlMultiplier = 12,
+                                .barWidth = 6,
+                                .barHeight = 135,
+                                .thumbSize = 2});
     transpose.HideField();
     transpose.SetValue(0);
     file.Create(1002, "", 22, 4, &host, "FILEUP", "FILEDN");
@@ -101,16 +131,38 @@ Gallery::Gallery(GalleryHost& host, ColorRef baseColor) {
     loops.Highlight(4);
 
     loopBackground.Create(0, "LOOPBKGBMP", 150, 10, &host, "LOOPBKGBMP");
-    next.Create(DialParams{.id = 1100, .x = 151, .y = 11, .upBitmapBase = "UPARROW", .upDx = 21,
-                           .downBitmapBase = "DNARROW", .downDx = 21, .downDy = 9,
-                           .host = &host, .fieldDx = 0, .fieldDy = 3, .fieldWidth = 21,
-                           .fieldHeight = 15, .min = 1, .max = 8, .ctrlMultiplier = 1});
+    next.Create(DialParams{.id = 1100,
+                           .x = 151,
+                           .y = 11,
+                           .upBitmapBase = "UPARROW",
+                           .upDx = 21,
+                           .downBitmapBase = "DNARROW",
+                           .downDx = 21,
+                           .downDy = 9,
+                           .host = &host,
+                           .fieldDx = 0,
+                           .fieldDy = 3,
+                           .fieldWidth = 21,
+                           .fieldHeight = 15,
+                           .min = 1,
+                           .max = 8,
+                           .ctrlMultiplier = 1});
     next.SetNoFace(false);
     next.SetValue(3);
-    repeats.Create(DialParams{.id = 1110, .x = 246, .y = 11, .upBitmapBase = "UPARROW",
-                              .downBitmapBase = "DNARROW", .downDy = 9, .host = &host,
-                              .fieldDx = 7, .fieldDy = 3, .fieldWidth = 21, .fieldHeight = 15,
-                              .min = 1, .max = 32, .ctrlMultiplier = 4});
+    repeats.Create(DialParams{.id = 1110,
+                              .x = 246,
+                              .y = 11,
+                              .upBitmapBase = "UPARROW",
+                              .downBitmapBase = "DNARROW",
+                              .downDy = 9,
+                              .host = &host,
+                              .fieldDx = 7,
+                              .fieldDy = 3,
+                              .fieldWidth = 21,
+                              .fieldHeight = 15,
+                              .min = 1,
+                              .max = 32,
+                              .ctrlMultiplier = 4});
     repeats.SetNoFace(false);
     repeats.SetValue(2);
 
@@ -135,13 +187,11 @@ Gallery::Gallery(GalleryHost& host, ColorRef baseColor) {
     play.SetPressColors(p.contrastDarker, p.contrast, p.darker, p.lighter);
     mute.SetPressColors(p.lighter, p.base, p.darker, p.lighter);
     tempo.SetColorsAll(p.lighter, p.darker, p.darker, p.lighter, 0, 0, 0);
-    volume.SetColorsAll(p.lighter, p.darker, p.darker, p.lighter, p.lighter, p.darker,
-                        p.contrast);
+    volume.SetColorsAll(p.lighter, p.darker, p.darker, p.lighter, p.lighter, p.darker, p.contrast);
     transpose.SetColorsAll(p.lighter, p.darker, p.darker, p.lighter, p.lighter, p.darker,
                            p.contrast);
-    loops.SetColorsAll(p.base, p.lightest, p.base, p.contrast, p.contrastDarker,
-                       p.contrastLighter, p.contrastDarker, p.contrastLighter, p.base,
-                       p.contrast);
+    loops.SetColorsAll(p.base, p.lightest, p.base, p.contrast, p.contrastDarker, p.contrastLighter,
+                       p.contrastDarker, p.contrastLighter, p.base, p.contrast);
     file.SetColors(p.lighter, p.darker);
     edit.SetColors(p.contrast, p.contrastDarker);
     midi.SetColors(p.darker, p.lighter);
@@ -163,8 +213,7 @@ int main(int argc, char** argv) {
     // A private runtime directory, so nothing of the session is touched.
     QTemporaryDir runtimeDir(QDir::tempPath() + QStringLiteral("/gs-gallery-XXXXXX"));
     if (runtimeDir.isValid()) {
-        QFile::setPermissions(runtimeDir.path(), QFileDevice::ReadOwner |
-                                                     QFileDevice::WriteOwner |
+        QFile::setPermissions(runtimeDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                      QFileDevice::ExeOwner);
         setenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit().constData(), 1);
     }

@@ -18,12 +18,11 @@ struct BitmapCase {
 
 std::vector<BitmapCase> AllBitmaps() {
     std::vector<BitmapCase> cases = {
-        {"PLAY2UP", 24, 24},   {"PLAY2DN", 24, 24},   {"ONOFFUP", 17, 17},
-        {"ONOFFDN", 17, 17},   {"UPARROWUP", 7, 9},   {"UPARROWDN", 7, 9},
-        {"DNARROWUP", 7, 9},   {"DNARROWDN", 7, 9},   {"FILEUP", 16, 15},
-        {"FILEDN", 16, 15},    {"EDITUP", 16, 15},    {"EDITDN", 16, 15},
-        {"MIDIUP", 16, 15},    {"MIDIDN", 16, 15},    {"NOTEBMP", 37, 162},
-        {"GLOBALBMP", 79, 166}, {"LOOPBKGBMP", 125, 20}, {"ICON128", 32, 32},
+        {"PLAY2UP", 24, 24},     {"PLAY2DN", 24, 24}, {"ONOFFUP", 17, 17},  {"ONOFFDN", 17, 17},
+        {"UPARROWUP", 7, 9},     {"UPARROWDN", 7, 9}, {"DNARROWUP", 7, 9},  {"DNARROWDN", 7, 9},
+        {"FILEUP", 16, 15},      {"FILEDN", 16, 15},  {"EDITUP", 16, 15},   {"EDITDN", 16, 15},
+        {"MIDIUP", 16, 15},      {"MIDIDN", 16, 15},  {"NOTEBMP", 37, 162}, {"GLOBALBMP", 79, 166},
+        {"LOOPBKGBMP", 125, 20}, {"ICON128", 32, 32},
     };
     for (int n = 1; n <= 8; ++n) {
         cases.push_back({"LOOPSCTRL" + std::to_string(n) + "UP", 10, 18});
@@ -73,8 +72,8 @@ TEST(Resources, UnknownNamesGiveNothing) {
 }
 
 TEST(Resources, EveryCursorLoadsWithItsHotSpot) {
-    for (const char* name : {"NOCUR", "SIZECUR", "PUSHCUR", "UPCUR", "DNCUR", "BARHCUR",
-                             "BARVCUR", "TEXTCUR", "HANDCUR", "FCUR", "ECUR", "MCUR"}) {
+    for (const char* name : {"NOCUR", "SIZECUR", "PUSHCUR", "UPCUR", "DNCUR", "BARHCUR", "BARVCUR",
+                             "TEXTCUR", "HANDCUR", "FCUR", "ECUR", "MCUR"}) {
         const std::optional<QCursor> cursor = Resources::LoadCursor(name);
         ASSERT_TRUE(cursor.has_value()) << name;
         EXPECT_EQ(cursor->shape(), Qt::BitmapCursor) << name;

@@ -195,9 +195,8 @@ TEST(MStepColumnRow, SixteenColumnsAsTheMainPanelPlacesThem) {
     std::array<std::unique_ptr<MStepColumn>, 16> columns;
     for (int col = 15; col >= 0; --col) {
         columns[static_cast<std::size_t>(col)] = std::make_unique<MStepColumn>();
-        columns[static_cast<std::size_t>(col)]->Create(10000 + 100 * col,
-                                                       std::to_string(col + 1), 94 + 38 * col,
-                                                       2, &host);
+        columns[static_cast<std::size_t>(col)]->Create(10000 + 100 * col, std::to_string(col + 1),
+                                                       94 + 38 * col, 2, &host);
     }
     const MStepColumn& last = *columns[15];
     EXPECT_EQ(last.GetId(), 11500);

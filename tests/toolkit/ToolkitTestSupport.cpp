@@ -1,7 +1,7 @@
 #include "ToolkitTestSupport.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"

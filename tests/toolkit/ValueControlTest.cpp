@@ -16,7 +16,9 @@ constexpr ColorRef kGreen = MakeColorRef(0, 255, 0);
 constexpr ColorRef kBlue = MakeColorRef(0, 0, 255);
 constexpr ColorRef kGrey = MakeColorRef(128, 128, 128);
 
-std::vector<int> ToVector(const IntArray& notes) { return {notes.begin(), notes.end()}; }
+std::vector<int> ToVector(const IntArray& notes) {
+    return {notes.begin(), notes.end()};
+}
 
 class BarTest : public ::testing::Test {
 protected:
@@ -323,8 +325,8 @@ protected:
 
 TEST_F(NoteListTest, StartsAsTheSingleNoteZero) {
     MNoteListDial fresh;
-    fresh.Create(DialParams{.id = 460, .upBitmapBase = "", .downBitmapBase = "", .host = &host,
-                            .min = -59, .max = 67});
+    fresh.Create(DialParams{
+        .id = 460, .upBitmapBase = "", .downBitmapBase = "", .host = &host, .min = -59, .max = 67});
     EXPECT_EQ(ToVector(fresh.GetStoredNotes()), std::vector<int>{0});
     EXPECT_EQ(FieldOf(fresh).GetText(), "0");
 }
