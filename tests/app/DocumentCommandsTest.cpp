@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "app/DocumentCommands.h"
+#include "core/Random.h"
+#include "core/Setup.h"
+#include "document/SetupFile.h"
 #include "document/SetupFileBuilder.h"
 #include "document/SetupReader.h"
 #include "document/TempFolder.h"
@@ -221,6 +224,41 @@ TEST_F(DocumentCommandsTest, ExportWorksOnAHandMadeOldFile) {
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(events[1], (std::pair<std::uint32_t, int>{0, 0x94}));
     EXPECT_EQ(events.back().first, 72u);
+}
+
+TEST_F(DocumentCommandsTest, DumpAndExportWorkOnAFileTheProgramSaved) {
+    Random::seed(3);
+    ::Setup setup;
+    setup.bpm = 100.0;
+    setup.port.channel = 3;
+    setup.port.portName = "Out \xC3\xA9";
+    setup.stepsPerMeasure = 2;
+    setup.selectedMeasure = 1;
+    for (Step& step : setup.measures[1].steps) {
+        step.on = 1;
+        step.duration = 17;
+    }
+    const std::string path = folder.file("saved.qov");
+    SetupFile::save(path, setup, 0x00102030, 5, 6);
+
+    const Result dumped = run({"--dump", path});
+    ASSERT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_TRUE(contains(dumped.out, "\"bpm\": 100,"));
+    EXPECT_TRUE(contains(dumped.out, "\"channel\": 3,"));
+    EXPECT_TRUE(contains(dumped.out, "\"portName\": \"Out \xC3\xA9\","));
+    EXPECT_TRUE(contains(dumped.out, "\"baseColor\": 1056816,"));
+    EXPECT_TRUE(contains(dumped.out, "\"windowTop\": 6,"));
+
+    const std::string midi = folder.file("saved.mid");
+    const Result exported = run({"--export-midi", path, midi});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const auto events = trackEvents(TempFolder::readBytes(midi));
+    // 100 BPM is 600000 microseconds per quarter; 32 steps on channel 3.
+    const Bytes file = TempFolder::readBytes(midi);
+    EXPECT_EQ(Bytes(file.begin() + 22, file.begin() + 29),
+              (Bytes{0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0}));
+    EXPECT_EQ(events[1], (std::pair<std::uint32_t, int>{0, 0x92}));
+    EXPECT_EQ(events.back().first, 32u * 24u);
 }
 
 class DocumentCommandsUsage : public DocumentCommandsTest,
