@@ -81,7 +81,10 @@ public:
         Event event;
         event.frame = jack_frame_time(client_);
         event.length = static_cast<std::uint8_t>(length);
-        std::memcpy(event.bytes, bytes, MidiBytes::kShortMessageSize);
+        // A data byte with its top bit set would read as a status byte on the wire.
+        event.bytes[0] = bytes[0];
+        event.bytes[1] = bytes[1] & 0x7F;
+        event.bytes[2] = bytes[2] & 0x7F;
         return events_.push(event);
     }
 

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/Setup.h"
 #include "midi/FluidSynthDriver.h"
@@ -366,6 +367,29 @@ TEST_F(JackEndToEnd, MessagesArriveInOrderOnePeriodAfterTheyWereSent) {
     }
     std::printf("%d of %d sends fell into irregular cycles\n", excused, kCount);
     EXPECT_LE(excused, kCount / 4) << "the server's cycles were too irregular to judge";
+}
+
+TEST_F(JackEndToEnd, OnlyTheBytesOfTheMessageReachTheWireEachDataByteInSevenBits) {
+    auto port = makePort();
+    port->refreshPortTable();
+    port->selectPortByName("recorder:in (JACK)");
+    ASSERT_NE(setup_.port.handle, 0);
+    port->sendShort(0x90, 60, 300);  // velocity byte 44
+    port->sendShort(0x90, 60, 200);  // 0xC8 would start a program change on the wire
+    port->sendShort(0xC3, 0x1FF, 99);  // a program change has one data byte
+    port->sendShort(0xF0, 1, 2);  // no system exclusive from a short message
+    port->sendShort(0xF8, 1, 2);  // a clock tick is one byte
+    ASSERT_TRUE(recorder_->waitForEvents(4));
+    ASSERT_EQ(recorder_->count(), 4);
+    const auto bytesOf = [&](int i) {
+        const Recorder::Event& event = recorder_->event(i);
+        return std::vector<std::uint8_t>(event.bytes.begin(), event.bytes.begin() +
+                                                                  static_cast<long>(event.size));
+    };
+    EXPECT_EQ(bytesOf(0), (std::vector<std::uint8_t>{0x90, 60, 44}));
+    EXPECT_EQ(bytesOf(1), (std::vector<std::uint8_t>{0x90, 60, 0x48}));
+    EXPECT_EQ(bytesOf(2), (std::vector<std::uint8_t>{0xC3, 0x7F}));
+    EXPECT_EQ(bytesOf(3), (std::vector<std::uint8_t>{0xF8}));
 }
 
 TEST_F(JackEndToEnd, ADeviceThatWentAwayFailsToOpen) {
