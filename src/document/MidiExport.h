@@ -14,7 +14,7 @@ public:
     static constexpr int kTicksPerStep = 24;
     // Upper limits that keep a hostile setup from filling memory.
     static constexpr int kMaxSteps = 1'000'000;
-    static constexpr std::size_t kMaxMessages = 16'000'000;
+    static constexpr std::size_t kMaxMessages = 4'000'000;
 
     // start() on the selected measure (which plays the first step at once), stepCount - 1
     // further steps, then stop(). The messages of step k lie at tick 24 k in the order sent,

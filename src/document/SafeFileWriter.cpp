@@ -48,6 +48,10 @@ SafeFileWriter::SafeFileWriter(const std::string& path)
     if (targetExists && !S_ISREG(existing.st_mode)) {
         throw SetupFileError::cannotWrite(path_, S_ISDIR(existing.st_mode) ? EISDIR : EACCES);
     }
+    // The rename would replace a file we may not write to; keep write protection meaningful.
+    if (targetExists && ::access(targetPath_.c_str(), W_OK) != 0) {
+        throw SetupFileError::cannotWrite(path_, errno);
+    }
     // A hidden name in the same folder, so the rename never crosses file systems.
     const std::string prefix = (target.parent_path() / ("." + target.filename().string())).string();
     for (int attempt = 0; attempt < 100; ++attempt) {

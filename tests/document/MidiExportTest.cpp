@@ -215,3 +215,19 @@ TEST(MidiExport, ExtremeNoteOffsetsPlayAtTheEdgesOfTheRange) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MidiExport, RefusesAPlaybackThatWouldSendTooManyMessages) {
+    ::Setup setup = quietSetup();
+    Step& step = setup.measures[0].steps[0];
+    step.on = 1;
+    step.program = 0;
+    // Four messages per note (release, program, pan, strike): one step exceeds the limit.
+    IntArray huge;
+    huge.setSize(static_cast<std::ptrdiff_t>(MidiExport::kMaxMessages / 4 + 1));
+    step.notes = huge;
+    EXPECT_THROW(MidiExport::render(setup, 1), std::length_error);
+}
+
+}  // namespace
