@@ -21,6 +21,9 @@ constexpr std::uint32_t kMagic = 0x42534c47;  // "GLSB": a Glimmerstave bus pack
 constexpr const char* kSocketSuffix = ".bus";
 // A full receiver is tried again this often until it takes the message or goes away.
 constexpr int kRetryMilliseconds = 2;
+// An instance that has left this many messages unread has stopped reading altogether (it is
+// suspended or hung); more are not kept for it.
+constexpr std::size_t kMaxWaiting = 4096;
 
 bool makeAddress(const std::string& path, sockaddr_un& address) {
     // sun_path holds 107 characters and the terminator; a longer path is refused, never cut.
@@ -165,8 +168,10 @@ int InstanceBus::broadcast(int message, std::intptr_t wParam, std::intptr_t lPar
         auto waiting = pending_.find(path);
         if (waiting != pending_.end()) {
             // Keep the order: this one waits behind the earlier ones.
-            waiting->second.push_back(packet);
-            ++reached;
+            if (waiting->second.size() < kMaxWaiting) {
+                waiting->second.push_back(packet);
+                ++reached;
+            }
             continue;
         }
         switch (sendTo(path, packet)) {
