@@ -65,9 +65,20 @@ public:
 
     // Fills the port table from the drivers without opening anything.
     void refreshPortTable();
+    // The last device of that name (or "MIDI Mapper"), then openPort(). A name not in the
+    // table shows "Could not find port: " + name and the open fails.
     void selectPortByName(const std::string& name);
+    // Opens portId. Whatever was still held is let go first, so a device that admits one
+    // user can be opened again by its holder. Success: count 1, opened here. Failure:
+    // UM_PORT_BUSY is broadcast and the port stays silent until someone lends one.
     void openPort();
+    // One user less. Others still using it: the count is broadcast and this instance stops
+    // sending (its connection stays open for its borrowers). Last user: closed. Without a
+    // port held it does nothing, so the count never goes below 0 nor reaches the others.
     void releasePort();
+    // Closes and opens portId again; count and "opened here" stay. A lender's borrowers
+    // follow to the new connection. A borrower tries its own open and keeps its lender when
+    // that fails and the lender still answers; with the lender gone it falls silent.
     void reopenPort();
 
 private:
@@ -81,6 +92,7 @@ private:
     // Makes `connection` this instance's own open port and points the sends at it; whatever
     // was held before is let go.
     void useOwnConnection(std::unique_ptr<MidiConnection> connection);
+    // UM_PORT_HANDLE: borrow from the lender, unless it no longer answers.
     void takeLentHandle(std::intptr_t lender);
     // Stops sending anywhere; when closeOwn, the own connection is closed even if other
     // instances still borrow it.
