@@ -97,7 +97,7 @@ void CCaptionPainter::InstallOn(QWidget* window, int paintMessage, MessageSender
     frame_ = std::make_unique<CaptionFrame>(*this, window);
     AttachToWindow(window);
     if (wasVisible) {
-        frame_->show();
+        window->show();
     }
 }
 
@@ -201,6 +201,8 @@ QFont CCaptionPainter::CaptionFont() {
     if (!captionFont_) {
         QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
         font.setBold(true);
+        // Crisp, like the rest of the window's two-colour text.
+        font.setStyleStrategy(QFont::NoAntialias);
         // Never taller than the strip it is drawn in.
         if (QFontMetrics(font).height() > kCaptionHeight - 2) {
             font.setPixelSize(kCaptionHeight - 6);

@@ -77,9 +77,9 @@ CaptionFrame::CaptionFrame(CCaptionPainter& painter, QWidget* client)
     layout->setSpacing(0);
     // The frame's limits follow the main window's: fixed height, width between its bounds.
     layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    // Reparenting hides the window; its own show() later shows the frame too.
     client->setParent(this);
     layout->addWidget(client);
-    client->show();
 
     leftGrip_ = new EdgeGrip(this, Qt::LeftEdge);
     rightGrip_ = new EdgeGrip(this, Qt::RightEdge);
@@ -200,7 +200,7 @@ QMenu* CaptionFrame::CreateWindowMenu() {
 }
 
 void CaptionFrame::closeEvent(QCloseEvent* event) {
-    if (clientClosed_ || client_ == nullptr || !client_->isVisible()) {
+    if (clientClosed_ || client_ == nullptr) {
         event->accept();
         return;
     }
