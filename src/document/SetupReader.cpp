@@ -1,8 +1,12 @@
 #include "SetupReader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -24,9 +28,9 @@ bool olderThan(float version, float threshold) {
     return !(version >= threshold);
 }
 
-// Old durations were kept on a 0..127 scale; this constant, just below 17/127 (bits 0x3E091224),
-// maps them onto 0..16 the way the program always has.
-constexpr float kOldDurationScale = 0.13385826f;
+// Old durations were kept on a 0..127 scale; this constant (0.13385826), just below 17/127,
+// maps them onto 0..16 the way the program always has. Given by its bits to be exact.
+constexpr float kOldDurationScale = std::bit_cast<float>(0x3E091224u);
 
 std::int16_t rescaleOldDuration(std::int16_t duration) {
     // In double the product is exact, so 127 stays just below 17 and truncates to 16.
@@ -39,7 +43,9 @@ std::int32_t stepsFromOldWidth(std::int32_t left, std::int32_t right, float vers
     const std::int64_t width = static_cast<std::int64_t>(right) - left;
     const std::int64_t steps =
         olderThan(version, kNarrowColumns) ? (width - 122) / 35 : (width - 110) / 30;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(steps, INT32_MIN, INT32_MAX));
+    // Clamped into 1..16 later; only keep it from wrapping around here.
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        steps, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 std::string placeOf(int measureIndex, int stepIndex) {
@@ -186,6 +192,14 @@ SetupRecord SetupReader::readFile(const std::string& path) {
         throw SetupFileError::cannotOpen(path, errno);
     }
     std::vector<std::uint8_t> bytes;
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+        if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileSize) {
+            throw SetupFileError::tooLarge(path);
+        }
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    // The limit is checked again while reading: the file may grow, or not be a plain file.
     std::uint8_t buffer[4096];
     for (;;) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());

@@ -129,6 +129,25 @@ TEST(SetupFileOpen, AFolderIsRefused) {
     EXPECT_TRUE(current.setup.dirty);
 }
 
+TEST(SetupFileOpen, AFileFarLargerThanAnySetupIsRefused) {
+    TempFolder folder;
+    const std::string path = folder.file("huge.qov");
+    TempFolder::writeBytes(path, SetupFileBuilder::build(SetupFileSpec{}));
+    // Sparse: valid setup bytes followed by zeros up to just past the limit.
+    std::filesystem::resize_file(path, SetupReader::kMaxFileSize + 1);
+    OpenSetup current;
+    try {
+        SetupFile::open(path, current.setup, nullptr);
+        FAIL();
+    } catch (const SetupFileError& error) {
+        EXPECT_EQ(error.kind(), SetupFileError::Kind::TooLarge);
+        EXPECT_EQ(std::string(error.what()), path + " is too large to be a setup file.");
+    }
+    // Exactly at the limit it still reads; the zeros after the setup are ignored.
+    std::filesystem::resize_file(path, SetupReader::kMaxFileSize);
+    EXPECT_NO_THROW(SetupFile::open(path, current.setup, nullptr));
+}
+
 TEST(SetupFileOpen, ASuccessfulReadCommitsEverythingAndClearsDirty) {
     TempFolder folder;
     SetupFileSpec spec;
