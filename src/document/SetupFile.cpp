@@ -47,8 +47,9 @@ void save(const std::string& path, Setup& setup, std::int32_t baseColor, std::in
           std::int32_t windowTop) {
     const SetupRecord record = SetupRecord::fromSetup(setup, baseColor, windowLeft, windowTop);
     std::string caption = captionFor(path);
+    std::string newPath = path;
     SetupWriter::writeFile(path, record);
-    setup.path = path;
+    setup.path = std::move(newPath);
     setup.title = std::move(caption);
     setup.dirty = false;
 }
