@@ -2,22 +2,31 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 
 #include "app/Accelerators.h"
+#include "app/DocumentController.h"
 #include "app/NoteBox.h"
 #include "core/Messages.h"
 #include "core/Random.h"
 #include "core/TextFormat.h"
+#include "decor/AboutDialog.h"
+#include "decor/CaptionFrame.h"
 #include "document/FileTypeRegistration.h"
 #include "document/PathRules.h"
 #include "document/SetupFile.h"
@@ -40,7 +49,8 @@ using namespace PanelIds;
 MainWindow::MainWindow(Options options)
     : options_(std::move(options)),
       clock_(options_.clock),
-      preferences_(setup_, clock_, player_) {
+      preferences_(setup_, clock_, player_),
+      documents_(std::make_unique<DocumentController>(*this)) {
     connect(&queue_, &PostedMessageQueue::messageArrived, this,
             &MainWindow::onInstanceMessage);
     connect(&bus_, &InstanceBus::messageReceived, this, &MainWindow::onInstanceMessage);
@@ -77,6 +87,7 @@ void MainWindow::initialise() {
     player_.init(*this, setup_, clock_, *port_);
     panel_->Menu().attach(setup_);
     panel_->Menu().setCommandHandler([this](int commandId) { onCommand(commandId); });
+    wireMenus();
 
     setup_.dirty = false;
     panel_->LayoutColumns();
@@ -84,6 +95,7 @@ void MainWindow::initialise() {
     setup_.title = Setup::kTitlePrefix;
     openStartSetup();
     preferences_.loadPreferences();
+    installCaptionPainter();
     setTitle(setup_.title);
     qApp->installEventFilter(this);
     initDone_ = true;
@@ -137,6 +149,7 @@ void MainWindow::openStartSetup() {
 }
 
 void MainWindow::setTitle(const std::string& text) {
+    captionPainter_.SetTitle(QString::fromStdString(text));
     setWindowTitle(QString::fromStdString(text));
 }
 
@@ -237,6 +250,34 @@ void MainWindow::onInstanceMessage(int message, qintptr wParam, qintptr lParam) 
 
 // ---- Commands ------------------------------------------------------------------------------
 
+void MainWindow::wireMenus() {
+    MenuBar& menu = panel_->Menu();
+    MenuBar::Services services;
+    services.refreshPorts = [this] { port_->refreshPortTable(); };
+    services.releasePort = [this] { port_->releasePort(); };
+    services.openPort = [this] { port_->openPort(); };
+    services.chooseProgram = [this](int column, int program) {
+        controller_.ChooseProgram(column, program);
+    };
+    services.clipboardKind = [this] { return clipboard_.ClipboardKind(); };
+    menu.setServices(std::move(services));
+    controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
+    controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
+    clipboard_.Attach(setup_, controller_, player_.engineLock());
+    clipboard_.setShowNote([](const std::string& text) { NoteBox::show(text); });
+    setAcceptDrops(true);
+}
+
+void MainWindow::showAbout() {
+    if (!panel_) {
+        return;
+    }
+    // Made for each use; it deletes itself when closed and never blocks the window thread.
+    auto* about = new AboutDialog(panel_->Palette(), this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
 void MainWindow::onCommand(int commandId) {
     using namespace CommandIds;
     switch (commandId) {
@@ -248,6 +289,27 @@ void MainWindow::onCommand(int commandId) {
             return;
         case ID_USE_HIGH_RES_TIMER:
             preferences_.toggleHighResTimer();
+            return;
+        case ID_ABOUT:
+            showAbout();
+            return;
+        case ID_OPEN_SETUP:
+            documents_->OpenSetup();
+            return;
+        case ID_SAVE_SETUP:
+            documents_->SaveSetup();
+            return;
+        case ID_SAVE_SETUP_AS:
+            documents_->SaveSetupAs();
+            return;
+        case ID_COPY_MEASURE:
+            clipboard_.CopyMeasure();
+            return;
+        case ID_PASTE_MEASURE:
+            clipboard_.PasteMeasure(false);
+            return;
+        case ID_PASTE_VISIBLE:
+            clipboard_.PasteMeasure(true);
             return;
         default:
             controller_.OnCommand(commandId);
@@ -321,7 +383,11 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (initDone_ && !isMinimized()) {
+    // Only the width is the user's: the height changes with the diagnostic view alone, which
+    // leaves the setup's dirty flag as it was (the platform may deliver this event late).
+    // The first layout when the window appears is no change of the user's.
+    if (initDone_ && !isMinimized() && event->oldSize().isValid() &&
+        event->size().width() != event->oldSize().width()) {
         panel_->LayoutColumns();
         setup_.dirty = true;
     }
@@ -331,7 +397,8 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 bool MainWindow::belongsToThisWindow(QObject* object) const {
     auto* widget = qobject_cast<QWidget*>(object);
-    return widget != nullptr && widget->window() == this;
+    // window(): with the painted caption this window sits inside its caption frame.
+    return widget != nullptr && widget->window() == window();
 }
 
 void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
@@ -443,7 +510,28 @@ void MainWindow::shutDownOutput() {
 
 // ---- Documents -----------------------------------------------------------------------------
 
-bool MainWindow::confirmDiscard() { return true; }
+bool MainWindow::confirmDiscard() { return documents_->ConfirmDiscard(); }
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    // The first file of a drop is opened; the others are ignored.
+    const QList<QUrl> urls = event->mimeData()->urls();
+    const auto first = std::find_if(urls.begin(), urls.end(),
+                                    [](const QUrl& url) { return url.isLocalFile(); });
+    if (first == urls.end()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop is over: the save question must not hold up the program the file
+    // came from.
+    const std::string path = first->toLocalFile().toStdString();
+    QTimer::singleShot(0, this, [this, path] { openFile(path); });
+}
 
 void MainWindow::openFile(const std::string& path) {
     if (!confirmDiscard()) {
@@ -504,4 +592,30 @@ void MainWindow::applyReadSetup(const SetupRecord& record) {
     panel_->LayoutColumns();
     setup_.dirty = false;
     focusDefaultButton();
+}
+
+// ---- Caption -------------------------------------------------------------------------------
+
+void MainWindow::installCaptionPainter() {
+    // Painted where the window system lets the program draw its own decoration, unless the
+    // user switched it off; otherwise the desktop's own title bar.
+    captionPainting_ = Preferences::customCaptionWanted() && CCaptionPainter::IsSupported();
+    if (!captionPainting_) {
+        return;
+    }
+    captionPainter_.SetPalette(&panel_->Palette());
+    captionPainter_.SetTitle(QString::fromStdString(setup_.title));
+    // Delivered straight to this window, never through the instance bus: the message carries
+    // an address that only means something inside this process.
+    captionPainter_.InstallOn(this, kCaptionPaintMessage,
+                              [this](int message, std::intptr_t wParam, std::intptr_t lParam) {
+                                  onCaptionMessage(message, wParam, lParam);
+                              });
+    captionPainter_.Frame()->SetAboutHandler([this] { showAbout(); });
+}
+
+void MainWindow::onCaptionMessage(int message, qintptr wParam, qintptr lParam) {
+    if (message == kCaptionPaintMessage) {
+        captionPainter_.RenderCaption(wParam != 0, reinterpret_cast<CaptionPaintInfo*>(lParam));
+    }
 }

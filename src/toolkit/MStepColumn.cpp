@@ -238,6 +238,7 @@ void MStepColumn::SetColors(ColorRef baseColor) {
 }
 
 void MStepColumn::SetHighlight(bool flag) {
+    highlighted_ = flag;
     if (flag) {
         label_.SetColors(palette_.contrast, palette_.lightest);
     } else {

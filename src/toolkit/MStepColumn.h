@@ -56,6 +56,8 @@ public:
     void SetColors(ColorRef baseColor);
     // Marks the step that is playing.
     void SetHighlight(bool flag);
+    // Whether the column is lit as the step just played.
+    bool IsHighlighted() const { return highlighted_; }
     void UseFontAndBrush(const QFont& font, const QBrush& brush);
 
     const MShadePalette& GetPalette() const { return palette_; }
@@ -79,4 +81,5 @@ private:
     MDial panDial_;
     MDial durationDial_;
     bool created_ = false;
+    bool highlighted_ = false;
 };

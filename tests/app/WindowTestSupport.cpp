@@ -1,0 +1,37 @@
+#include "WindowTestSupport.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+
+#include "app/NoteBox.h"
+#include "toolkit/MRect.h"
+
+WindowFixture::WindowFixture() {
+    ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
+    busDirectory_ = busDir_.path().toStdString();
+    MainWindow::Options options;
+    options.drivers = OutputPort::Drivers{};
+    options.busDirectory = busDirectory_;
+    options.clock.calibrationMs = 1;
+    options.clock.realtimePriority = 0;
+    NoteBox::setHandler([this](const std::string& text) { notes.push_back(text); });
+    window_ = std::make_unique<MainWindow>(std::move(options));
+    window_->initialise();
+    window_->show();
+    window_->activateWindow();
+    QApplication::processEvents();
+}
+
+WindowFixture::~WindowFixture() {
+    if (window_->player().isRunning()) {
+        window_->player().stop();
+    }
+    window_->setup().dirty = false;
+    window_.reset();
+    NoteBox::setHandler({});
+}
+
+QPoint WindowFixture::centreOf(const MRect& rect) {
+    return QPoint((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}

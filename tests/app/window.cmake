@@ -1,0 +1,19 @@
+# The main window offscreen: size limits, keys before dispatch, the diagnostic view, the close
+# guard and the loop popup; then the program itself playing through a JACK server and
+# closing on SIGTERM.
+add_executable(app_window_tests
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LoopPopupTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
+target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
+gtest_discover_tests(app_window_tests TEST_PREFIX "window."
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    DISCOVERY_MODE PRE_TEST)
+
+add_test(NAME window.PlaysThroughJackAndClosesOnSigterm
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/play_and_terminate.sh $<TARGET_FILE:glimmerstave>)
+set_tests_properties(window.PlaysThroughJackAndClosesOnSigterm PROPERTIES
+    TIMEOUT 120 RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
