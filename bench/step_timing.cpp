@@ -5,8 +5,8 @@
 // stays asleep while stopped.
 //
 //   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
-//               [--idle-seconds S] [--spin-us N] [--dma-latency] [--no-tsc] [--no-floor]
-//               [--own-floor]
+//               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]
+//               [--no-floor] [--own-floor]
 
 #include <pthread.h>
 #include <sched.h>
@@ -46,6 +46,7 @@ struct Settings {
     double floorSeconds = 20.0;
     double idleSeconds = 3.0;
     int spinUs = 300;
+    int maxSpinUs = 1500;
     bool dmaLatency = false;
     bool useTsc = true;
     bool floor = true;
@@ -216,6 +217,7 @@ struct RunResult {
 RunResult runCase(const Settings& settings, double bpm, double seconds) {
     StepClock::Options options;
     options.spinUs = settings.spinUs;
+    options.maxSpinUs = settings.maxSpinUs;
     options.holdDmaLatency = settings.dmaLatency;
     StepClock clock(options);
     clock.setUseTsc(settings.useTsc);
@@ -383,15 +385,17 @@ bool parse(int argc, char** argv, Settings& s) {
                         : arg == "--floor-seconds" ? &s.floorSeconds
                         : arg == "--idle-seconds"  ? &s.idleSeconds
                                                    : nullptr;
-        if (value != nullptr || arg == "--spin-us") {
+        if (value != nullptr || arg == "--spin-us" || arg == "--max-spin-us") {
             if (i + 1 >= argc) {
                 return false;
             }
             const double number = std::atof(argv[++i]);
             if (value != nullptr) {
                 *value = number;
-            } else {
+            } else if (arg == "--spin-us") {
                 s.spinUs = static_cast<int>(number);
+            } else {
+                s.maxSpinUs = static_cast<int>(number);
             }
         } else if (arg == "--dma-latency") {
             s.dmaLatency = true;
@@ -415,8 +419,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, settings)) {
         std::puts("usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
                   "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
-                  "                   [--spin-us N] [--dma-latency] [--no-tsc] [--no-floor]\n"
-                  "                   [--own-floor]");
+                  "                   [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]\n"
+                  "                   [--no-floor] [--own-floor]");
         return 2;
     }
     mlockall(MCL_CURRENT | MCL_FUTURE);
@@ -428,7 +432,8 @@ int main(int argc, char** argv) {
         std::printf("step_timing: time-stamp counter %s, %d cycles per ms, time base %s\n",
                     probe.tscPresent() ? "present" : "missing", probe.cyclesPerMs(),
                     settings.useTsc && probe.cyclesPerMs() > 0 ? "counter" : "CLOCK_MONOTONIC");
-        std::printf("  spin %d us before each deadline, /dev/cpu_dma_latency %s\n", settings.spinUs,
+        std::printf("  spin %d to %d us before each deadline, /dev/cpu_dma_latency %s\n",
+                    settings.spinUs, std::max(settings.spinUs, settings.maxSpinUs),
                     settings.dmaLatency ? "held at 0 while playing" : "not held");
         const IdleCheck idle = watchIdle(probe, std::min(settings.idleSeconds, 1.0));
         std::printf("  SCHED_FIFO %s; never started: %llu wake-ups %s\n",

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <ctime>
 
 #include "ClockCalibration.h"
 #include "ClockSchedule.h"
+#include "ClockSpinMargin.h"
 #include "core/Player.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -36,9 +38,11 @@ std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
 
 // Waits while *word == expected, until the absolute CLOCK_MONOTONIC time deadline (nullptr:
 // no time limit). Returns early on a wake, a changed word or a signal; the caller re-checks.
-void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, const timespec* deadline) {
-    syscall(SYS_futex, futexWord(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, expected, deadline,
-            nullptr, FUTEX_BITSET_MATCH_ANY);
+// True when the deadline passed.
+bool futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, const timespec* deadline) {
+    const long result = syscall(SYS_futex, futexWord(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG,
+                                expected, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+    return result == -1 && errno == ETIMEDOUT;
 }
 
 void futexWakeAll(std::atomic<std::uint32_t>& word) {
@@ -208,8 +212,7 @@ void StepClock::park(std::uint32_t seen) {
     wakeups_.fetch_add(1, std::memory_order_relaxed);
 }
 
-bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen) {
-    const std::int64_t spinUs = std::max(options_.spinUs, 0);
+bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinMargin& margin) {
     for (;;) {
         if (signal_.load(std::memory_order_acquire) != seen) {
             return false;
@@ -218,13 +221,17 @@ bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen) {
         if (remaining <= 0) {
             return true;
         }
+        const std::int64_t spinUs = margin.marginUs(remaining);
         if (remaining > spinUs) {
             // The deadline is converted to CLOCK_MONOTONIC; on the counter's time base the two
-            // differ by its rate error over this one sleep, which the spin absorbs.
-            const timespec deadline = monotonicTimespec(ClockCalibration::monotonicNs() +
-                                                        (remaining - spinUs) * 1000);
-            futexWait(signal_, seen, &deadline);
+            // differ by a fraction of a microsecond over one sleep, which the spin absorbs.
+            const std::int64_t wakeNs = ClockCalibration::monotonicNs() + (remaining - spinUs) * 1000;
+            const timespec deadline = monotonicTimespec(wakeNs);
+            const bool timedOut = futexWait(signal_, seen, &deadline);
             wakeups_.fetch_add(1, std::memory_order_relaxed);
+            if (timedOut) {
+                margin.record((ClockCalibration::monotonicNs() - wakeNs) / 1000);
+            }
             continue;
         }
         cpuRelax();
@@ -235,6 +242,7 @@ void StepClock::run() {
     enterRealtime();
     Player& player = *player_.load(std::memory_order_acquire);
     ClockSchedule schedule(static_cast<std::int64_t>(periodMs_.load()) * 1000);
+    ClockSpinMargin margin(options_.spinUs, std::max(options_.maxSpinUs, options_.spinUs));
     std::uint32_t seenStarts = 0;
     for (;;) {
         // Read the signal first: any change made after this read makes the waits below return.
@@ -257,7 +265,7 @@ void StepClock::run() {
             park(seen);
             continue;
         }
-        if (!sleepUntil(fireAtUs, seen)) {
+        if (!sleepUntil(fireAtUs, seen, margin)) {
             continue;
         }
         const std::int64_t now = nowUs();

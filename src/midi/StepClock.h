@@ -6,6 +6,7 @@
 
 #include "core/StepTimer.h"
 
+class ClockSpinMargin;
 class Player;
 
 // The step clock: the engine's time base and the real-time thread that plays each step at its
@@ -30,8 +31,10 @@ public:
         // Milliseconds of busy-waiting for the counter's calibration; 0 skips it, leaving
         // cyclesPerMs 0 and the clock on CLOCK_MONOTONIC.
         int calibrationMs = 100;
-        // The last microseconds before a deadline are spun rather than slept.
+        // The last microseconds before a deadline are spun rather than slept: at least spinUs,
+        // and up to maxSpinUs when recent sleeps ended later than that (ClockSpinMargin).
         int spinUs = 300;
+        int maxSpinUs = 1500;
         // Hold /dev/cpu_dma_latency at 0 while the timer runs (keeps the processor out of deep
         // idle states; only root may). An alternative to spinning, off by default.
         bool holdDmaLatency = false;
@@ -92,7 +95,7 @@ private:
     // Parks until the signal moves away from seen.
     void park(std::uint32_t seen);
     // Sleeps, then spins, to fireAtUs; false when the signal moved meanwhile.
-    bool sleepUntil(std::int64_t fireAtUs, std::uint32_t seen);
+    bool sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinMargin& margin);
     void signalThread();
     void holdDmaLatency();
     void releaseDmaLatency();

@@ -3,6 +3,7 @@
 add_executable(clock_tests
     ${CMAKE_CURRENT_LIST_DIR}/ClockScheduleTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ClockCalibrationTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ClockSpinMarginTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StepClockTest.cpp
 )
 target_include_directories(clock_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/core)

@@ -1,0 +1,17 @@
+#include "ClockSpinMargin.h"
+
+#include <algorithm>
+
+ClockSpinMargin::ClockSpinMargin(std::int64_t minUs, std::int64_t maxUs)
+    : minUs_(std::max<std::int64_t>(minUs, 0)), maxUs_(std::max<std::int64_t>(maxUs, 0)) {}
+
+void ClockSpinMargin::record(std::int64_t lateUs) {
+    recent_[next_] = static_cast<std::int32_t>(std::clamp<std::int64_t>(lateUs, 0, 1'000'000));
+    next_ = (next_ + 1) % kWindow;
+}
+
+std::int64_t ClockSpinMargin::marginUs(std::int64_t waitUs) const {
+    const std::int64_t worst = *std::max_element(recent_.begin(), recent_.end());
+    const std::int64_t learned = std::min({worst + kHeadroomUs, maxUs_, waitUs / 4});
+    return std::max(minUs_, learned);
+}
