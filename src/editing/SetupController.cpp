@@ -130,14 +130,18 @@ void SetupController::WriteBackNotes(int column) {
         return;
     }
     auto& steps = SelectedSteps();
+    const bool spreadOut = IsShiftHeld();
+    const bool setAll = spreadOut && IsAltHeld();
+    const bool moveOthers = spreadOut && !setAll;
     const int visible = VisibleStepCount();
-    // notesForDisplay gives an empty chord its single 0 first: a change the clock thread must
-    // not see half-done, so the roots are read under the lock.
+    // notesForDisplay gives an empty chord its single 0 first, a change the clock thread must
+    // see whole: the roots are read under the lock. Only the steps a spread moves are asked,
+    // so that a silent step elsewhere stays silent.
     std::array<int, Measure::kStepCount> roots{};
     {
         std::lock_guard guard(player_->engineLock());
         for (int i = 0; i < Measure::kStepCount; ++i) {
-            if (i == column || i < visible) {
+            if (i == column || (moveOthers && i < visible)) {
                 roots[static_cast<std::size_t>(i)] =
                     steps[static_cast<std::size_t>(i)].notesForDisplay()[0];
             }
@@ -149,8 +153,7 @@ void SetupController::WriteBackNotes(int column) {
 
     std::array<IntArray, Measure::kStepCount> chords;
     std::array<bool, Measure::kStepCount> spread{};
-    if (IsShiftHeld()) {
-        const bool setAll = IsAltHeld();
+    if (spreadOut) {
         for (int i = 0; i < visible; ++i) {
             if (i == column) {
                 continue;
