@@ -10,6 +10,7 @@
 #include "core/Player.h"
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
+#include "decor/CCaptionPainter.h"
 #include "editing/SetupController.h"
 #include "midi/InstanceBus.h"
 #include "midi/OutputPort.h"
@@ -65,6 +66,13 @@ public:
     bool readSetup(const std::string& path);
     // The command of a menu item or accelerator.
     void onCommand(int commandId);
+    // The about box (command 32795).
+    void showAbout();
+    // The caption painter's message to the window: draw a caption image (wParam: active,
+    // lParam: the CaptionPaintInfo), or drop the caption font (lParam 0).
+    static constexpr int kCaptionPaintMessage = 0x400 + 5;
+    bool captionPainting() const { return captionPainting_; }
+    CCaptionPainter& captionPainter() { return captionPainter_; }
 
     Setup& setup() { return setup_; }
     Player& player() { return player_; }
@@ -147,4 +155,11 @@ private:
     int clientHeight_ = kNormalHeight;
     bool initDone_ = false;
     bool outputShutDown_ = false;
+
+    // The painted caption. Kept last: the painter is destroyed first and gives the window back
+    // its own decoration while everything else still exists.
+    void installCaptionPainter();
+    void onCaptionMessage(int message, qintptr wParam, qintptr lParam);
+    bool captionPainting_ = false;
+    CCaptionPainter captionPainter_;
 };

@@ -35,6 +35,13 @@ void Preferences::loadPreferences() {
     clock_.setUseTsc(setup_.highResTimer);
 }
 
+bool Preferences::customCaptionWanted() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(QString::fromLatin1(kGroup) + QLatin1Char('/') +
+                                           QString::fromLatin1(kCustomCaptionKey));
+    return !(stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOff));
+}
+
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(highResTimerKey(),

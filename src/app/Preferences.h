@@ -16,6 +16,9 @@ public:
     static constexpr const char* kHighResTimerKey = "highResTimer";
     static constexpr const char* kOn = "on";
     static constexpr const char* kOff = "off";
+    // Whether the program paints the main window's caption itself where the platform allows
+    // it (the caption painter); same store and texts as highResTimer.
+    static constexpr const char* kCustomCaptionKey = "customCaption";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -26,6 +29,9 @@ public:
     // Reads the stored text: the option is off only for exactly "off"; a missing file, group or
     // value, any other text and a failed read all mean on. Then sets the clock's time base.
     void loadPreferences();
+    // The caption preference, read afresh: off only for exactly "off", on otherwise (also
+    // when nothing is stored).
+    static bool customCaptionWanted();
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,
