@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QRegion>
@@ -118,6 +119,21 @@ void CCaptionPainter::Uninstall() {
     }
     DiscardImages();
 }
+
+void CCaptionPainter::SetTitle(const QString& text) {
+    title_ = text;
+    imageWidth_ = imageHeight_ = 0;
+    if (frame_) {
+        frame_->update(CaptionArea());
+    }
+}
+
+bool CCaptionPainter::IsSupportedOn(const QString& platformName) {
+    return platformName == QLatin1String("xcb") ||
+           platformName.startsWith(QLatin1String("wayland"));
+}
+
+bool CCaptionPainter::IsSupported() { return IsSupportedOn(QGuiApplication::platformName()); }
 
 void CCaptionPainter::SetButtons(bool maximizeBox, bool minimizeBox, bool contextHelp) {
     maximizeBox_ = maximizeBox;

@@ -64,8 +64,9 @@ public:
     bool IsInstalled() const { return frame_ != nullptr; }
     CaptionFrame* Frame() const { return frame_.get(); }
 
-    // The caption text (the window's title is set just after).
-    void SetTitle(const QString& text) { title_ = text; }
+    // The caption text (the window's title is set just after). Both images are stale then;
+    // the window's title change, or else the next paint, draws the one on show.
+    void SetTitle(const QString& text);
     const QString& Title() const { return title_; }
     // The palette whose base and contrast the active caption is drawn in; not owned. Without
     // one the desktop's highlight colours are used.
@@ -90,6 +91,11 @@ public:
     // The cached image of a state; null until that state is painted at the current size.
     const QImage& Image(bool active) const { return images_[active ? 1 : 0]; }
     int PaintMessage() const { return paintMessage_; }
+
+    // Whether this platform lets the program draw the window's decoration: real window
+    // systems (X11, Wayland) do; offscreen, framebuffer and similar platforms do not.
+    static bool IsSupportedOn(const QString& platformName);
+    static bool IsSupported();
 
     // The desktop's colours of an inactive caption.
     static ColorRef InactiveCaptionColor();

@@ -153,6 +153,17 @@ TEST_F(CaptionPainter, ATitleChangeRedrawsOnlyTheStateOnShow) {
     EXPECT_EQ(Renders(0), 1);
 }
 
+TEST_F(CaptionPainter, SettingTheTitleMakesTheNextPaintDrawIt) {
+    SetActive(true);
+    records.clear();
+    painter.SetTitle(QStringLiteral("same title"));
+    EXPECT_TRUE(records.empty());
+    QImage target(10, 10, QImage::Format_ARGB32_Premultiplied);
+    QPainter dc(&target);
+    EXPECT_TRUE(painter.HandleFramePaint(dc, QRegion(painter.CaptionArea())));
+    EXPECT_EQ(Renders(1), 1);
+}
+
 TEST_F(CaptionPainter, NothingIsPaintedWhileMinimised) {
     frame().showMinimized();
     ASSERT_TRUE(frame().isMinimized());
@@ -351,6 +362,20 @@ TEST_F(CaptionPainter, UninstallingGivesTheWindowItsOwnDecorationBack) {
     EXPECT_TRUE(client.isVisible());
     EXPECT_EQ(client.pos(), QPoint(150, 90));
     EXPECT_EQ(CSubclassWnd::HeadHook(&client), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CaptionPainterSupport, OnlyRealWindowSystemsLetTheProgramDrawTheCaption) {
+    EXPECT_TRUE(CCaptionPainter::IsSupportedOn(QStringLiteral("xcb")));
+    EXPECT_TRUE(CCaptionPainter::IsSupportedOn(QStringLiteral("wayland")));
+    EXPECT_TRUE(CCaptionPainter::IsSupportedOn(QStringLiteral("wayland-egl")));
+    EXPECT_FALSE(CCaptionPainter::IsSupportedOn(QStringLiteral("offscreen")));
+    EXPECT_FALSE(CCaptionPainter::IsSupportedOn(QStringLiteral("minimal")));
+    EXPECT_FALSE(CCaptionPainter::IsSupportedOn(QStringLiteral("eglfs")));
+    EXPECT_FALSE(CCaptionPainter::IsSupportedOn(QStringLiteral("vnc")));
 }
 
 }  // namespace
