@@ -43,12 +43,14 @@ int valueIdOf(int id) { return (id - ID_COLUMN0) % kColumnIdStride / 10 * 10; }
 bool isLoopSelector(int id) { return inRange(id, ID_LOOPS, ID_LOOPS_LAST); }
 
 // The values a column part hands back one by one; the chord (Root) goes as a whole list.
-bool IsWrittenBack(int valueId) {
+bool isWrittenBack(int valueId) {
     return valueId == kOn || valueId == kProgram || valueId == kVelocity || valueId == kPan ||
            valueId == kDuration;
 }
 
-bool IsColumnIndex(int column) { return column >= 0 && column < kColumnCount; }
+bool isColumnIndex(int column) { return column >= 0 && column < kColumnCount; }
+
+bool isMeasureIndex(int measure) { return measure >= 0 && measure < Setup::kMeasureCount; }
 
 }  // namespace
 
@@ -79,7 +81,7 @@ void SetupController::ShowValue(int value) { panel_->ShowStatus(TextFormat::form
 // ---- Step columns --------------------------------------------------------------------------
 
 void SetupController::WriteBackValue(int column, int valueId) {
-    if (!IsColumnIndex(column) || !IsWrittenBack(valueId)) {
+    if (!isColumnIndex(column) || !isWrittenBack(valueId)) {
         return;  // a column's own id or a gap between its parts: no value to copy
     }
     auto& steps = SelectedSteps();
@@ -126,7 +128,7 @@ void SetupController::WriteBackValue(int column, int valueId) {
 }
 
 void SetupController::WriteBackNotes(int column) {
-    if (!IsColumnIndex(column)) {
+    if (!isColumnIndex(column)) {
         return;
     }
     auto& steps = SelectedSteps();
@@ -183,6 +185,9 @@ void SetupController::WriteBackNotes(int column) {
 }
 
 void SetupController::LoadMeasureIntoColumns(int measureIndex) {
+    if (!isMeasureIndex(measureIndex)) {
+        return;
+    }
     Measure& measure = setup_->measures[static_cast<std::size_t>(measureIndex)];
     for (int i = 0; i < kColumnCount; ++i) {
         MStepColumn& column = Column(i);
@@ -222,6 +227,9 @@ void SetupController::SelectMeasure(int measureIndex) {
 // ---- Edit commands -------------------------------------------------------------------------
 
 void SetupController::RandomizeMeasure(int measureIndex) {
+    if (!isMeasureIndex(measureIndex)) {
+        return;
+    }
     {
         std::lock_guard guard(player_->engineLock());
         for (Step& step : setup_->measures[static_cast<std::size_t>(measureIndex)].steps) {
@@ -337,6 +345,9 @@ void SetupController::SetChannel(int channel) {
 }
 
 void SetupController::ChooseProgram(int column, int program) {
+    if (!isColumnIndex(column)) {
+        return;
+    }
     Column(column).SetValue(kProgram, program);
     WriteBackValue(column, kProgram);
 }

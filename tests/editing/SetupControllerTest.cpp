@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include <QTest>
@@ -12,6 +13,7 @@
 #include "core/StepValue.h"
 #include "panels/CommandIds.h"
 #include "panels/PanelIds.h"
+#include "toolkit/MDialEdit.h"
 #include "toolkit/ToolkitEvents.h"
 
 namespace {
@@ -27,6 +29,15 @@ constexpr int kPan = static_cast<int>(StepValue::Pan);
 constexpr int kDuration = static_cast<int>(StepValue::Duration);
 // A dial's text field is its id + 3.
 constexpr int kFieldPart = 3;
+
+// Whether a dial's text field is hidden; every dial of the columns has one.
+bool FieldHidden(MDial& dial) {
+    MDialEdit* field = dial.GetField();
+    if (field == nullptr) {
+        throw std::logic_error("dial without a field");
+    }
+    return field->isHidden();
+}
 
 std::vector<std::int32_t> Notes(const IntArray& notes) {
     return std::vector<std::int32_t>(notes.begin(), notes.end());
@@ -233,6 +244,30 @@ TEST_F(ControllerTest, AGeneralMidiProgramChoiceSpreadsLikeAnyValue) {
     w.Controller().ChooseProgram(1, -1);
     EXPECT_EQ(Programs(), (std::vector<int>{-1, -1, -1, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}));
     EXPECT_EQ(w.Status(), "-1");
+}
+
+TEST_F(ControllerTest, HiddenColumnsTakeTheirStepsWithoutShowingAndShowThemWhenUncovered) {
+    w.ShowColumns(4);
+    for (int i = 0; i < 16; ++i) {
+        w.WriteStep(0, i, MakeStep(i % 2, {i - 8, i}, i, 20 + i, 30 + i, i));
+    }
+    for (int c = 4; c < 16; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_FALSE(Column(c).IsVisible());
+        EXPECT_FALSE(Column(c).GetOnOff().IsVisible());
+        EXPECT_TRUE(FieldHidden(Column(c).GetNoteDial()));
+        EXPECT_EQ(Column(c).GetValue(kVelocity), 20 + c);
+        EXPECT_EQ(Notes(Column(c).GetNotes()), (std::vector<std::int32_t>{c - 8, c}));
+    }
+    // Uncovered later, a column shows its step at once, fields included.
+    w.ShowColumns(6);
+    EXPECT_TRUE(Column(5).IsVisible());
+    EXPECT_FALSE(FieldHidden(Column(5).GetNoteDial()));
+    EXPECT_EQ(Column(5).GetValue(kOn), 1);
+    EXPECT_EQ(Column(5).GetValue(kProgram), 5);
+    EXPECT_EQ(Column(5).GetValue(kPan), 35);
+    EXPECT_EQ(Column(5).GetValue(kDuration), 5);
+    EXPECT_FALSE(Column(6).IsVisible());
 }
 
 // ---- Edit commands -------------------------------------------------------------------------
