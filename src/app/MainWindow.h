@@ -11,6 +11,7 @@
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
 #include "decor/CCaptionPainter.h"
+#include "editing/MeasureClipboard.h"
 #include "editing/SetupController.h"
 #include "midi/InstanceBus.h"
 #include "midi/OutputPort.h"
@@ -18,6 +19,7 @@
 #include "toolkit/ColorRef.h"
 #include "toolkit/ControlHost.h"
 
+class DocumentController;
 class MainPanel;
 class MidiLog;
 class QPushButton;
@@ -81,6 +83,8 @@ public:
     InstanceBus& bus() { return bus_; }
     MainPanel& panel() { return *panel_; }
     SetupController& controller() { return controller_; }
+    DocumentController& documents() { return *documents_; }
+    MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
@@ -120,6 +124,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createPort();
@@ -135,6 +141,8 @@ private:
     void applyClientHeight(int height);
     void applyReadSetup(const class SetupRecord& record);
     void setDefaultCursor();
+    // The menu's port, program and clipboard services, the menu openers and the clipboard.
+    void wireMenus();
 
     Options options_;
     Setup setup_;
@@ -148,6 +156,8 @@ private:
     Preferences preferences_;
     std::unique_ptr<MainPanel> panel_;
     SetupController controller_;
+    MeasureClipboard clipboard_;
+    std::unique_ptr<DocumentController> documents_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

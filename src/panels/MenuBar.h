@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <functional>
 #include <string>
 
@@ -8,27 +10,68 @@
 #include "toolkit/MRect.h"
 
 class ControlHost;
+class QMenu;
 class Setup;
 
 // The main window's menu: three small bitmap buttons (File, Edit, MIDI) at the top left of the
-// client area, the popup menus they open, and the entry point of every menu command and
-// accelerator. The buttons are toolkit controls hosted by the main window.
-class MenuBar {
+// client area, the popup menus they open (and the General MIDI program menu of a step column),
+// and the entry point of every menu command and accelerator. The buttons are toolkit controls
+// hosted by the main window; the panel owns this object. Window thread only.
+//
+// A popup is built afresh from the menu tables each time it opens, marked and enabled from
+// the setup, shown without blocking, and deleted when it closes; the chosen item's command is
+// posted back to OnCommand, so it runs after the popup has gone.
+class MenuBar : public QObject {
+    Q_OBJECT
+
 public:
     using CommandHandler = std::function<void(int commandId)>;
+
+    // What the menu needs from outside the panels: the output port for "Select Port", the
+    // column edit behind the program menu, and whether the clipboard holds a measure.
+    struct Services {
+        // Lists the devices again (the port table of the setup's PortState).
+        std::function<void()> refreshPorts;
+        // Lets go of the open port; then opens the one the PortState names.
+        std::function<void()> releasePort;
+        std::function<void()> openPort;
+        // Sets a column's program and writes it back like any edit of the column.
+        std::function<void(int column, int program)> chooseProgram;
+        // 3 or 2 when the clipboard holds a measure in that layout, else 0.
+        std::function<int()> clipboardKind;
+    };
 
     MenuBar();
     MenuBar(const MenuBar&) = delete;
     MenuBar& operator=(const MenuBar&) = delete;
-    virtual ~MenuBar();
+    ~MenuBar() override;
 
     void Create(const std::string& name, int x, int y, ControlHost& host);
     void attach(Setup& setup);
     void recolour(ColorRef baseColor);
-    // Where every command goes, accelerators included (set by the main window).
+    // Where every fixed command goes, accelerators included (set by the main window).
     void setCommandHandler(CommandHandler handler) { commandHandler_ = std::move(handler); }
+    void setServices(Services services) { services_ = std::move(services); }
+
     // A menu command or accelerator: carried out whether or not its menu item is enabled.
+    // The port, program and menu-button ids are handled here; every other id goes on to the
+    // command handler.
     void OnCommand(int commandId);
+
+    // Builds, marks and shows popup menuId (161, 162, 163 or 169) with its top-left corner at
+    // the screen point; false when there is no such menu.
+    bool ShowPopup(int menuId, int screenX, int screenY);
+    void openFileMenu();
+    void openEditMenu();
+    void openMidiMenu();
+    // The popup of menu button 1002, 1003 or 1004.
+    void openMenuForButton(int buttonId);
+    // The General MIDI program menu of step column `column`, at the pointer.
+    void openProgramMenu(int column);
+
+    // The popup on screen, or nullptr once it has closed.
+    QMenu* CurrentPopup() const;
+    int ProgramColumn() const { return programColumn_; }
 
     MBmpButton& FileButton() { return fileButton_; }
     MBmpButton& EditButton() { return editButton_; }
@@ -38,6 +81,16 @@ public:
     Setup* GetSetup() const { return setup_; }
 
 private:
+    void openUnderButton(int menuId, const MBmpButton& button);
+    void insertPorts(QMenu* menu);
+    void applyEnabling(QMenu* menu);
+    void applyMarks(QMenu* menu);
+    void markProgram(QMenu* menu);
+    void choosePort(int portId);
+    // After the port table was listed again: the open port keeps its name, so its index
+    // follows the name (-2 when it is gone).
+    void followPortName();
+
     Setup* setup_ = nullptr;
     std::string name_;
     MRect rect_;
@@ -46,5 +99,8 @@ private:
     MBmpButton editButton_;
     MBmpButton midiButton_;
     ControlHost* host_ = nullptr;
+    int programColumn_ = 0;
     CommandHandler commandHandler_;
+    Services services_;
+    QPointer<QMenu> popup_;
 };
