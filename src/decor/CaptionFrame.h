@@ -35,7 +35,8 @@ public:
     // True while a drag of the caption moves the window by hand (no window manager).
     bool IsMovingByHand() const { return movingByHand_; }
 
-    static constexpr int kGripWidth = 3;
+    // Narrow: the grips lie over the main window's own edges, where its volume dial begins.
+    static constexpr int kGripWidth = 2;
 
     static constexpr const char* kAboutText = "&About qov ...";
     static constexpr const char* kMinimizeText = "Mi&nimize";

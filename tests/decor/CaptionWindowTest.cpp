@@ -34,6 +34,18 @@ TEST(CaptionWindow, PaintedByDefaultWhereTheWindowSystemAllowsIt) {
     EXPECT_EQ(window.captionPainter().Title(), QString::fromUtf8(Setup::kTitlePrefix));
 }
 
+TEST(CaptionWindow, ActivatingTheFrameReachesThePainter) {
+    CaptionWindowFixture fixture("on", 7);
+    MainWindow& window = fixture.window();
+    QWidget* frame = window.window();
+    frame->activateWindow();
+    if (!QTest::qWaitForWindowActive(frame, 3000)) {
+        GTEST_SKIP() << "this X server activates no window";
+    }
+    EXPECT_TRUE(window.captionPainter().IsActive());
+    EXPECT_FALSE(window.captionPainter().Image(true).isNull());
+}
+
 TEST(CaptionWindow, SwitchedOffTheDesktopsTitleBarStays) {
     CaptionWindowFixture fixture("off", 7);
     EXPECT_FALSE(fixture.window().captionPainting());
