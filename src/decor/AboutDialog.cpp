@@ -74,7 +74,7 @@ AboutDialog::AboutDialog(const MShadePalette& palette, QWidget* parent, LinkOpen
     picture_ = new QLabel(PictureText(), this);
     picture_->setObjectName(QStringLiteral("picture"));
     picture_->setGeometry(DialogRect(5, 0, 85, 91));
-    picture_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Colour(picture_, palette.contrastDarker, face);
 
     firstLink_ = new LinkStatic(QString::fromLatin1(kFirstHalf), this);
@@ -120,7 +120,9 @@ void AboutDialog::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-void AboutDialog::reject() { done(1); }
+void AboutDialog::reject() {
+    done(1);
+}
 
 bool AboutDialog::OnLink(QPoint global) const {
     for (const LinkStatic* link : {firstLink_, secondLink_}) {
@@ -149,7 +151,9 @@ void AboutDialog::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-void AboutDialog::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void AboutDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+}
 
 void AboutDialog::mouseMoveEvent(QMouseEvent* event) {
     SetCursorByName(this, OnLink(event->globalPosition().toPoint()) ? "HANDCUR" : "NOCUR");

@@ -17,8 +17,8 @@ class QPushButton;
 class AboutDialog : public QDialog {
 public:
     static constexpr const char* kMakerPage = "https://glimmerstave.org/";
-    static constexpr const char* kFirstHalf = "https://";
-    static constexpr const char* kSecondHalf = "glimmerstave.org/";
+    static constexpr const char* kFirstHalf = "https://glimmer";
+    static constexpr const char* kSecondHalf = "stave.org/";
 
     // Control ids of the box's layout.
     static constexpr int ID_FIRST_LINK = 1001;

@@ -83,9 +83,13 @@ void DrawCaptionButton(QPainter& dc, const QRect& rect, Glyph glyph, bool grayed
 
 }  // namespace
 
-CCaptionPainter::CCaptionPainter() { fallbackPalette_.DeriveFrom(fallbackPalette_.base); }
+CCaptionPainter::CCaptionPainter() {
+    fallbackPalette_.DeriveFrom(fallbackPalette_.base);
+}
 
-CCaptionPainter::~CCaptionPainter() { Uninstall(); }
+CCaptionPainter::~CCaptionPainter() {
+    Uninstall();
+}
 
 void CCaptionPainter::InstallOn(QWidget* window, int paintMessage, MessageSender send) {
     Uninstall();
@@ -133,7 +137,9 @@ bool CCaptionPainter::IsSupportedOn(const QString& platformName) {
            platformName.startsWith(QLatin1String("wayland"));
 }
 
-bool CCaptionPainter::IsSupported() { return IsSupportedOn(QGuiApplication::platformName()); }
+bool CCaptionPainter::IsSupported() {
+    return IsSupportedOn(QGuiApplication::platformName());
+}
 
 void CCaptionPainter::SetButtons(bool maximizeBox, bool minimizeBox, bool contextHelp) {
     maximizeBox_ = maximizeBox;

@@ -44,8 +44,8 @@ struct CaptionButtonRects {
 // it receives the paint message (its handler calls RenderCaption). A member of the main window.
 class CCaptionPainter : public CSubclassWnd {
 public:
-    using MessageSender = std::function<void(int message, std::intptr_t wParam,
-                                             std::intptr_t lParam)>;
+    using MessageSender =
+        std::function<void(int message, std::intptr_t wParam, std::intptr_t lParam)>;
 
     // Classic caption metrics in device-independent pixels: the caption strip's height and the
     // square cell of the icon and of each caption button.

@@ -9,8 +9,8 @@
 class HookDispatcher : public QObject {
 public:
     explicit HookDispatcher(QObject* window) : window_(window) {
-        connection_ = QObject::connect(window, &QObject::destroyed, this,
-                                       [this] { WindowDestroyed(); });
+        connection_ =
+            QObject::connect(window, &QObject::destroyed, this, [this] { WindowDestroyed(); });
         window->installEventFilter(this);
     }
     ~HookDispatcher() override { QObject::disconnect(connection_); }
@@ -63,7 +63,9 @@ void HookDispatcher::WindowDestroyed() {
     delete this;
 }
 
-CSubclassWnd::~CSubclassWnd() { Unhook(); }
+CSubclassWnd::~CSubclassWnd() {
+    Unhook();
+}
 
 bool CSubclassWnd::AttachToWindow(QObject* window) {
     Unhook();
@@ -108,7 +110,9 @@ void CSubclassWnd::Unhook() {
     nextHook_ = nullptr;
 }
 
-bool CSubclassWnd::HandleMessage(QEvent* event) { return PassOn(event); }
+bool CSubclassWnd::HandleMessage(QEvent* event) {
+    return PassOn(event);
+}
 
 bool CSubclassWnd::PassOn(QEvent* event) {
     if (nextHook_ != nullptr) {
@@ -129,4 +133,6 @@ CSubclassWnd* CSubclassWnd::HeadHook(const QObject* window) {
     return found == Registry().end() ? nullptr : found->second->head;
 }
 
-std::size_t CSubclassWnd::HookedWindowCount() { return Registry().size(); }
+std::size_t CSubclassWnd::HookedWindowCount() {
+    return Registry().size();
+}

@@ -55,8 +55,7 @@ std::optional<QString> ExecOf(const QString& desktopId) {
     if (desktopId.contains(QLatin1String("..")) || desktopId.startsWith(QLatin1Char('/'))) {
         return std::nullopt;
     }
-    const QString path =
-        QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId);
+    const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId);
     if (path.isEmpty()) {
         return std::nullopt;
     }

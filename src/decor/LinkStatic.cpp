@@ -20,9 +20,8 @@ LinkOpener LinkOpener::System() {
     };
     opener.browserCommand = [] { return DefaultBrowser::Command(); };
     opener.startProgram = [](const QString& program, const QStringList& arguments) {
-        const QString path = QFileInfo(program).isAbsolute()
-                                 ? program
-                                 : QStandardPaths::findExecutable(program);
+        const QString path =
+            QFileInfo(program).isAbsolute() ? program : QStandardPaths::findExecutable(program);
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
             return 2;
         }
@@ -50,7 +49,9 @@ LinkStatic::LinkStatic(const QString& text, QWidget* parent)
     ApplyColor();
 }
 
-LinkStatic::~LinkStatic() { hoverTimer_.stop(); }
+LinkStatic::~LinkStatic() {
+    hoverTimer_.stop();
+}
 
 void LinkStatic::SetUrl(const QString& url) {
     url_ = url;
@@ -202,19 +203,28 @@ QString LinkStatic::BrowserCommandLine(const QString& commandLine, const QString
 
 QString LinkStatic::ErrorText(int code) {
     switch (code) {
-        case 0: return QStringLiteral("The operating system is out\nof memory or resources.");
-        case 2: return QStringLiteral("The specified file was not found.");
-        case 3: return QStringLiteral("The specified path was not found.");
-        case 5: return QStringLiteral("The operating system denied\naccess to the specified file.");
-        case 8: return QStringLiteral("There was not enough memory to complete the operation.");
+        case 0:
+            return QStringLiteral("The operating system is out\nof memory or resources.");
+        case 2:
+            return QStringLiteral("The specified file was not found.");
+        case 3:
+            return QStringLiteral("The specified path was not found.");
+        case 5:
+            return QStringLiteral("The operating system denied\naccess to the specified file.");
+        case 8:
+            return QStringLiteral("There was not enough memory to complete the operation.");
         case 11:
-            return QStringLiteral("The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
-        case 26: return QStringLiteral("A sharing violation occurred. ");
-        case 27: return QStringLiteral("The filename association is\nincomplete or invalid.");
+            return QStringLiteral(
+                "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).");
+        case 26:
+            return QStringLiteral("A sharing violation occurred. ");
+        case 27:
+            return QStringLiteral("The filename association is\nincomplete or invalid.");
         case 28:
             return QStringLiteral(
                 "The DDE transaction could not\nbe completed because the request timed out.");
-        case 29: return QStringLiteral("The DDE transaction failed.");
+        case 29:
+            return QStringLiteral("The DDE transaction failed.");
         case 30:
             return QStringLiteral(
                 "The DDE transaction could not\nbe completed because other DDE transactions\n"
@@ -222,7 +232,9 @@ QString LinkStatic::ErrorText(int code) {
         case 31:
             return QStringLiteral(
                 "There is no application associated\nwith the given filename extension.");
-        case 32: return QStringLiteral("The specified dynamic-link library was not found.");
-        default: return QStringLiteral("Unknown Error (%1) occurred.").arg(code);
+        case 32:
+            return QStringLiteral("The specified dynamic-link library was not found.");
+        default:
+            return QStringLiteral("Unknown Error (%1) occurred.").arg(code);
     }
 }

@@ -50,11 +50,23 @@ public:
     bool IsHovering() const { return hovering_; }
     bool IsUnderlined() const { return font().underline(); }
 
-    void SetLinkColor(ColorRef color) { linkColor_ = color; ApplyColor(); }
-    void SetVisitedColor(ColorRef color) { visitedColor_ = color; ApplyColor(); }
-    void SetHoverColor(ColorRef color) { hoverColor_ = color; ApplyColor(); }
+    void SetLinkColor(ColorRef color) {
+        linkColor_ = color;
+        ApplyColor();
+    }
+    void SetVisitedColor(ColorRef color) {
+        visitedColor_ = color;
+        ApplyColor();
+    }
+    void SetHoverColor(ColorRef color) {
+        hoverColor_ = color;
+        ApplyColor();
+    }
     // A colour that replaces the link's own colours in every state (the about box's).
-    void SetColorOverride(std::optional<ColorRef> color) { colorOverride_ = color; ApplyColor(); }
+    void SetColorOverride(std::optional<ColorRef> color) {
+        colorOverride_ = color;
+        ApplyColor();
+    }
     // The colour the text is drawn in now.
     ColorRef TextColor() const;
     const std::optional<QCursor>& LinkCursor() const { return linkCursor_; }

@@ -51,8 +51,8 @@ protected:
         painter.InstallOn(&client, kPaintMessage,
                           [this](int message, std::intptr_t wParam, std::intptr_t lParam) {
                               records.push_back({message, wParam, lParam != 0});
-                              painter.RenderCaption(
-                                  wParam != 0, reinterpret_cast<CaptionPaintInfo*>(lParam));
+                              painter.RenderCaption(wParam != 0,
+                                                    reinterpret_cast<CaptionPaintInfo*>(lParam));
                           });
         client.show();
         QApplication::processEvents();
@@ -181,8 +181,7 @@ TEST_F(CaptionPainter, ANewWidthRedrawsTheImageAtThatWidth) {
     records.clear();
     frame().resize(300, frame().height());
     EXPECT_EQ(Renders(1), 1);
-    EXPECT_EQ(painter.Image(true).width(),
-              qRound(300 * painter.Image(true).devicePixelRatio()));
+    EXPECT_EQ(painter.Image(true).width(), qRound(300 * painter.Image(true).devicePixelRatio()));
 }
 
 TEST_F(CaptionPainter, ALookChangeDropsTheFontAndRedraws) {

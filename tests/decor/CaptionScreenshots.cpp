@@ -1,11 +1,13 @@
 // Writes the pictures of the main window with its painted caption (two start colours, active
-// and inactive) into a folder: caption-<n>-active.png and caption-<n>-inactive.png. Needs an X
-// server: xvfb-run decor_caption_screenshots docs/
+// and inactive) into a folder: caption-<n>-active.png and caption-<n>-inactive.png, and the
+// about box as about.png. Needs an X server: xvfb-run decor_caption_screenshots docs/
 #include <QApplication>
 #include <QTemporaryDir>
 #include <cstdio>
 
 #include "CaptionWindowSupport.h"
+#include "decor/AboutDialog.h"
+#include "panels/MainPanel.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -29,15 +31,24 @@ int main(int argc, char** argv) {
             QEvent event(active ? QEvent::WindowActivate : QEvent::WindowDeactivate);
             QCoreApplication::sendEvent(&window, &event);
             QApplication::processEvents();
-            const QString path = QStringLiteral("%1/caption-%2-%3.png")
-                                     .arg(folder)
-                                     .arg(n + 1)
-                                     .arg(active ? QStringLiteral("active")
-                                                 : QStringLiteral("inactive"));
+            const QString path =
+                QStringLiteral("%1/caption-%2-%3.png")
+                    .arg(folder)
+                    .arg(n + 1)
+                    .arg(active ? QStringLiteral("active") : QStringLiteral("inactive"));
             if (!window.window()->grab().save(path)) {
                 std::fprintf(stderr, "could not write %s\n", path.toLocal8Bit().constData());
                 ++failures;
             }
+        }
+    }
+    {
+        CaptionWindowFixture fixture("on", seeds[0]);
+        AboutDialog about(fixture.window().panel().Palette());
+        const QString path = folder + QStringLiteral("/about.png");
+        if (!about.grab().save(path)) {
+            std::fprintf(stderr, "could not write %s\n", path.toLocal8Bit().constData());
+            ++failures;
         }
     }
     return failures == 0 ? 0 : 1;
