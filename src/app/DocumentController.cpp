@@ -27,7 +27,7 @@ QStringList DocumentController::NameFilters(const std::string& windowsFilter) {
         QStringList qtPatterns;
         for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             qtPatterns << (pattern.trimmed() == QStringLiteral("*.*") ? QStringLiteral("*")
-                                                                       : pattern.trimmed());
+                                                                      : pattern.trimmed());
         }
         filters << description + QStringLiteral(" (") + qtPatterns.join(QLatin1Char(' ')) +
                        QStringLiteral(")");
@@ -103,8 +103,11 @@ bool DocumentController::SaveSetupAs() {
 bool DocumentController::WriteSetup(const std::string& path) {
     Setup& setup = window_.setup();
     try {
-        SetupFile::save(path, setup, static_cast<std::int32_t>(window_.baseColor()),
-                        window_.x(), window_.y());
+        // The top-level window's place on the screen (with the painted caption the main
+        // window sits inside its frame).
+        const QPoint at = window_.window()->pos();
+        SetupFile::save(path, setup, static_cast<std::int32_t>(window_.baseColor()), at.x(),
+                        at.y());
     } catch (const SetupFileError& error) {
         NoteBox::show(error.what());
         return false;

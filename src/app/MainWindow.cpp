@@ -579,7 +579,8 @@ void MainWindow::applyReadSetup(const SetupRecord& record) {
     hide();
     panel_->FitWindowToColumns(setup_.stepsPerMeasure);
     controller_.SelectMeasure(setup_.selectedMeasure);
-    move(record.windowLeft, record.windowTop);
+    // The top-level window: with the painted caption this one sits inside its frame.
+    window()->move(record.windowLeft, record.windowTop);
     baseColor_ = static_cast<ColorRef>(record.baseColor);
     panel_->ApplyBaseColor(baseColor_);
     backgroundColor_ = panel_->Palette().contrast;

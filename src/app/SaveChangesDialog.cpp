@@ -80,9 +80,13 @@ QString SaveChangesDialog::PromptFor(const std::string& name) {
            ShownName(QString::fromStdString(name)) + QStringLiteral("\"?");
 }
 
-void SaveChangesDialog::setPrompt(const QString& text) { prompt_->setText(text); }
+void SaveChangesDialog::setPrompt(const QString& text) {
+    prompt_->setText(text);
+}
 
-QString SaveChangesDialog::prompt() const { return prompt_->text(); }
+QString SaveChangesDialog::prompt() const {
+    return prompt_->text();
+}
 
 void SaveChangesDialog::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);

@@ -131,8 +131,8 @@ void MeasureClipboard::PasteMeasure(bool visible) {
         pasteText();
         return;
     }
-    const QByteArray bytes = store_->data(kind == MeasureClipboardFormat::kLayoutV3 ? kFormatV3
-                                                                                   : kFormatV2);
+    const QByteArray bytes =
+        store_->data(kind == MeasureClipboardFormat::kLayoutV3 ? kFormatV3 : kFormatV2);
     if (bytes.isEmpty()) {
         return;  // the owner went away between the question and the request
     }
@@ -150,8 +150,8 @@ void MeasureClipboard::PasteMeasure(bool visible) {
     }
     controller_->TakeSnapshot();
     setup_->copyMeasure.steps = pasted.steps;
-    const int count = visible ? std::clamp(setup_->stepsPerMeasure, 1, Measure::kStepCount)
-                              : Measure::kStepCount;
+    const int count =
+        visible ? std::clamp(setup_->stepsPerMeasure, 1, Measure::kStepCount) : Measure::kStepCount;
     {
         std::lock_guard guard(*engineLock_);
         auto& steps = setup_->measures[static_cast<std::size_t>(setup_->selectedMeasure)].steps;

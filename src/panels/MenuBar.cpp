@@ -22,7 +22,9 @@ namespace {
 constexpr int kButtonPitch = 18;
 constexpr const char* kMapperName = "MIDI Mapper";
 
-bool inRange(int id, int first, int last) { return id >= first && id <= last; }
+bool inRange(int id, int first, int last) {
+    return id >= first && id <= last;
+}
 
 void setEnabled(QMenu* menu, int id, bool enabled) {
     if (QAction* action = MenuTables::FindAction(menu, id)) {
@@ -80,9 +82,13 @@ void MenuBar::Create(const std::string& name, int x, int y, ControlHost& host) {
     rect_ = MRect{first.left, first.top, last.right, std::max(first.bottom, last.bottom)};
 }
 
-void MenuBar::attach(Setup& setup) { setup_ = &setup; }
+void MenuBar::attach(Setup& setup) {
+    setup_ = &setup;
+}
 
-QMenu* MenuBar::CurrentPopup() const { return popup_.data(); }
+QMenu* MenuBar::CurrentPopup() const {
+    return popup_.data();
+}
 
 void MenuBar::recolour(ColorRef baseColor) {
     palette_.DeriveFrom(baseColor);
@@ -96,7 +102,8 @@ void MenuBar::recolour(ColorRef baseColor) {
 void MenuBar::OnCommand(int commandId) {
     const int id = commandId & 0xFFFF;
     if (setup_ != nullptr) {
-        const int deviceCount = std::clamp(setup_->port.deviceCount, 0, PortState::kPortNameSlots - 1);
+        const int deviceCount =
+            std::clamp(setup_->port.deviceCount, 0, PortState::kPortNameSlots - 1);
         if (id == ID_PORT_MAPPER) {
             choosePort(PortState::kMapperPortId);
             return;
@@ -184,7 +191,8 @@ bool MenuBar::ShowPopup(int menuId, int screenX, int screenY) {
             continue;
         }
         connect(action, &QAction::triggered, this, [this, id] {
-            QMetaObject::invokeMethod(this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
         });
     }
     popup_ = menu;
@@ -278,11 +286,17 @@ void MenuBar::openUnderButton(int menuId, const MBmpButton& button) {
     ShowPopup(menuId, at.x(), at.y());
 }
 
-void MenuBar::openFileMenu() { openUnderButton(MenuTables::kFileMenu, fileButton_); }
+void MenuBar::openFileMenu() {
+    openUnderButton(MenuTables::kFileMenu, fileButton_);
+}
 
-void MenuBar::openEditMenu() { openUnderButton(MenuTables::kEditMenu, editButton_); }
+void MenuBar::openEditMenu() {
+    openUnderButton(MenuTables::kEditMenu, editButton_);
+}
 
-void MenuBar::openMidiMenu() { openUnderButton(MenuTables::kMidiMenu, midiButton_); }
+void MenuBar::openMidiMenu() {
+    openUnderButton(MenuTables::kMidiMenu, midiButton_);
+}
 
 void MenuBar::openMenuForButton(int buttonId) {
     switch (buttonId) {

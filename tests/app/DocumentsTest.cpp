@@ -76,11 +76,12 @@ TEST_F(DocumentsTest, OpenWithoutChangesGoesStraightToTheFileDialog) {
     bool questionShown = false;
     dialogs.expect<QFileDialog>([&](QFileDialog* dialog) {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            questionShown |= qobject_cast<SaveChangesDialog*>(widget) != nullptr && widget->isVisible();
+            questionShown |=
+                qobject_cast<SaveChangesDialog*>(widget) != nullptr && widget->isVisible();
         }
         EXPECT_TRUE(dialog->defaultSuffix() == QStringLiteral("qov"));
-        EXPECT_EQ(dialog->nameFilters(),
-                  QStringList({QStringLiteral("qov files (*.qov)"), QStringLiteral("All Files (*)")}));
+        EXPECT_EQ(dialog->nameFilters(), QStringList({QStringLiteral("qov files (*.qov)"),
+                                                      QStringLiteral("All Files (*)")}));
         typeName(dialog, other);
         static_cast<QDialog*>(dialog)->accept();
     });
@@ -91,6 +92,7 @@ TEST_F(DocumentsTest, OpenWithoutChangesGoesStraightToTheFileDialog) {
     EXPECT_EQ(window->windowTitle().toStdString(), kPrefix + " :   other.qov");
     EXPECT_FALSE(setup().dirty);
     EXPECT_EQ(window->baseColor(), 0x00405060U);
+    EXPECT_EQ(window->window()->pos(), QPoint(30, 40));
 }
 
 TEST_F(DocumentsTest, UntitledPromptNamesTheUntitledFileAndSaveGoesThroughSaveAs) {
@@ -131,7 +133,8 @@ TEST_F(DocumentsTest, SaveOnATitledSetupWritesWithoutAnyDialog) {
     const SetupRecord written = SetupFile::read(file("titled.qov"));
     EXPECT_DOUBLE_EQ(written.bpm, 123.0);
     EXPECT_EQ(written.baseColor, static_cast<std::int32_t>(window->baseColor()));
-    EXPECT_EQ(written.windowLeft, window->x());
+    EXPECT_EQ(written.windowLeft, window->window()->x());
+    EXPECT_EQ(written.windowTop, window->window()->y());
 }
 
 TEST_F(DocumentsTest, DontSaveOpensTheOtherFileAndDropsTheChanges) {

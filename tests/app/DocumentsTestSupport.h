@@ -9,9 +9,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QPushButton>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -45,7 +45,8 @@ public:
         QObject::connect(timer, &QTimer::timeout, timer, [this, timer, act] {
             for (QWidget* widget : QApplication::topLevelWidgets()) {
                 auto* dialog = qobject_cast<T*>(widget);
-                if (dialog != nullptr && dialog->isVisible() && !dialog->property("gs-driven").toBool()) {
+                if (dialog != nullptr && dialog->isVisible() &&
+                    !dialog->property("gs-driven").toBool()) {
                     dialog->setProperty("gs-driven", true);
                     timer->stop();
                     --pending_;
@@ -86,11 +87,31 @@ protected:
         std::filesystem::permissions(busFolder.path().toStdString(),
                                      std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace);
-        previousNoteBox = NoteBox::setHandler([this](const std::string& text) { notes.push_back(text); });
+        previousNoteBox =
+            NoteBox::setHandler([this](const std::string& text) { notes.push_back(text); });
+        // A modal dialog that no test step waits for would block until the time limit: it is
+        // closed after a second and counted instead.
+        watchdog.setInterval(100);
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || dialogs.pending() > 0 ||
+                modal->property("gs-driven").toBool()) {
+                unattendedTicks = 0;
+                return;
+            }
+            if (++unattendedTicks >= 10) {
+                unexpectedDialogs.push_back(modal->metaObject()->className());
+                modal->close();
+                unattendedTicks = 0;
+            }
+        });
+        watchdog.start();
     }
 
     void TearDown() override {
         EXPECT_EQ(dialogs.pending(), 0) << "a dialog the test waited for never showed";
+        EXPECT_EQ(unexpectedDialogs, std::vector<std::string>{});
+        watchdog.stop();
         if (window) {
             window->setup().dirty = false;  // closing must not ask anything
             window->closeWithoutQuestion();
@@ -137,6 +158,9 @@ protected:
     FakeDriver* devices = nullptr;
     FakeDriver* mapper = nullptr;
     DialogDriver dialogs;
+    QTimer watchdog;
+    int unattendedTicks = 0;
+    std::vector<std::string> unexpectedDialogs;
     std::vector<std::string> notes;
     std::function<void(const std::string&)> previousNoteBox;
 };

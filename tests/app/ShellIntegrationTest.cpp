@@ -60,7 +60,8 @@ TEST_F(ShellIntegrationTest, AStartRegistersTheFileTypeForThisProgram) {
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QByteArray entryText = entry.readAll();
     EXPECT_TRUE(entryText.contains(
-        ("Exec=" + FileTypeRegistration::execProgramArgument(FileTypeRegistration::runningProgramPath()) +
+        ("Exec=" +
+         FileTypeRegistration::execProgramArgument(FileTypeRegistration::runningProgramPath()) +
          " %f")
             .toUtf8()));
 }
@@ -89,7 +90,8 @@ TEST_F(ShellIntegrationTest, ShortcutsEndingInLnkOrLNKAreFollowed) {
     link.writeTo(file("set.LNK"));
     window->openFile(file("set.LNK"));
     EXPECT_EQ(setup().path, std::filesystem::canonical(target).string());
-    EXPECT_EQ(window->windowTitle().toStdString(), std::string(::Setup::kTitlePrefix) + " :   song.qov");
+    EXPECT_EQ(window->windowTitle().toStdString(),
+              std::string(::Setup::kTitlePrefix) + " :   song.qov");
     EXPECT_DOUBLE_EQ(setup().bpm, 82.0);
 }
 

@@ -54,7 +54,8 @@ bool sameStep(const Step& a, const Step& b) {
 
 std::unique_ptr<MainWindow> makeWindow(const QString& directory, const char* role) {
     MainWindow::Options options;
-    options.busDirectory = (directory + QStringLiteral("/bus-") + QString::fromLatin1(role)).toStdString();
+    options.busDirectory =
+        (directory + QStringLiteral("/bus-") + QString::fromLatin1(role)).toStdString();
     QDir().mkpath(QString::fromStdString(options.busDirectory));
     QFile::setPermissions(QString::fromStdString(options.busDirectory),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -93,7 +94,8 @@ int copy(const QString& directory) {
         return 1;
     }
     ready.close();
-    const bool released = waitUntil([&] { return QFile::exists(directory + QStringLiteral("/done")); }, 30000);
+    const bool released =
+        waitUntil([&] { return QFile::exists(directory + QStringLiteral("/done")); }, 30000);
     window->setup().dirty = false;
     window->closeWithoutQuestion();
     return released ? 0 : 1;

@@ -75,7 +75,9 @@ protected:
         setup().dirty = false;
     }
 
-    Measure& selected() { return setup().measures[static_cast<std::size_t>(setup().selectedMeasure)]; }
+    Measure& selected() {
+        return setup().measures[static_cast<std::size_t>(setup().selectedMeasure)];
+    }
     void command(int id) { window->onCommand(id); }
 };
 

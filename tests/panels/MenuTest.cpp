@@ -61,7 +61,8 @@ protected:
         return ids;
     }
     Step& step(int column) {
-        return setup().measures[static_cast<std::size_t>(setup().selectedMeasure)]
+        return setup()
+            .measures[static_cast<std::size_t>(setup().selectedMeasure)]
             .steps[static_cast<std::size_t>(column)];
     }
 };
