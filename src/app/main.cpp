@@ -43,7 +43,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     if (!commandLine.screenshotPath.empty()) {
         window.show();
         QTimer::singleShot(0, &window, [&window, &commandLine] {
-            const bool saved = window.grab().save(QString::fromStdString(commandLine.screenshotPath));
+            const bool saved = window.window()->grab().save(QString::fromStdString(commandLine.screenshotPath));
             if (!saved) {
                 std::fprintf(stderr, "glimmerstave: could not write %s\n",
                              commandLine.screenshotPath.c_str());

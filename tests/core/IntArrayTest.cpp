@@ -33,8 +33,8 @@ INSTANTIATE_TEST_SUITE_P(Figures, IntArrayGrowth,
                          testing::Values(GrowthCase{100, 12}, GrowthCase{3, 4},
                                          GrowthCase{10000, 1024}, GrowthCase{32, 4},
                                          GrowthCase{40, 5}, GrowthCase{8192, 1024}),
-                         [](const testing::TestParamInfo<GrowthCase>& info) {
-                             return "Size" + std::to_string(info.param.size);
+                         [](const testing::TestParamInfo<GrowthCase>& param) {
+                             return "Size" + std::to_string(param.param.size);
                          });
 
 TEST(IntArray, ExplicitGrowByIsUsedAndNeverBelowTheRequestedSize) {

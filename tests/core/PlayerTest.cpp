@@ -56,9 +56,9 @@ INSTANTIATE_TEST_SUITE_P(Figures, VelocityChain,
                          testing::Values(VelocityCase{80, 100, {79, 63, 50}},
                                          VelocityCase{100, 100, {99, 98, 97}},
                                          VelocityCase{0, 100, {0, 0, 0}}),
-                         [](const testing::TestParamInfo<VelocityCase>& info) {
-                             return "Volume" + std::to_string(info.param.volume) + "Velocity" +
-                                    std::to_string(info.param.velocity);
+                         [](const testing::TestParamInfo<VelocityCase>& param) {
+                             return "Volume" + std::to_string(param.param.volume) + "Velocity" +
+                                    std::to_string(param.param.velocity);
                          });
 
 TEST_F(PlayerSteps, VelocityChainContinuesThroughAStepThatSendsNothing) {
