@@ -133,7 +133,7 @@ QByteArray FileTypeRegistration::mimePackageText() {
 
 QString FileTypeRegistration::execProgramArgument(const QString& programPath) {
     // Characters that make an argument need quotes, and those that must be escaped inside
-    // the quotes (desktop entry specification, "The Exec key").
+    // the quotes (freedesktop.org desktop entries, "The Exec key").
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     static const QString escapedInQuotes = QStringLiteral("\"`$\\");
     bool needsQuotes = false;
