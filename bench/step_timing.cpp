@@ -120,8 +120,8 @@ CpuSnapshot cpuSnapshot() {
     if (FILE* stat = std::fopen("/proc/stat", "r")) {
         unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0,
                            softirq = 0, steal = 0;
-        if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice,
-                        &system, &idle, &iowait, &irq, &softirq, &steal) == 8) {
+        if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system,
+                        &idle, &iowait, &irq, &softirq, &steal) == 8) {
             const double hz = static_cast<double>(sysconf(_SC_CLK_TCK));
             const unsigned long long busy = user + nice + system + irq + softirq + steal;
             snapshot.busySeconds = static_cast<double>(busy) / hz;
@@ -138,8 +138,8 @@ CpuSnapshot cpuSnapshot() {
 
 // Processors' worth of work done by other processes between two snapshots.
 double othersLoad(const CpuSnapshot& before, const CpuSnapshot& after, double wallSeconds) {
-    const double others = (after.busySeconds - before.busySeconds) -
-                          (after.selfSeconds - before.selfSeconds);
+    const double others =
+        (after.busySeconds - before.busySeconds) - (after.selfSeconds - before.selfSeconds);
     return wallSeconds > 0 ? std::max(0.0, others / wallSeconds) : 0.0;
 }
 
@@ -157,7 +157,8 @@ Percentiles percentiles(std::vector<double> values) {
     }
     std::sort(values.begin(), values.end());
     const auto at = [&](double q) {
-        const auto index = static_cast<std::size_t>(std::ceil(q * static_cast<double>(values.size())));
+        const auto index =
+            static_cast<std::size_t>(std::ceil(q * static_cast<double>(values.size())));
         return values[std::min(values.size() - 1, index == 0 ? 0 : index - 1)];
     };
     result.p50 = at(0.50);
@@ -238,7 +239,8 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     player.start();
     // The first due time lies one period after the start time: this recovers the start time
     // exactly, in the clock's own base.
-    const std::int64_t startUs = player.nextDueUs() - static_cast<std::int64_t>(std::ceil(periodMs * 1000.0));
+    const std::int64_t startUs =
+        player.nextDueUs() - static_cast<std::int64_t>(std::ceil(periodMs * 1000.0));
     sleepSeconds(seconds);
     port.stopRecording();
     player.stop();
@@ -258,8 +260,8 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     errors.reserve(port.stamps.size());
     const Stamp& first = port.stamps.front();
     // CLOCK_MONOTONIC at the start time, from the first step's two readings.
-    const double monotonicStartUs =
-        static_cast<double>(first.monotonicNs) / 1000.0 - static_cast<double>(first.clockUs - startUs);
+    const double monotonicStartUs = static_cast<double>(first.monotonicNs) / 1000.0 -
+                                    static_cast<double>(first.clockUs - startUs);
     for (std::size_t k = 0; k < port.stamps.size(); ++k) {
         const double ideal = static_cast<double>(k) * periodMs * 1000.0;
         errors.push_back(static_cast<double>(port.stamps[k].clockUs - startUs) - ideal);
@@ -313,7 +315,8 @@ bool cyclictestFloor(double seconds, Floor& floor) {
         long bucket = 0;
         long count = 0;
         if (line[0] != '#' && std::sscanf(line, "%ld %ld", &bucket, &count) == 2) {
-            values.insert(values.end(), static_cast<std::size_t>(count), static_cast<double>(bucket));
+            values.insert(values.end(), static_cast<std::size_t>(count),
+                          static_cast<double>(bucket));
         } else if (std::sscanf(line, "# Histogram Overflows: %ld", &overflows) == 1) {
         } else if (std::sscanf(line, "# Max Latencies: %ld", &maxSeen) == 1) {
         }
@@ -344,7 +347,8 @@ void ownFloor(double seconds, Floor& floor) {
             timespec at{static_cast<time_t>(deadline / 1'000'000'000),
                         static_cast<long>(deadline % 1'000'000'000)};
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
-            values.push_back(static_cast<double>(ClockCalibration::monotonicNs() - deadline) / 1000.0);
+            values.push_back(static_cast<double>(ClockCalibration::monotonicNs() - deadline) /
+                             1000.0);
             deadline += 1'000'000;
         }
     });
@@ -354,7 +358,8 @@ void ownFloor(double seconds, Floor& floor) {
     floor.source = "own loop: SCHED_FIFO 80, absolute 1 ms deadlines, no dma-latency hold";
 }
 
-void printCase(const char* name, double bpm, double seconds, const RunResult& r, const Floor* floor) {
+void printCase(const char* name, double bpm, double seconds, const RunResult& r,
+               const Floor* floor) {
     std::printf("\n== %s: %.0f BPM for %.0f s (period %.4f ms), %zu steps\n", name, bpm, seconds,
                 Player::periodForBpm(bpm), r.steps);
     std::printf("  error of each step's first message against start + k x period (us):\n");
@@ -417,10 +422,11 @@ bool parse(int argc, char** argv, Settings& s) {
 int main(int argc, char** argv) {
     Settings settings;
     if (!parse(argc, argv, settings)) {
-        std::puts("usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
-                  "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
-                  "                   [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]\n"
-                  "                   [--no-floor] [--own-floor]");
+        std::puts(
+            "usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
+            "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
+            "                   [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]\n"
+            "                   [--no-floor] [--own-floor]");
         return 2;
     }
     mlockall(MCL_CURRENT | MCL_FUTURE);
@@ -454,9 +460,10 @@ int main(int argc, char** argv) {
         std::printf("    p50 %.1f   p99 %.1f   max %.1f us over %zu wake-ups\n", floor.latency.p50,
                     floor.latency.p99, floor.latency.max, floor.samples);
         // cyclictest is a child process: its time counts as "others" here, about 0.02.
-        std::printf("    other processes meanwhile: %.2f processors busy\n",
-                    othersLoad(before, cpuSnapshot(),
-                               static_cast<double>(ClockCalibration::monotonicNs() - startNs) / 1e9));
+        std::printf(
+            "    other processes meanwhile: %.2f processors busy\n",
+            othersLoad(before, cpuSnapshot(),
+                       static_cast<double>(ClockCalibration::monotonicNs() - startNs) / 1e9));
     }
 
     const RunResult normal = runCase(settings, settings.bpm, settings.seconds);

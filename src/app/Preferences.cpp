@@ -29,8 +29,8 @@ void Preferences::loadPreferences() {
     const QSettings settings(filePath(), QSettings::IniFormat);
     const QVariant stored = settings.value(highResTimerKey());
     // Compared exactly: "Off" or "0" leave the option on.
-    const bool off = stored.typeId() == QMetaType::QString &&
-                     stored.toString() == QLatin1String(kOff);
+    const bool off =
+        stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOff);
     setup_.highResTimer = !off;
     clock_.setUseTsc(setup_.highResTimer);
 }
@@ -44,8 +44,7 @@ bool Preferences::customCaptionWanted() {
 
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
-    settings.setValue(highResTimerKey(),
-                      QString::fromLatin1(setup_.highResTimer ? kOn : kOff));
+    settings.setValue(highResTimerKey(), QString::fromLatin1(setup_.highResTimer ? kOn : kOff));
     settings.sync();
 }
 

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
-ClockSchedule::ClockSchedule(std::int64_t spacingUs) : spacingUs_(std::max<std::int64_t>(spacingUs, 1)) {}
+ClockSchedule::ClockSchedule(std::int64_t spacingUs)
+    : spacingUs_(std::max<std::int64_t>(spacingUs, 1)) {}
 
-void ClockSchedule::restart(std::int64_t startUs) { earliestUs_ = startUs + spacingUs_; }
+void ClockSchedule::restart(std::int64_t startUs) {
+    earliestUs_ = startUs + spacingUs_;
+}
 
 std::int64_t ClockSchedule::nextFireUs(std::int64_t nextDueUs) const {
     if (nextDueUs == kNever) {

@@ -72,8 +72,8 @@ StepClock::StepClock(const Options& options) : options_(options) {
     if (tscPresent_) {
         measuredCyclesPerMs_ = ClockCalibration::measureCyclesPerMsExact(options_.calibrationMs);
         if (measuredCyclesPerMs_ >= 1.0 && measuredCyclesPerMs_ < 2.0e9) {
-            cyclesPerMs_ = ClockCalibration::roundCyclesPerMs(
-                static_cast<std::int64_t>(measuredCyclesPerMs_));
+            cyclesPerMs_ =
+                ClockCalibration::roundCyclesPerMs(static_cast<std::int64_t>(measuredCyclesPerMs_));
             usPerCycle_ = 1000.0 / measuredCyclesPerMs_;
         }
     }
@@ -117,7 +117,9 @@ void StepClock::stopTimer() {
     signalThread();
 }
 
-void StepClock::wake() { signalThread(); }
+void StepClock::wake() {
+    signalThread();
+}
 
 void StepClock::signalThread() {
     // The release orders every store above before the thread's acquire of the new value.
@@ -135,7 +137,8 @@ std::int64_t StepClock::nowUs() const {
     }
     // Signed: a reading on another processor may come out a hair before the origin.
     const auto cycles = static_cast<std::int64_t>(ClockCalibration::readTsc() - tscOrigin_);
-    return originUs_ + static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle_));
+    return originUs_ +
+           static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle_));
 }
 
 std::int64_t StepClock::nowMs() const {
@@ -225,7 +228,8 @@ bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinM
         if (remaining > spinUs) {
             // The deadline is converted to CLOCK_MONOTONIC; on the counter's time base the two
             // differ by a fraction of a microsecond over one sleep, which the spin absorbs.
-            const std::int64_t wakeNs = ClockCalibration::monotonicNs() + (remaining - spinUs) * 1000;
+            const std::int64_t wakeNs =
+                ClockCalibration::monotonicNs() + (remaining - spinUs) * 1000;
             const timespec deadline = monotonicTimespec(wakeNs);
             const bool timedOut = futexWait(signal_, seen, &deadline);
             wakeups_.fetch_add(1, std::memory_order_relaxed);

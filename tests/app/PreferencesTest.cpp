@@ -90,7 +90,9 @@ struct StoredText {
     bool on;
 };
 
-void PrintTo(const StoredText& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+void PrintTo(const StoredText& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class PreferencesStoredText : public PreferencesTest,
                               public testing::WithParamInterface<StoredText> {};

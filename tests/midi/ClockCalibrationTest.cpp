@@ -14,7 +14,9 @@ struct RoundingCase {
     std::int32_t rounded;
 };
 
-void PrintTo(const RoundingCase& c, std::ostream* os) { *os << c.measured << " -> " << c.rounded; }
+void PrintTo(const RoundingCase& c, std::ostream* os) {
+    *os << c.measured << " -> " << c.rounded;
+}
 
 class CyclesRounding : public testing::TestWithParam<RoundingCase> {};
 
@@ -39,16 +41,16 @@ TEST(ClockCalibration, NoUsableMeasurementRoundsToZero) {
 
 TEST(ClockCalibration, CyclesPerMillisecondBetweenTwoPairs) {
     // 2,096,013,000 cycles in one second.
-    EXPECT_DOUBLE_EQ(ClockCalibration::cyclesPerMsBetween(1000, 5'000'000'000, 2'096'014'000,
-                                                          6'000'000'000),
-                     2'096'013.0);
+    EXPECT_DOUBLE_EQ(
+        ClockCalibration::cyclesPerMsBetween(1000, 5'000'000'000, 2'096'014'000, 6'000'000'000),
+        2'096'013.0);
     // Unrounded: a fraction of a cycle survives.
     EXPECT_DOUBLE_EQ(ClockCalibration::cyclesPerMsBetween(0, 0, 4'192'027, 2'000'000), 2'096'013.5);
     // Near the top of the counter's range.
     const std::uint64_t high = std::numeric_limits<std::uint64_t>::max() - 10'000'000'000ull;
-    EXPECT_NEAR(ClockCalibration::cyclesPerMsBetween(high, 0, high + 2'394'567'000ull,
-                                                     1'000'000'000),
-                2'394'567.0, 1e-6);
+    EXPECT_NEAR(
+        ClockCalibration::cyclesPerMsBetween(high, 0, high + 2'394'567'000ull, 1'000'000'000),
+        2'394'567.0, 1e-6);
 }
 
 TEST(ClockCalibration, AnEmptyOrBackwardIntervalMeasuresNothing) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <memory>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,7 +27,9 @@ StepClock::Options quickOptions() {
 }
 
 // CLOCK_MONOTONIC in microseconds, for bracketing a reading of the clock.
-std::int64_t monotonicUs() { return ClockCalibration::monotonicNs() / 1000; }
+std::int64_t monotonicUs() {
+    return ClockCalibration::monotonicNs() / 1000;
+}
 
 TEST(StepClockTimeBase, WithoutCalibrationTheMonotonicClockIsUsed) {
     StepClock::Options options = quickOptions();
@@ -72,8 +74,8 @@ protected:
 TEST_F(StepClockCounter, CalibratesToWholeThousandsAndUsesTheCounterByDefault) {
     ASSERT_GT(clock.cyclesPerMs(), 0);
     EXPECT_EQ(clock.cyclesPerMs() % 1000, 0);
-    EXPECT_EQ(clock.cyclesPerMs(), ClockCalibration::roundCyclesPerMs(static_cast<std::int64_t>(
-                                       clock.measuredCyclesPerMs())));
+    EXPECT_EQ(clock.cyclesPerMs(), ClockCalibration::roundCyclesPerMs(
+                                       static_cast<std::int64_t>(clock.measuredCyclesPerMs())));
     EXPECT_TRUE(clock.usingTsc());
 }
 
@@ -198,8 +200,7 @@ TEST_F(StepClockThread, PlaysStepsNeverBeforeTheirDueTime) {
     const double periodUs = Player::periodForBpm(3000.0) * 1000.0;
     std::lock_guard lock(host.stepMutex);
     for (std::size_t k = 1; k < host.stepTimesUs.size(); ++k) {
-        EXPECT_GE(static_cast<double>(host.stepTimesUs[k] - startUs), k * periodUs)
-            << "step " << k;
+        EXPECT_GE(static_cast<double>(host.stepTimesUs[k] - startUs), k * periodUs) << "step " << k;
     }
     EXPECT_GE(clock.firings(), 39u);
     EXPECT_FALSE(clock.timerActive());
