@@ -79,14 +79,17 @@ public:
                 w_.Window().onCommand(Below(2) == 0 ? ID_SHIFT_LEFT : ID_SHIFT_RIGHT);
                 break;
             case 7:
-                if (visible > 8) {
-                    w_.ShowColumns(1 + Below(8));
+                // Few visible steps half of the time: the clock then plays the very steps
+                // being edited, over and over.
+                if (visible > 4) {
+                    w_.ShowColumns(1 + Below(4));
                 } else {
                     w_.Window().onCommand(ID_EXPAND_VISIBLE);
                 }
                 break;
             case 8:
-                input_.control = Below(2) == 0;
+                // Mostly without Ctrl, so that the edited measure is mostly the one playing.
+                input_.control = Below(4) == 0;
                 controller.OnValueChanged(PanelIds::ID_LOOPS + 1 + Below(8));
                 break;
             case 9:
@@ -124,11 +127,12 @@ TEST(EditingStress, EditsRaceFastPlaybackWithoutBreakingTheEngineOrTheUndo) {
                                                            kMinimumClockFirings)) {
         storm.OneEdit();
         ++edits;
-        if (edits % 8 == 0) {
-            // The engine's posted messages (step played, measure playing) are handled as the
-            // window would between two user actions.
-            QCoreApplication::processEvents();
-        }
+        // Between two user actions the window repaints what the edit changed and handles the
+        // engine's posted messages (step played, measure playing). The clock plays on during
+        // the repaint, which takes no lock: a write of the playing data made without the
+        // engine lock would meet the clock's reading of it there.
+        w.Window().repaint();
+        QCoreApplication::processEvents();
         if (!w.Engine().isRunning()) {
             w.Click(w.Panel().PlayButton().GetRect());
         }
