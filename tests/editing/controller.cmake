@@ -18,6 +18,7 @@ gtest_discover_tests(setup_controller_tests
 
 # Playback at a high tempo on the real step clock while the window thread edits. It needs Qt,
 # so the standard-library-only ThreadSanitizer build cannot hold it; every other build runs it.
+# EditingQtTsan.supp says how to run it in a local -DGLIMMERSTAVE_SANITIZE=thread build.
 add_executable(editing_stress_tests ${CMAKE_CURRENT_LIST_DIR}/EditingStressTest.cpp)
 target_link_libraries(editing_stress_tests PRIVATE editing_test_support)
 gtest_discover_tests(editing_stress_tests
