@@ -53,7 +53,9 @@ protected:
         ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);
         server_ = new JackServer;
-        serverUp_ = server_->start(name);
+        // A long period, as a desktop's JACK server often has: a connection made or
+        // closed between two cycles then has time to miss one.
+        serverUp_ = server_->start(name, 1024);
     }
     static void TearDownTestSuite() {
         server_->stop();

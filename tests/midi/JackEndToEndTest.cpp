@@ -231,27 +231,6 @@ TEST_F(JackEndToEnd, ADeviceThatWentAwayFailsToOpen) {
     EXPECT_EQ(setup_.portOpenedHere, 0);
 }
 
-// JACK runs a fresh connection only a cycle or more after jack_connect returns; what is sent
-// meanwhile must arrive all the same, after every open.
-TEST_F(JackEndToEnd, TheFirstMessageAfterEveryOpenArrivesFirst) {
-    auto port = makePort();
-    port->refreshPortTable();
-    constexpr int kRuns = 5;
-    for (int run = 0; run < kRuns; ++run) {
-        port->releasePort();
-        port->selectPortByName("recorder:in (JACK)");
-        ASSERT_NE(setup_.port.handle, 0);
-        port->sendShort(0x90, 40 + run, 100);
-        ASSERT_TRUE(recorder_->waitForEvents(run + 1)) << "nothing arrived after open " << run;
-    }
-    port->releasePort();
-    ASSERT_EQ(recorder_->count(), kRuns);
-    for (int run = 0; run < kRuns; ++run) {
-        EXPECT_EQ(recorder_->event(run).bytes,
-                  (std::array<std::uint8_t, 3>{0x90, static_cast<std::uint8_t>(40 + run), 100}));
-    }
-}
-
 // Whatever ends the use of a port (another port chosen, the program closing), a message sent
 // just before, such as Stop's All Notes Off, reaches the old port as its last one.
 TEST_F(JackEndToEnd, AllNotesOffIsTheLastMessageAtAPortThatIsClosed) {
