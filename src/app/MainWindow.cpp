@@ -254,7 +254,7 @@ void MainWindow::wireMenus() {
     MenuBar& menu = panel_->Menu();
     MenuBar::Services services;
     services.refreshPorts = [this] { port_->refreshPortTable(); };
-    services.releasePort = [this] { port_->releasePort(); };
+    services.releasePort = [this] { releasePortSilenced(); };
     services.openPort = [this] { port_->openPort(); };
     services.chooseProgram = [this](int column, int program) {
         controller_.ChooseProgram(column, program);
@@ -505,6 +505,18 @@ void MainWindow::shutDownOutput() {
     }
     outputShutDown_ = true;
     clock_.stopTimer();
+    releasePortSilenced();
+}
+
+void MainWindow::releasePortSilenced() {
+    if (!player_.isRunning()) {
+        port_->releasePort();
+        return;
+    }
+    // Under the engine lock no step comes between the All Notes Off and the release; the
+    // release waits for the driver to deliver both, a few periods at most.
+    std::lock_guard guard(player_.engineLock());
+    player_.killAllSound();
     port_->releasePort();
 }
 

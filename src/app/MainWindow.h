@@ -138,6 +138,9 @@ private:
     void hideLoopPopupOnInput(QObject* watched, QEvent* event);
     bool closeGuardRefuses();
     void shutDownOutput();
+    // releasePort(), but a port let go while the player plays hears All Notes Off first, so
+    // that no note it started hangs on its instrument.
+    void releasePortSilenced();
     void applyClientHeight(int height);
     void applyReadSetup(const class SetupRecord& record);
     void setDefaultCursor();

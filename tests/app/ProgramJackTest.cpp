@@ -41,14 +41,8 @@ protected:
     static void SetUpTestSuite() {
         root_ = new std::string(::testing::TempDir() + "glimmerstave-jack-" +
                                 std::to_string(::getpid()));
+        // The user's folders are temporary ones already (the test's main sets them).
         std::filesystem::create_directories(*root_);
-        for (const char* sub : {"/runtime", "/config", "/data"}) {
-            ::mkdir((*root_ + sub).c_str(), 0700);
-        }
-        ::setenv("XDG_RUNTIME_DIR", (*root_ + "/runtime").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (*root_ + "/config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (*root_ + "/data").c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         const std::string name = "glimmerstave-program-" + std::to_string(::getpid());
         ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);

@@ -18,13 +18,17 @@ add_test(NAME window.PlaysThroughJackAndClosesOnSigterm
 set_tests_properties(window.PlaysThroughJackAndClosesOnSigterm PROPERTIES
     TIMEOUT 120 RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-# The program through a JACK server of the test's own, with a recorder client for its port.
+# The program and its window through a JACK server of the test's own, with recorder clients
+# for their ports.
 pkg_check_modules(APP_TEST_JACK REQUIRED IMPORTED_TARGET jack)
-add_executable(app_jack_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp)
+add_executable(app_jack_tests
+    ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowJackTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp)
 target_compile_definitions(app_jack_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_jack_tests glimmerstave)
-target_link_libraries(app_jack_tests PRIVATE gs_document_format gs_core PkgConfig::APP_TEST_JACK
-                      GTest::gtest_main)
+target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK GTest::gtest)
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
-                     RESOURCE_LOCK jack_server)
+                     RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                     DISCOVERY_MODE PRE_TEST)
