@@ -7,8 +7,12 @@
 
 // One open MIDI output: a connection to a device, to the embedded synthesizer, or to another
 // running instance that lends its port. Made by a MidiDriver, owned by the OutputPort.
+// A connection to a device keeps the device's name: when the device goes away it refuses
+// sends, and when a device of that name comes back it is connected again by itself.
 class MidiConnection {
 public:
+    // Delivers what is still queued before the connection closes (waits a few periods at
+    // most). Runs on the window thread, never while a send is under way.
     virtual ~MidiConnection() = default;
 
     // Sends one short message: three bytes, status first; how many of them count follows
