@@ -87,13 +87,15 @@ int JackConnection::process(jack_nframes_t nframes, void* arg) {
     const std::uint32_t generation = self->generation_.load(std::memory_order_acquire);
     if (jack_port_connected(self->port_) > 0) {
         self->live_.store(true, std::memory_order_release);
+        self->liveGeneration_ = generation;
         self->lostGeneration_.store(0, std::memory_order_release);
         self->deliver(buffer, nframes);
     } else {
         if (self->live_.load(std::memory_order_relaxed)) {
             // The target went away: nothing more is taken for it until it is connected again.
+            // The watcher may have connected it anew already; that connection is not lost.
             self->live_.store(false, std::memory_order_release);
-            self->lostGeneration_.store(generation, std::memory_order_release);
+            self->lostGeneration_.store(self->liveGeneration_, std::memory_order_release);
         }
         // Held while a fresh connection is still on its way into the graph.
         if (!self->targetPresent_.load(std::memory_order_acquire) ||

@@ -83,6 +83,7 @@ private:
     // two are equal: the target has gone and has not been connected again.
     std::atomic<std::uint32_t> generation_{0};
     std::atomic<std::uint32_t> lostGeneration_{0};
+    std::uint32_t liveGeneration_ = 0;  // the one last seen in the graph; process thread only
     // Process cycles completed, and how many of the last ones ended with nothing queued.
     std::atomic<std::uint32_t> cycles_{0};
     std::atomic<std::uint32_t> emptyCycles_{0};
