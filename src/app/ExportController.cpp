@@ -127,6 +127,11 @@ void ExportController::showProgress() {
     connect(progress_, &QProgressDialog::canceled, this, [this] { cancelled_.store(true); });
     progressTimer_ = new QTimer(this);
     connect(progressTimer_, &QTimer::timeout, this, [this] {
+        // Also a cancel that did not come from the button (closing the dialog, say).
+        if (progress_->wasCanceled()) {
+            cancelled_.store(true);
+            return;
+        }
         const std::int64_t total = std::max<std::int64_t>(1, framesTotal_.load());
         progress_->setValue(static_cast<int>(framesDone_.load() * kProgressSteps / total));
     });
