@@ -45,13 +45,14 @@ int main() {
         const double cpu = threadCpuSeconds() - cpuStart;
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-        const double audioSeconds =
-            static_cast<double>(std::filesystem::file_size(out) - 44) / (4.0 * AudioExport::kSampleRate);
+        const double audioSeconds = static_cast<double>(std::filesystem::file_size(out) - 44) /
+                                    (4.0 * AudioExport::kSampleRate);
         wallFactors.push_back(audioSeconds / wall);
         cpuFactors.push_back(audioSeconds / cpu);
-        std::printf("run %d: %.1f s of sound in %.2f s wall (%.2f s CPU): %.0fx real time "
-                    "(%.0fx by CPU)\n",
-                    run + 1, audioSeconds, wall, cpu, audioSeconds / wall, audioSeconds / cpu);
+        std::printf(
+            "run %d: %.1f s of sound in %.2f s wall (%.2f s CPU): %.0fx real time "
+            "(%.0fx by CPU)\n",
+            run + 1, audioSeconds, wall, cpu, audioSeconds / wall, audioSeconds / cpu);
     }
     std::filesystem::remove(out);
     std::sort(wallFactors.begin(), wallFactors.end());

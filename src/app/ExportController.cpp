@@ -117,8 +117,8 @@ void ExportController::startAudio(const std::string& path, int stepCount) {
 }
 
 void ExportController::showProgress() {
-    progress_ = new QProgressDialog(tr("Rendering audio..."), tr("Cancel"), 0, kProgressSteps,
-                                    &window_);
+    progress_ =
+        new QProgressDialog(tr("Rendering audio..."), tr("Cancel"), 0, kProgressSteps, &window_);
     progress_->setWindowTitle(tr("Export Audio"));
     progress_->setAutoClose(false);
     progress_->setAutoReset(false);

@@ -20,10 +20,10 @@ ExportDialog::ExportDialog(const QString& title, const QString& filter, const QS
     fileRow->addWidget(pathField_, 1);
     fileRow->addWidget(browseButton);
 
-    chainLength_ = new QRadioButton(
-        tr("One pass through the loops from the selected one (%n measure(s))", nullptr,
-           chainMeasures),
-        this);
+    chainLength_ =
+        new QRadioButton(tr("One pass through the loops from the selected one (%n measure(s))",
+                            nullptr, chainMeasures),
+                         this);
     typedLength_ = new QRadioButton(tr("&Measures:"), this);
     measureField_ = new QSpinBox(this);
     measureField_->setRange(1, kMaxMeasures);
@@ -55,7 +55,9 @@ ExportDialog::ExportDialog(const QString& title, const QString& filter, const QS
     updateOkButton();
 }
 
-QString ExportDialog::path() const { return pathField_->text().trimmed(); }
+QString ExportDialog::path() const {
+    return pathField_->text().trimmed();
+}
 
 int ExportDialog::measures() const {
     return typedLength_->isChecked() ? measureField_->value() : chainMeasures_;
@@ -69,4 +71,6 @@ void ExportDialog::browse() {
     }
 }
 
-void ExportDialog::updateOkButton() { okButton_->setEnabled(!path().isEmpty()); }
+void ExportDialog::updateOkButton() {
+    okButton_->setEnabled(!path().isEmpty());
+}

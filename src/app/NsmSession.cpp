@@ -32,9 +32,13 @@ NsmSession::NsmSession(MainWindow& window, NsmClient& client) : window_(window),
     window_.window()->installEventFilter(this);
 }
 
-NsmSession::~NsmSession() { NoteBox::setHandler({}); }
+NsmSession::~NsmSession() {
+    NoteBox::setHandler({});
+}
 
-void NsmSession::start(const std::string& executableName) { client_.announce(executableName); }
+void NsmSession::start(const std::string& executableName) {
+    client_.announce(executableName);
+}
 
 bool NsmSession::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.window() && opened_) {
@@ -69,7 +73,9 @@ void NsmSession::open(const QString& pathPrefix) {
     reportDirty();
 }
 
-bool NsmSession::openFile(const std::string& path) { return window_.readSetup(path); }
+bool NsmSession::openFile(const std::string& path) {
+    return window_.readSetup(path);
+}
 
 bool NsmSession::createFile(const std::string& path) {
     // The manager gives a path prefix in a folder that exists; anything deeper is made here.
@@ -105,4 +111,6 @@ void NsmSession::showNote(const std::string& text) {
     window_.showStatus(text);
 }
 
-void NsmSession::reportDirty() { client_.reportDirty(window_.setup().dirty); }
+void NsmSession::reportDirty() {
+    client_.reportDirty(window_.setup().dirty);
+}

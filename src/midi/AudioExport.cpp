@@ -154,7 +154,8 @@ public:
     // False when the progress cancelled.
     bool renderUntil(std::int64_t frame) {
         while (written_ < frame) {
-            const auto frames = static_cast<int>(std::min<std::int64_t>(kChunkFrames, frame - written_));
+            const auto frames =
+                static_cast<int>(std::min<std::int64_t>(kChunkFrames, frame - written_));
             if (!renderChunk(frames)) {
                 return false;
             }
@@ -165,8 +166,8 @@ public:
     bool renderTail() {
         std::int64_t tail = 0;
         while (synth_.sounding() && tail < AudioExport::kMaxTailFrames) {
-            const auto frames =
-                static_cast<int>(std::min<std::int64_t>(kChunkFrames, AudioExport::kMaxTailFrames - tail));
+            const auto frames = static_cast<int>(
+                std::min<std::int64_t>(kChunkFrames, AudioExport::kMaxTailFrames - tail));
             if (!renderChunk(frames)) {
                 return false;
             }

@@ -10,7 +10,9 @@ namespace {
 
 constexpr const char* kAnnounce = "/nsm/server/announce";
 
-QString text(lo_arg* argument) { return QString::fromUtf8(&argument->s); }
+QString text(lo_arg* argument) {
+    return QString::fromUtf8(&argument->s);
+}
 
 }  // namespace
 
@@ -48,7 +50,10 @@ int onReply(const char*, const char* types, lo_arg** argv, int argc, lo_message,
         const QString manager = stringAt(2);
         const QString capabilities = stringAt(3);
         QMetaObject::invokeMethod(
-            client, [client, manager, capabilities] { Q_EMIT client->announceAnswered(manager, capabilities); },
+            client,
+            [client, manager, capabilities] {
+                Q_EMIT client->announceAnswered(manager, capabilities);
+            },
             Qt::QueuedConnection);
     }
     return 0;
@@ -83,7 +88,9 @@ int onOpen(const char*, const char*, lo_arg** argv, int, lo_message, void* data)
 template <void (NsmClient::*Signal)()>
 int onRequest(const char*, const char*, lo_arg**, int, lo_message, void* data) {
     auto* client = static_cast<NsmClient*>(data);
-    QMetaObject::invokeMethod(client, [client] { Q_EMIT(client->*Signal)(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        client, [client] { Q_EMIT(client->*Signal)
+                           (); }, Qt::QueuedConnection);
     return 0;
 }
 
@@ -101,8 +108,8 @@ std::unique_ptr<NsmClient> NsmClient::create(const std::string& url, std::string
         *error = "the session manager's address " + url + " is not an OSC URL";
         return nullptr;
     }
-    osc.thread = lo_server_thread_new_with_proto(nullptr, lo_address_get_protocol(osc.manager),
-                                                 nullptr);
+    osc.thread =
+        lo_server_thread_new_with_proto(nullptr, lo_address_get_protocol(osc.manager), nullptr);
     if (osc.thread == nullptr) {
         *error = "no port could be opened to talk to the session manager at " + url;
         return nullptr;
@@ -170,6 +177,5 @@ void NsmClient::reportGuiShown(bool shown) {
         return;
     }
     guiReported_ = static_cast<int>(shown);
-    osc_->send(shown ? "/nsm/client/gui_is_shown" : "/nsm/client/gui_is_hidden",
-               lo_message_new());
+    osc_->send(shown ? "/nsm/client/gui_is_shown" : "/nsm/client/gui_is_hidden", lo_message_new());
 }

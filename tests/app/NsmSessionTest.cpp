@@ -29,7 +29,9 @@ namespace {
 
 using namespace CommandIds;
 
-void pollQt() { QApplication::processEvents(QEventLoop::AllEvents, 5); }
+void pollQt() {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
 
 class NsmSessionTest : public ::testing::Test {
 protected:
@@ -146,7 +148,8 @@ TEST_F(NsmSessionTest, ASecondOpenSwitchesToAnExistingFileWithoutAQuestion) {
     SetupFile::save(prefix("second") + ".qov", other, 0x00336699, 10, 20);
     window->onCommand(ID_RANDOMIZE);  // unsaved changes: the manager saves when it wants to
 
-    const FakeNsmServer::Message* answer = request("/nsm/client/open", {prefix("second"), "second", "n2"});
+    const FakeNsmServer::Message* answer =
+        request("/nsm/client/open", {prefix("second"), "second", "n2"});
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(answer->path, "/reply");
     EXPECT_EQ(window->setup().bpm, 97.0);
@@ -164,7 +167,8 @@ TEST_F(NsmSessionTest, AnUnreadableSessionFileIsAnErrorWithTheReason) {
         std::fputs("not a setup", broken);
         std::fclose(broken);
     }
-    const FakeNsmServer::Message* answer = request("/nsm/client/open", {prefix("broken"), "b", "n2"});
+    const FakeNsmServer::Message* answer =
+        request("/nsm/client/open", {prefix("broken"), "b", "n2"});
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(answer->path, "/error");
     EXPECT_EQ(answer->ints, (std::vector<int>{NsmClient::kErrorBadProject}));

@@ -169,9 +169,8 @@ TEST_F(AudioExportTest, ACancelledExportLeavesNoFileAndTheOldOneAlone) {
     TempFolder::writeBytes(out, {1, 2, 3});
     ::Setup setup = pianoSetup(true);
     int calls = 0;
-    const bool written = AudioExport::writeFile(setup, 64, out, [&calls](std::int64_t, std::int64_t) {
-        return ++calls < 3;
-    });
+    const bool written = AudioExport::writeFile(
+        setup, 64, out, [&calls](std::int64_t, std::int64_t) { return ++calls < 3; });
     EXPECT_FALSE(written);
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(TempFolder::readBytes(out), (Bytes{1, 2, 3}));
@@ -188,9 +187,9 @@ TEST_F(AudioExportTest, AnUnwritableTargetIsNamedInTheError) {
         EXPECT_NE(std::string(error.what()).find(out), std::string::npos) << error.what();
     }
     ::Setup other = pianoSetup(true);
-    EXPECT_THROW(AudioExport::writeFile(other, 4, folder.file("x.wav"), {},
-                                        folder.file("no-such-font.sf2")),
-                 std::runtime_error);
+    EXPECT_THROW(
+        AudioExport::writeFile(other, 4, folder.file("x.wav"), {}, folder.file("no-such-font.sf2")),
+        std::runtime_error);
     EXPECT_TRUE(folder.entries().empty());
 }
 
