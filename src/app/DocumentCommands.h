@@ -6,15 +6,15 @@
 #include <string_view>
 #include <vector>
 
-// The command-line side of setup files, without a window: --dump, --convert and
-// --export-midi. Each reads the file with the same reader the window uses and reports a
+// The command-line side of setup files, without a window: --dump, --convert, --export-midi
+// and --export-audio. Each reads the file with the same reader the window uses and reports a
 // failure as one line on the error stream.
 namespace DocumentCommands {
 
 // The lines these options add to --help.
 extern const char* const kHelpText;
 
-// Whether word is one of the three options.
+// Whether word is one of these options.
 bool isDocumentOption(std::string_view word);
 
 // Runs the option args[0] with the words after it; returns the exit status (0, or 1 after a
@@ -29,5 +29,9 @@ int convert(const std::string& path, const std::string& outPath, std::ostream& e
 // 16 x stepsPerMeasure.
 int exportMidi(const std::string& path, const std::string& outPath, std::optional<int> steps,
                std::ostream& err);
+// --export-audio FILE OUT.wav [--steps N]: the same playback rendered by the embedded
+// synthesizer into a WAV file.
+int exportAudio(const std::string& path, const std::string& outPath, std::optional<int> steps,
+                std::ostream& err);
 
 }  // namespace DocumentCommands

@@ -21,6 +21,7 @@
 
 #include "app/Accelerators.h"
 #include "app/DocumentController.h"
+#include "app/ExportController.h"
 #include "app/NoteBox.h"
 #include "core/Messages.h"
 #include "core/Random.h"
@@ -50,7 +51,8 @@ MainWindow::MainWindow(Options options)
     : options_(std::move(options)),
       clock_(options_.clock),
       preferences_(setup_, clock_, player_),
-      documents_(std::make_unique<DocumentController>(*this)) {
+      documents_(std::make_unique<DocumentController>(*this)),
+      exports_(std::make_unique<ExportController>(*this)) {
     connect(&queue_, &PostedMessageQueue::messageArrived, this,
             &MainWindow::onInstanceMessage);
     connect(&bus_, &InstanceBus::messageReceived, this, &MainWindow::onInstanceMessage);
@@ -93,7 +95,9 @@ void MainWindow::initialise() {
     panel_->LayoutColumns();
     FileTypeRegistration::RegisterFileType();
     setup_.title = Setup::kTitlePrefix;
-    openStartSetup();
+    if (!options_.sessionManaged) {
+        openStartSetup();
+    }
     preferences_.loadPreferences();
     installCaptionPainter();
     setTitle(setup_.title);
@@ -260,6 +264,7 @@ void MainWindow::wireMenus() {
         controller_.ChooseProgram(column, program);
     };
     services.clipboardKind = [this] { return clipboard_.ClipboardKind(); };
+    services.sessionOwnsFile = [this] { return options_.sessionManaged; };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -294,13 +299,23 @@ void MainWindow::onCommand(int commandId) {
             showAbout();
             return;
         case ID_OPEN_SETUP:
-            documents_->OpenSetup();
+            if (!options_.sessionManaged) {
+                documents_->OpenSetup();
+            }
             return;
         case ID_SAVE_SETUP:
             documents_->SaveSetup();
             return;
         case ID_SAVE_SETUP_AS:
-            documents_->SaveSetupAs();
+            if (!options_.sessionManaged) {
+                documents_->SaveSetupAs();
+            }
+            return;
+        case ID_EXPORT_MIDI:
+            exports_->chooseAndExport(ExportController::Kind::Midi);
+            return;
+        case ID_EXPORT_AUDIO:
+            exports_->chooseAndExport(ExportController::Kind::Audio);
             return;
         case ID_COPY_MEASURE:
             clipboard_.CopyMeasure();
@@ -478,6 +493,13 @@ bool MainWindow::closeGuardRefuses() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (options_.sessionManaged) {
+        // The session manager ends the program; closing the window only hides it (with the
+        // painted caption, the frame around it).
+        window()->hide();
+        event->ignore();
+        return;
+    }
     if (closeGuardRefuses()) {
         event->ignore();
         return;
@@ -522,7 +544,10 @@ void MainWindow::releasePortSilenced() {
 
 // ---- Documents -----------------------------------------------------------------------------
 
-bool MainWindow::confirmDiscard() { return documents_->ConfirmDiscard(); }
+bool MainWindow::confirmDiscard() {
+    // Under a session manager nothing may block: it saves first when it wants to.
+    return options_.sessionManaged || documents_->ConfirmDiscard();
+}
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) {

@@ -20,6 +20,7 @@
 #include "toolkit/ControlHost.h"
 
 class DocumentController;
+class ExportController;
 class MainPanel;
 class MidiLog;
 class QPushButton;
@@ -42,6 +43,9 @@ public:
         StepClock::Options clock;
         // The instance bus's directory; empty for the per-user default.
         std::string busDirectory;
+        // Run by a session manager: the session opens the setup and owns its file, so no
+        // setup is made at start, nothing asks a question, and closing only hides the window.
+        bool sessionManaged = false;
     };
 
     explicit MainWindow(Options options);
@@ -84,6 +88,8 @@ public:
     MainPanel& panel() { return *panel_; }
     SetupController& controller() { return controller_; }
     DocumentController& documents() { return *documents_; }
+    ExportController& exports() { return *exports_; }
+    bool sessionManaged() const { return options_.sessionManaged; }
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
     QPushButton* defaultButton() const { return defaultButton_; }
@@ -161,6 +167,7 @@ private:
     SetupController controller_;
     MeasureClipboard clipboard_;
     std::unique_ptr<DocumentController> documents_;
+    std::unique_ptr<ExportController> exports_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

@@ -1,9 +1,12 @@
 #include <time.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +14,12 @@
 #include "app/DocumentCommands.h"
 #include "app/MainWindow.h"
 #include "app/MidiCommands.h"
+#include "app/NsmSession.h"
 #include "app/ShutdownSignals.h"
 #include "core/Random.h"
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
+#include "session/NsmClient.h"
 
 namespace {
 
@@ -25,16 +30,44 @@ std::uint32_t millisecondsSinceBoot() {
     return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
 }
 
+// The session manager named in $NSM_URL, or nullptr (also, with a message, when it cannot
+// be reached: the program then runs on its own).
+std::unique_ptr<NsmClient> connectToSessionManager() {
+    const char* url = std::getenv(NsmClient::kUrlVariable);
+    if (url == nullptr || *url == '\0') {
+        return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<NsmClient> client = NsmClient::create(url, &error);
+    if (!client) {
+        std::fprintf(stderr, "glimmerstave: %s\n", error.c_str());
+    }
+    return client;
+}
+
 int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Glimmerstave");
     Random::seed(millisecondsSinceBoot());
 
+    // Under a session manager the session decides which setup opens, and when the window shows.
+    std::unique_ptr<NsmClient> nsm = connectToSessionManager();
     MainWindow::Options options;
     options.setupPath = commandLine.setupPath;
     options.midiLogPath = commandLine.midiLogPath;
+    options.sessionManaged = nsm != nullptr;
     MainWindow window(std::move(options));
     window.initialise();
+    if (nsm) {
+        // Hidden is not closed: the program ends when the session manager says so.
+        QApplication::setQuitOnLastWindowClosed(false);
+        NsmSession session(window, *nsm);
+        session.start(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString());
+        ShutdownSignals shutdownSignals;
+        QObject::connect(&shutdownSignals, &ShutdownSignals::shutdownRequested, &window,
+                         [&window](int) { window.closeWithoutQuestion(); });
+        return QApplication::exec();
+    }
 
     ShutdownSignals shutdownSignals;
     QObject::connect(&shutdownSignals, &ShutdownSignals::shutdownRequested, &window,

@@ -1,6 +1,7 @@
 #include "MidiExport.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -12,12 +13,7 @@
 
 namespace {
 
-struct TimedMessage {
-    std::int64_t tick;
-    int status;
-    int data1;
-    int data2;
-};
+using TimedMessage = MidiExport::TimedMessage;
 
 // Collects what the Player sends, stamped with the tick of the step being played.
 class RecordingMidiOut : public MidiOut {
@@ -102,7 +98,7 @@ std::uint32_t MidiExport::microsecondsPerQuarter(double bpm) {
     return value > kSlowest ? 0xFFFFFF : static_cast<std::uint32_t>(value);
 }
 
-std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
+std::vector<MidiExport::TimedMessage> MidiExport::record(Setup& setup, int stepCount) {
     if (stepCount < 1 || stepCount > kMaxSteps) {
         throw std::invalid_argument("the number of steps must lie between 1 and " +
                                     std::to_string(kMaxSteps));
@@ -126,14 +122,32 @@ std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
         throw std::length_error("the playback sends more than " + std::to_string(kMaxMessages) +
                                 " MIDI messages");
     }
+    return std::move(out.messages);
+}
 
+int MidiExport::chainPassMeasures(const Setup& setup) {
+    std::array<bool, Setup::kMeasureCount> visited{};
+    int measures = 0;
+    int index = std::clamp<int>(setup.selectedMeasure, 0, Setup::kMeasureCount - 1);
+    while (!visited[static_cast<std::size_t>(index)] && measures < kMaxChainMeasures) {
+        visited[static_cast<std::size_t>(index)] = true;
+        const Measure& measure = setup.measures[static_cast<std::size_t>(index)];
+        // Playback moves on after `repeats` passes, and after one when a file holds less.
+        measures += std::max<int>(1, measure.repeats);
+        index = std::clamp<int>(measure.next, 0, Setup::kMeasureCount - 1);
+    }
+    return std::min(measures, kMaxChainMeasures);
+}
+
+std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
+    const std::vector<TimedMessage> messages = record(setup, stepCount);
     std::vector<std::uint8_t> track;
-    track.reserve(out.messages.size() * 4 + 16);
+    track.reserve(messages.size() * 4 + 16);
     // Tempo first, at tick 0.
     track.insert(track.end(), {0x00, 0xFF, 0x51, 0x03});
     putBigEndian(track, microsecondsPerQuarter(setup.bpm), 3);
     std::int64_t lastTick = 0;
-    for (const TimedMessage& message : out.messages) {
+    for (const TimedMessage& message : messages) {
         if (message.status < 0x80 || message.status >= 0xF0) {
             continue;  // not a channel message; nothing the Player sends
         }

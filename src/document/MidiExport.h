@@ -15,6 +15,24 @@ public:
     // Upper limits that keep a hostile setup from filling memory.
     static constexpr int kMaxSteps = 1'000'000;
     static constexpr std::size_t kMaxMessages = 4'000'000;
+    // The longest default export: a chain that loops back on itself is played once, but a
+    // pass through eight loops repeated many times is cut here.
+    static constexpr int kMaxChainMeasures = 64;
+
+    // One short message as the Player sent it, at the tick of the step that sent it.
+    struct TimedMessage {
+        std::int64_t tick;
+        int status;
+        int data1;
+        int data2;
+    };
+
+    // The playback render() writes, as the messages in the order sent. Throws as render().
+    static std::vector<TimedMessage> record(Setup& setup, int stepCount);
+
+    // One pass through the chain of loops from the selected loop, in measures: each loop's
+    // repeats, following `next` until a loop comes round again; at most kMaxChainMeasures.
+    static int chainPassMeasures(const Setup& setup);
 
     // start() on the selected measure (which plays the first step at once), stepCount - 1
     // further steps, then stop(). The messages of step k lie at tick 24 k in the order sent,

@@ -109,6 +109,26 @@ void SafeFileWriter::write(std::span<const std::uint8_t> bytes) {
     }
 }
 
+void SafeFileWriter::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (descriptor_ < 0) {
+        throw SetupFileError::cannotWrite(path_, EBADF);
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(descriptor_, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            discard();
+            throw SetupFileError::cannotWrite(path_, error);
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
 void SafeFileWriter::commit() {
     if (descriptor_ < 0) {
         throw SetupFileError::cannotWrite(path_, EBADF);

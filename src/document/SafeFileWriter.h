@@ -18,6 +18,9 @@ public:
     virtual ~SafeFileWriter();
 
     void write(std::span<const std::uint8_t> bytes);
+    // Overwrites bytes already written, from offset on (a header whose sizes are known only
+    // at the end); the end of the file stays where write() left it.
+    void writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     // Flushes the data to disk, renames the temporary file over the target and flushes the
     // folder. After a successful commit the writer is spent.
     void commit();

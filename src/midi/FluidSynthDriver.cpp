@@ -10,6 +10,7 @@
 #include "midi/AlsaSeqDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiBytes.h"
+#include "midi/SynthSettings.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ struct Synth {
             return false;
         }
         fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+        fluid_settings_setnum(settings, "synth.gain", SynthSettings::kGain);
         // Notes arrive from the clock thread while the audio thread renders.
         fluid_settings_setint(settings, "synth.threadsafe-api", 1);
         synth = new_fluid_synth(settings);

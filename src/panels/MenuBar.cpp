@@ -229,6 +229,9 @@ void MenuBar::applyEnabling(QMenu* menu) {
     setEnabled(menu, ID_PASTE_MEASURE, clipboardHoldsMeasure);
     setEnabled(menu, ID_PASTE_VISIBLE, clipboardHoldsMeasure);
     setEnabled(menu, ID_SAVE_SETUP, setup_->dirty);
+    const bool sessionOwnsFile = services_.sessionOwnsFile && services_.sessionOwnsFile();
+    setEnabled(menu, ID_OPEN_SETUP, !sessionOwnsFile);
+    setEnabled(menu, ID_SAVE_SETUP_AS, !sessionOwnsFile);
     setEnabled(menu, ID_EXPAND_VISIBLE, setup_->stepsPerMeasure <= Setup::kMaxStepsPerMeasure / 2);
 }
 

@@ -39,6 +39,8 @@ public:
         std::function<void(int column, int program)> chooseProgram;
         // 3 or 2 when the clipboard holds a measure in that layout, else 0.
         std::function<int()> clipboardKind;
+        // True while a session manager owns the setup's file: no opening or saving elsewhere.
+        std::function<bool()> sessionOwnsFile;
     };
 
     MenuBar();

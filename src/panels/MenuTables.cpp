@@ -21,11 +21,13 @@ constexpr Entry separator() {
     return Entry{Kind::Separator, 0, "", {}};
 }
 
-const std::array<Entry, 9> kFile = {{
+const std::array<Entry, 11> kFile = {{
     item(ID_OPEN_SETUP, "&Open Setup...\tCtrl+O"),
     separator(),
     item(ID_SAVE_SETUP, "&Save Setup\tCtrl+S"),
     item(ID_SAVE_SETUP_AS, "Save Setup &As..."),
+    item(ID_EXPORT_MIDI, "Export &MIDI File..."),
+    item(ID_EXPORT_AUDIO, "Export &Audio..."),
     separator(),
     item(ID_CHANGE_COLOR, "&Change Color\tF12"),
     item(ID_ABOUT, "About qov ..."),

@@ -214,6 +214,30 @@ TEST_F(DocumentCommandsTest, ExportTakesTheStepCountFromTheCommandLine) {
     EXPECT_EQ(trackEvents(TempFolder::readBytes(out)).back().first, 5u * 24u);
 }
 
+TEST_F(DocumentCommandsTest, ExportAudioPlaysTheSameStepsAndNamesTheFileThatFailed) {
+    SetupFileSpec spec;
+    spec.stepsPerMeasure = 2;
+    const std::string setup = place("a.qov", spec);
+    const std::string out = folder.file("out.wav");
+    const Result result = run({"--export-audio", setup, out});
+    ASSERT_EQ(result.status, 0) << result.err;
+    // 16 x 2 steps at the file's tempo, then a release tail of at most 3 s.
+    const auto frames = static_cast<std::int64_t>((TempFolder::readBytes(out).size() - 44) / 4);
+    const std::int64_t stepFrames = 32 * 48000 * 60 / (4 * static_cast<std::int64_t>(spec.bpm));
+    EXPECT_GE(frames, stepFrames - 1);
+    EXPECT_LE(frames, stepFrames + 3 * 48000);
+
+    const Result missing = run({"--export-audio", folder.file("none.qov"), out});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(contains(missing.err, "none.qov")) << missing.err;
+    const std::string unwritable = folder.file("no-folder/out.wav");
+    const Result failed = run({"--export-audio", setup, unwritable, "--steps", "4"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(contains(failed.err, unwritable)) << failed.err;
+    EXPECT_EQ(run({"--export-audio", setup, out, "--steps", "0"}).status, 1);
+    EXPECT_EQ(folder.entries().size(), 2u) << "the setup and the first export only";
+}
+
 TEST_F(DocumentCommandsTest, ExportWorksOnAHandMadeOldFile) {
     SetupFileSpec spec;
     spec.version = 1.0f;

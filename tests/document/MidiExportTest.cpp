@@ -141,6 +141,36 @@ TEST(MidiExport, StartsOnTheSelectedMeasureAndFollowsTheChain) {
     EXPECT_EQ(struck, (std::vector<int>{3, 3, 6, 1, 1}));
 }
 
+TEST(MidiExport, TheDefaultLengthIsOnePassThroughTheChainFromTheSelectedLoop) {
+    ::Setup setup;
+    for (int i = 0; i < Setup::kMeasureCount; ++i) {
+        setup.measures[static_cast<std::size_t>(i)].next = static_cast<std::int16_t>(i);
+        setup.measures[static_cast<std::size_t>(i)].repeats = 1;
+    }
+    EXPECT_EQ(MidiExport::chainPassMeasures(setup), 1);  // a loop on itself
+
+    // 2 -> 5 (3 passes) -> 0 -> 5 again: the pass ends where the chain comes round.
+    setup.selectedMeasure = 2;
+    setup.measures[2].next = 5;
+    setup.measures[5].repeats = 3;
+    setup.measures[5].next = 0;
+    setup.measures[0].next = 5;
+    EXPECT_EQ(MidiExport::chainPassMeasures(setup), 5);
+
+    // A file's zero or negative repeats still play once; a next out of range is taken as
+    // the last loop, as playback takes it (here one looping on itself).
+    setup.measures[5].repeats = -4;
+    setup.measures[0].next = 999;
+    EXPECT_EQ(MidiExport::chainPassMeasures(setup), 4);
+
+    // Eight loops of many repeats are cut at the longest default.
+    for (int i = 0; i < Setup::kMeasureCount; ++i) {
+        setup.measures[static_cast<std::size_t>(i)].next = static_cast<std::int16_t>((i + 1) % 8);
+        setup.measures[static_cast<std::size_t>(i)].repeats = 30;
+    }
+    EXPECT_EQ(MidiExport::chainPassMeasures(setup), MidiExport::kMaxChainMeasures);
+}
+
 TEST(MidiExport, LongGapsUseMultiByteDeltasAndTheLastTickIsTwentyFourPerStep) {
     ::Setup setup = quietSetup();
     setup.measures[0].steps[0].on = 1;
