@@ -5,7 +5,7 @@
 // stays asleep while stopped.
 //
 //   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
-//               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]
+//               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]
 //               [--no-floor] [--own-floor]
 
 #include <pthread.h>
@@ -45,9 +45,10 @@ struct Settings {
     double fastSeconds = 10.0;
     double floorSeconds = 20.0;
     double idleSeconds = 3.0;
-    int spinUs = 300;
-    int maxSpinUs = 1500;
-    bool dmaLatency = false;
+    // The program's own settings unless told otherwise.
+    int spinUs = StepClock::Options{}.spinUs;
+    int maxSpinUs = StepClock::Options{}.maxSpinUs;
+    bool dmaLatency = StepClock::Options{}.holdDmaLatency;
     bool useTsc = true;
     bool floor = true;
     bool ownFloor = false;
@@ -404,6 +405,8 @@ bool parse(int argc, char** argv, Settings& s) {
             }
         } else if (arg == "--dma-latency") {
             s.dmaLatency = true;
+        } else if (arg == "--no-dma-latency") {
+            s.dmaLatency = false;
         } else if (arg == "--no-tsc") {
             s.useTsc = false;
         } else if (arg == "--no-floor") {
@@ -425,7 +428,7 @@ int main(int argc, char** argv) {
         std::puts(
             "usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
             "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
-            "                   [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]\n"
+            "                   [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]\n"
             "                   [--no-floor] [--own-floor]");
         return 2;
     }
@@ -435,6 +438,7 @@ int main(int argc, char** argv) {
         StepClock probe;
         Player idlePlayer;
         probe.configure(1, idlePlayer);
+        probe.finishCalibration();
         std::printf("step_timing: time-stamp counter %s, %d cycles per ms, time base %s\n",
                     probe.tscPresent() ? "present" : "missing", probe.cyclesPerMs(),
                     settings.useTsc && probe.cyclesPerMs() > 0 ? "counter" : "CLOCK_MONOTONIC");
