@@ -9,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DocumentCommands.h"
+#include "app/FirstPaintReport.h"
 #include "app/MainWindow.h"
 #include "app/MidiCommands.h"
 #include "app/ShutdownSignals.h"
@@ -35,6 +36,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     options.midiLogPath = commandLine.midiLogPath;
     MainWindow window(std::move(options));
     window.initialise();
+    FirstPaintReport::installIfAsked(window);
 
     ShutdownSignals shutdownSignals;
     QObject::connect(&shutdownSignals, &ShutdownSignals::shutdownRequested, &window,
