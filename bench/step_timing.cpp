@@ -207,6 +207,7 @@ IdleCheck watchIdle(const StepClock& clock, double seconds) {
 }
 
 struct RunResult {
+    double wakeupsPerStep = 0.0;
     Percentiles error;
     double driftUs = 0;
     double monotonicDriftUs = 0;
@@ -236,6 +237,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
 
     const CpuSnapshot machineBefore = cpuSnapshot();
     const std::int64_t cpuBefore = clock.threadCpuNs();
+    const std::uint64_t wakeupsBefore = clock.wakeups();
     const std::int64_t monotonicBefore = ClockCalibration::monotonicNs();
     player.start();
     // The first due time lies one period after the start time: this recovers the start time
@@ -246,6 +248,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     port.stopRecording();
     player.stop();
     const std::int64_t cpuUsed = clock.threadCpuNs() - cpuBefore;
+    const double wakeupsUsed = static_cast<double>(clock.wakeups() - wakeupsBefore);
     const double wallSeconds =
         static_cast<double>(ClockCalibration::monotonicNs() - monotonicBefore) / 1e9;
     const double others = othersLoad(machineBefore, cpuSnapshot(), wallSeconds);
@@ -285,6 +288,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     errors.erase(errors.begin());
     result.error = percentiles(errors);
     result.cpuMsPerMinute = static_cast<double>(cpuUsed) / 1e6 / wallSeconds * 60.0;
+    result.wakeupsPerStep = wakeupsUsed / static_cast<double>(port.stamps.size());
     result.idle = watchIdle(clock, settings.idleSeconds);
     return result;
 }
@@ -369,7 +373,8 @@ void printCase(const char* name, double bpm, double seconds, const RunResult& r,
     std::printf("  drift over the run (last tenth - first tenth, medians): %.1f us\n", r.driftUs);
     std::printf("  drift against CLOCK_MONOTONIC (the time base's rate error): %.1f us\n",
                 r.monotonicDriftUs);
-    std::printf("  clock thread CPU time: %.1f ms per minute\n", r.cpuMsPerMinute);
+    std::printf("  clock thread CPU time: %.1f ms per minute, %.2f wake-ups per step\n",
+                r.cpuMsPerMinute, r.wakeupsPerStep);
     std::printf("  other processes meanwhile: %.2f processors busy\n", r.othersLoad);
     std::printf("  while stopped for a while after: %llu wake-ups, %llu firings, %.3f ms CPU %s\n",
                 static_cast<unsigned long long>(r.idle.wakeups),

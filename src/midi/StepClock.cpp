@@ -264,6 +264,8 @@ void StepClock::park(std::uint32_t seen) {
 }
 
 bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinMargin& margin) {
+    // The spin is chosen once for the whole wait.
+    const std::int64_t spinUs = margin.marginUs(fireAtUs - nowUs());
     for (;;) {
         if (signal_.load(std::memory_order_acquire) != seen) {
             return false;
@@ -272,7 +274,6 @@ bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinM
         if (remaining <= 0) {
             return true;
         }
-        const std::int64_t spinUs = margin.marginUs(remaining);
         if (remaining > spinUs) {
             // The deadline is converted to CLOCK_MONOTONIC; on the counter's time base the two
             // differ by a fraction of a microsecond over one sleep, which the spin absorbs.
