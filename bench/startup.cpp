@@ -253,7 +253,8 @@ void benchUnderXvfb(const Settings& settings) {
         ++number;
     }
     const std::string display = ":" + std::to_string(number);
-    const pid_t server = spawn({xvfb, display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "");
+    const pid_t server =
+        spawn({xvfb, display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "");
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
     const std::int64_t deadline = monotonicNs() + 10'000'000'000LL;
     while (access(socket.c_str(), F_OK) != 0 && monotonicNs() < deadline) {
@@ -296,7 +297,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--no-xvfb") {
             settings.xvfb = false;
         } else {
-            std::fprintf(stderr, "usage: startup [--runs N] [--program PATH] [--bare PATH] [--no-xvfb]\n");
+            std::fprintf(stderr,
+                         "usage: startup [--runs N] [--program PATH] [--bare PATH] [--no-xvfb]\n");
             return 2;
         }
     }

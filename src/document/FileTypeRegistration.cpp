@@ -1,7 +1,7 @@
 #include "FileTypeRegistration.h"
 
-#include <QCoreApplication>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -123,9 +123,9 @@ bool FileTypeRegistration::writeFiles(Changes* changes) const {
     written = writeIfChanged(scalableIconPath(), scalableIconText(), &iconWritten) && written;
     if (changes != nullptr) {
         // A database that was never made (its tool was missing or failed) is made now.
-        changes->mime = mimeWritten || !QFileInfo::exists(dataHome_ + QStringLiteral("/mime/") +
-                                                          QLatin1String(kMimeType) +
-                                                          QStringLiteral(".xml"));
+        changes->mime =
+            mimeWritten || !QFileInfo::exists(dataHome_ + QStringLiteral("/mime/") +
+                                              QLatin1String(kMimeType) + QStringLiteral(".xml"));
         changes->desktop =
             desktopWritten ||
             !QFileInfo::exists(dataHome_ + QStringLiteral("/applications/mimeinfo.cache"));

@@ -132,9 +132,9 @@ std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::
         failure = "The sound font could not be loaded: " + soundFont;
         return nullptr;
     }
-    const std::vector<std::string> drivers =
-        options.audioDrivers.empty() ? FluidSynthDriver::defaultAudioDrivers()
-                                     : options.audioDrivers;
+    const std::vector<std::string> drivers = options.audioDrivers.empty()
+                                                 ? FluidSynthDriver::defaultAudioDrivers()
+                                                 : options.audioDrivers;
     for (const auto& [name, value] : options.audioSettings) {
         fluid_settings_setstr(synth->settings, name.c_str(), value.c_str());
     }
@@ -219,13 +219,12 @@ void openBeside(std::shared_ptr<SynthOpening> opening, FluidSynthDriver::Options
 void limitOpening(std::shared_ptr<SynthOpening> opening, int timeoutMs) {
     std::unique_lock guard(opening->lock);
     const bool settled =
-        opening->settled.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
-            return opening->state != SynthOpening::State::Opening;
-        });
+        opening->settled.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return opening->state != SynthOpening::State::Opening; });
     if (!settled) {
-        opening->reportFailureLocked("The built-in synthesizer's audio output did not open within " +
-                                     std::to_string(timeoutMs / 1000) + " s. " +
-                                     FluidSynthDriver::kNoAudioText);
+        opening->reportFailureLocked(
+            "The built-in synthesizer's audio output did not open within " +
+            std::to_string(timeoutMs / 1000) + " s. " + FluidSynthDriver::kNoAudioText);
     }
 }
 
@@ -296,10 +295,10 @@ std::vector<std::string> FluidSynthDriver::defaultAudioDrivers() {
     // Only those built into this FluidSynth: asking for another one fails noisily.
     std::set<std::string> available;
     if (fluid_settings_t* settings = new_fluid_settings()) {
-        fluid_settings_foreach_option(
-            settings, "audio.driver", &available, [](void* data, const char*, const char* option) {
-                static_cast<std::set<std::string>*>(data)->insert(option);
-            });
+        fluid_settings_foreach_option(settings, "audio.driver", &available,
+                                      [](void* data, const char*, const char* option) {
+                                          static_cast<std::set<std::string>*>(data)->insert(option);
+                                      });
         delete_fluid_settings(settings);
     }
     std::vector<std::string> drivers;
@@ -317,11 +316,17 @@ FluidSynthDriver::FluidSynthDriver(Options options)
     : options_(std::move(options)), lateFailure_(std::make_shared<LateFailure>()) {}
 
 FluidSynthDriver::~FluidSynthDriver() {
-    // An open still running must not report to a handler that is going away.
-    if (std::shared_ptr<SynthOpening> opening = opening_.lock()) {
-        std::lock_guard guard(opening->lock);
-        opening->lateFailure.reset();
+    std::shared_ptr<SynthOpening> opening = opening_.lock();
+    if (opening == nullptr) {
+        return;
     }
+    // An open still running must not report to a handler that is going away, and the
+    // program should not end while the library is in the middle of loading: it is given a
+    // moment to settle.
+    std::unique_lock guard(opening->lock);
+    opening->lateFailure.reset();
+    opening->settled.wait_for(guard, std::chrono::milliseconds(kCloseWaitMs),
+                              [&] { return opening->state != SynthOpening::State::Opening; });
 }
 
 void FluidSynthDriver::setLateFailureHandler(LateFailure handler) {

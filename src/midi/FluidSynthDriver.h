@@ -34,6 +34,8 @@ public:
     // given up. Loading the font takes tens of ms; an audio server that does not answer
     // within seconds is not going to.
     static constexpr int kOpenTimeoutMs = 8000;
+    // How long the driver, when it goes, waits for an open still loading.
+    static constexpr int kCloseWaitMs = 2000;
     // Messages held while the synthesizer opens; later ones are dropped.
     static constexpr int kHeldMessages = 1024;
     static constexpr const char* kNoAudioText =

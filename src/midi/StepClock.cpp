@@ -76,7 +76,8 @@ StepClock::StepClock(const Options& options) : options_(options) {
     if (tscPresent_ && options_.calibrationMs > 0) {
         calibrationTsc_ = origin.tsc;
         calibrationNs_ = origin.ns;
-        calibrationDueNs_ = origin.ns + static_cast<std::int64_t>(options_.calibrationMs) * 1'000'000;
+        calibrationDueNs_ =
+            origin.ns + static_cast<std::int64_t>(options_.calibrationMs) * 1'000'000;
         calibration_.store(kPending, std::memory_order_relaxed);
     }
 }
@@ -91,8 +92,8 @@ bool StepClock::completeCalibration() {
         return expected == kDone;
     }
     const ClockCalibration::ClockPair last = ClockCalibration::readTightPair();
-    const double measured = ClockCalibration::cyclesPerMsBetween(calibrationTsc_, calibrationNs_,
-                                                                 last.tsc, last.ns);
+    const double measured =
+        ClockCalibration::cyclesPerMsBetween(calibrationTsc_, calibrationNs_, last.tsc, last.ns);
     if (measured >= 1.0 && measured < 2.0e9) {
         measuredCyclesPerMs_.store(measured, std::memory_order_relaxed);
         usPerCycle_.store(1000.0 / measured, std::memory_order_relaxed);

@@ -88,7 +88,8 @@ std::optional<QCursor> LoadCursor(std::string_view name) {
                                     ReadHotSpot(path)});
     }
     const CursorImages& images = *found;
-    if (images.shape.isNull() || images.mask.isNull() || images.shape.size() != images.mask.size()) {
+    if (images.shape.isNull() || images.mask.isNull() ||
+        images.shape.size() != images.mask.size()) {
         return std::nullopt;
     }
     // QBitmap takes black as set: set in the shape is a black pixel, set in the mask an

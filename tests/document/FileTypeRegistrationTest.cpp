@@ -217,8 +217,9 @@ TEST_F(FileTypeRegistrationTest, ToolsRunOnTheFoldersWrittenAndFailuresAreIgnore
 
 TEST_F(FileTypeRegistrationTest, OnlyWhatChangedIsWrittenAndRefreshed) {
     // Stand-in tools that make the databases' files, as the real ones do.
-    writeScript(tools + "/update-mime-database",
-                "/bin/mkdir -p \"$1/application\" && : > \"$1/application/x-glimmerstave-setup.xml\"");
+    writeScript(
+        tools + "/update-mime-database",
+        "/bin/mkdir -p \"$1/application\" && : > \"$1/application/x-glimmerstave-setup.xml\"");
     writeScript(tools + "/update-desktop-database", ": > \"$1/mimeinfo.cache\"");
     useOnlyStandInTools();
     ASSERT_EQ(2, FileTypeRegistration::RegisterFileType());
