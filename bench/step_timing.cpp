@@ -5,7 +5,7 @@
 // stays asleep while stopped.
 //
 //   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
-//               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]
+//               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]
 //               [--no-floor] [--own-floor]
 
 #include <pthread.h>
@@ -45,9 +45,10 @@ struct Settings {
     double fastSeconds = 10.0;
     double floorSeconds = 20.0;
     double idleSeconds = 3.0;
-    int spinUs = 300;
-    int maxSpinUs = 1500;
-    bool dmaLatency = false;
+    // The program's own settings unless told otherwise.
+    int spinUs = StepClock::Options{}.spinUs;
+    int maxSpinUs = StepClock::Options{}.maxSpinUs;
+    bool dmaLatency = StepClock::Options{}.holdDmaLatency;
     bool useTsc = true;
     bool floor = true;
     bool ownFloor = false;
@@ -206,6 +207,7 @@ IdleCheck watchIdle(const StepClock& clock, double seconds) {
 }
 
 struct RunResult {
+    double wakeupsPerStep = 0.0;
     Percentiles error;
     double driftUs = 0;
     double monotonicDriftUs = 0;
@@ -235,6 +237,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
 
     const CpuSnapshot machineBefore = cpuSnapshot();
     const std::int64_t cpuBefore = clock.threadCpuNs();
+    const std::uint64_t wakeupsBefore = clock.wakeups();
     const std::int64_t monotonicBefore = ClockCalibration::monotonicNs();
     player.start();
     // The first due time lies one period after the start time: this recovers the start time
@@ -245,6 +248,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     port.stopRecording();
     player.stop();
     const std::int64_t cpuUsed = clock.threadCpuNs() - cpuBefore;
+    const double wakeupsUsed = static_cast<double>(clock.wakeups() - wakeupsBefore);
     const double wallSeconds =
         static_cast<double>(ClockCalibration::monotonicNs() - monotonicBefore) / 1e9;
     const double others = othersLoad(machineBefore, cpuSnapshot(), wallSeconds);
@@ -284,6 +288,7 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     errors.erase(errors.begin());
     result.error = percentiles(errors);
     result.cpuMsPerMinute = static_cast<double>(cpuUsed) / 1e6 / wallSeconds * 60.0;
+    result.wakeupsPerStep = wakeupsUsed / static_cast<double>(port.stamps.size());
     result.idle = watchIdle(clock, settings.idleSeconds);
     return result;
 }
@@ -368,7 +373,8 @@ void printCase(const char* name, double bpm, double seconds, const RunResult& r,
     std::printf("  drift over the run (last tenth - first tenth, medians): %.1f us\n", r.driftUs);
     std::printf("  drift against CLOCK_MONOTONIC (the time base's rate error): %.1f us\n",
                 r.monotonicDriftUs);
-    std::printf("  clock thread CPU time: %.1f ms per minute\n", r.cpuMsPerMinute);
+    std::printf("  clock thread CPU time: %.1f ms per minute, %.2f wake-ups per step\n",
+                r.cpuMsPerMinute, r.wakeupsPerStep);
     std::printf("  other processes meanwhile: %.2f processors busy\n", r.othersLoad);
     std::printf("  while stopped for a while after: %llu wake-ups, %llu firings, %.3f ms CPU %s\n",
                 static_cast<unsigned long long>(r.idle.wakeups),
@@ -404,6 +410,8 @@ bool parse(int argc, char** argv, Settings& s) {
             }
         } else if (arg == "--dma-latency") {
             s.dmaLatency = true;
+        } else if (arg == "--no-dma-latency") {
+            s.dmaLatency = false;
         } else if (arg == "--no-tsc") {
             s.useTsc = false;
         } else if (arg == "--no-floor") {
@@ -425,7 +433,7 @@ int main(int argc, char** argv) {
         std::puts(
             "usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
             "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
-            "                   [--spin-us N] [--max-spin-us N] [--dma-latency] [--no-tsc]\n"
+            "                   [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]\n"
             "                   [--no-floor] [--own-floor]");
         return 2;
     }
@@ -435,6 +443,7 @@ int main(int argc, char** argv) {
         StepClock probe;
         Player idlePlayer;
         probe.configure(1, idlePlayer);
+        probe.finishCalibration();
         std::printf("step_timing: time-stamp counter %s, %d cycles per ms, time base %s\n",
                     probe.tscPresent() ? "present" : "missing", probe.cyclesPerMs(),
                     settings.useTsc && probe.cyclesPerMs() > 0 ? "counter" : "CLOCK_MONOTONIC");

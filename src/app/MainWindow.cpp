@@ -118,6 +118,9 @@ void MainWindow::createPort() {
         return broadcastToInstances(message, wParam, lParam);
     });
     port_->setShowNote([](const std::string& text) { NoteBox::show(text); });
+    port_->setPost([this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
     if (bus_.isRunning()) {
         port_->enableLending(bus_.directory(), ::getpid());
     }
@@ -196,6 +199,8 @@ void MainWindow::toggleDiagnosticView() {
     const bool wasDirty = setup_.dirty;
     applyClientHeight(isDiagnosticView() ? kNormalHeight : kDiagnosticHeight);
     if (isDiagnosticView()) {
+        // The clock calibrates beside the window after the start; its figure is final now.
+        setup_.cpuCyclesPerMs = clock_.cyclesPerMs();
         panel_->ShowStatus(TextFormat::formatInt(setup_.cpuCyclesPerMs));
     }
     setup_.dirty = wasDirty;

@@ -12,6 +12,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DocumentCommands.h"
+#include "app/FirstPaintReport.h"
 #include "app/MainWindow.h"
 #include "app/MidiCommands.h"
 #include "app/NsmSession.h"
@@ -58,6 +59,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     options.sessionManaged = nsm != nullptr;
     MainWindow window(std::move(options));
     window.initialise();
+    FirstPaintReport::installIfAsked(window);
     if (nsm) {
         // Hidden is not closed: the program ends when the session manager says so.
         QApplication::setQuitOnLastWindowClosed(false);

@@ -1,7 +1,9 @@
 #include "FileTypeRegistration.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -10,7 +12,18 @@
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& content) {
+QByteArray fileContent(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes the file unless it already holds exactly this content. `written` tells whether it
+// was written; the result whether the file now holds the content.
+bool writeIfChanged(const QString& path, const QByteArray& content, bool* written) {
+    *written = false;
+    if (QFileInfo::exists(path) && fileContent(path) == content) {
+        return true;
+    }
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return false;
     }
@@ -19,37 +32,30 @@ bool writeFile(const QString& path, const QByteArray& content) {
         return false;
     }
     file.write(content);
-    return file.commit();
+    *written = file.commit();
+    return *written;
 }
 
-bool writeImage(const QString& path, const QImage& image) {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG")) {
-        return false;
-    }
-    return file.commit();
+QByteArray pngBytes(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }
 
-void runTool(const QString& name, const QString& folder, int timeoutMs) {
+bool startTool(const QString& name, const QString& folder) {
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty()) {
-        return;
+        return false;
     }
     QProcess process;
+    process.setProgram(program);
+    process.setArguments({folder});
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, {folder});
-    if (!process.waitForStarted(timeoutMs)) {
-        return;
-    }
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(timeoutMs);
-    }
+    return process.startDetached();
 }
 
 // The step grid of the program in miniature: four rows of four steps, some lit, on the dark
@@ -65,10 +71,11 @@ constexpr bool kLitCells[kIconCells][kIconCells] = {{true, false, false, true},
 FileTypeRegistration::FileTypeRegistration(QString dataHome, QString programPath)
     : dataHome_(std::move(dataHome)), programPath_(std::move(programPath)) {}
 
-void FileTypeRegistration::RegisterFileType() {
+int FileTypeRegistration::RegisterFileType() {
     const FileTypeRegistration registration(defaultDataHome(), runningProgramPath());
-    registration.writeFiles();
-    registration.refreshDatabases();
+    Changes changes;
+    registration.writeFiles(&changes);
+    return registration.refreshDatabases(changes);
 }
 
 QString FileTypeRegistration::defaultDataHome() {
@@ -105,18 +112,38 @@ QString FileTypeRegistration::scalableIconPath() const {
            QStringLiteral("/icons/hicolor/scalable/apps/%1.svg").arg(QLatin1String(kIconName));
 }
 
-bool FileTypeRegistration::writeFiles() const {
-    bool written = writeFile(mimePackagePath(), mimePackageText());
-    written = writeFile(desktopEntryPath(), desktopEntryText(programPath_)) && written;
-    written = writeImage(iconPath(), iconImage()) && written;
-    written = writeFile(scalableIconPath(), scalableIconText()) && written;
+bool FileTypeRegistration::writeFiles(Changes* changes) const {
+    bool mimeWritten = false;
+    bool desktopWritten = false;
+    bool iconWritten = false;
+    bool written = writeIfChanged(mimePackagePath(), mimePackageText(), &mimeWritten);
+    written = writeIfChanged(desktopEntryPath(), desktopEntryText(programPath_), &desktopWritten) &&
+              written;
+    written = writeIfChanged(iconPath(), pngBytes(iconImage()), &iconWritten) && written;
+    written = writeIfChanged(scalableIconPath(), scalableIconText(), &iconWritten) && written;
+    if (changes != nullptr) {
+        // A database that was never made (its tool was missing or failed) is made now.
+        changes->mime =
+            mimeWritten || !QFileInfo::exists(dataHome_ + QStringLiteral("/mime/") +
+                                              QLatin1String(kMimeType) + QStringLiteral(".xml"));
+        changes->desktop =
+            desktopWritten ||
+            !QFileInfo::exists(dataHome_ + QStringLiteral("/applications/mimeinfo.cache"));
+    }
     return written;
 }
 
-void FileTypeRegistration::refreshDatabases(int timeoutMs) const {
-    runTool(QStringLiteral("update-mime-database"), dataHome_ + QStringLiteral("/mime"), timeoutMs);
-    runTool(QStringLiteral("update-desktop-database"), dataHome_ + QStringLiteral("/applications"),
-            timeoutMs);
+int FileTypeRegistration::refreshDatabases(const Changes& changes) const {
+    int started = 0;
+    if (changes.mime &&
+        startTool(QStringLiteral("update-mime-database"), dataHome_ + QStringLiteral("/mime"))) {
+        ++started;
+    }
+    if (changes.desktop && startTool(QStringLiteral("update-desktop-database"),
+                                     dataHome_ + QStringLiteral("/applications"))) {
+        ++started;
+    }
+    return started;
 }
 
 QByteArray FileTypeRegistration::mimePackageText() {

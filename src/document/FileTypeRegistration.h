@@ -7,9 +7,11 @@ class QImage;
 
 // Registers the setup file type with the desktop at every start: a shared-mime-info package
 // for "*.qov", a desktop entry that opens such files with the running program, and the
-// program's icon, all under $XDG_DATA_HOME (default ~/.local/share). The files are rewritten
-// on each start so they always name the program that ran last. Failures are silent: the
-// program then simply runs without the association.
+// program's icon, all under $XDG_DATA_HOME (default ~/.local/share). Each start makes them name
+// the program that runs, but writes only the files whose content would change and refreshes
+// only the databases that changed, with the tools running detached: a start with nothing to
+// change writes nothing and starts no process. Failures are silent: the program then simply
+// runs without the association.
 class FileTypeRegistration {
 public:
     static constexpr const char* kMimeType = "application/x-glimmerstave-setup";
@@ -18,27 +20,34 @@ public:
     static constexpr const char* kApplicationName = "Glimmerstave";
     static constexpr const char* kIconName = "glimmerstave";
     static constexpr int kIconSize = 48;
-    // How long each database tool may take before it is stopped; the start does not wait for
-    // more than this per tool.
-    static constexpr int kToolTimeoutMs = 2000;
+
+    // The desktop databases that must learn of the files written.
+    struct Changes {
+        bool mime = false;
+        bool desktop = false;
+    };
 
     FileTypeRegistration(QString dataHome, QString programPath);
 
     // The registration at start-up: writes the files for the running program under the user's
-    // data folder, then refreshes the desktop databases whose tools are installed.
-    static void RegisterFileType();
+    // data folder, then refreshes the desktop databases that changed. Returns the number of
+    // database tools started.
+    static int RegisterFileType();
 
     // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
     static QString defaultDataHome();
     // The absolute path of the running program.
     static QString runningProgramPath();
 
-    // Writes the mime package, the desktop entry and the icons; false when any of them could
-    // not be written (the others are still written).
-    bool writeFiles() const;
-    // Runs update-mime-database and update-desktop-database on the folders written, each only
-    // when it is installed, each stopped after timeoutMs. Their results are ignored.
-    void refreshDatabases(int timeoutMs = kToolTimeoutMs) const;
+    // Writes those of the mime package, the desktop entry and the icons whose content differs
+    // from what is there; false when any of them could not be written (the others are still
+    // written). `changes` receives the databases to refresh: those whose files were written,
+    // and those whose database has never been made.
+    bool writeFiles(Changes* changes = nullptr) const;
+    // Starts update-mime-database and update-desktop-database on the folders that changed,
+    // each only when it is installed, detached: never waited for, their results ignored.
+    // Returns the number started.
+    int refreshDatabases(const Changes& changes) const;
 
     QString mimePackagePath() const;   // <data>/mime/packages/glimmerstave.xml
     QString desktopEntryPath() const;  // <data>/applications/glimmerstave.desktop

@@ -18,13 +18,8 @@ namespace {
 // Reads of one (counter, monotonic) pair until one comes out tight.
 constexpr int kPairAttempts = 32;
 
-struct ClockPair {
-    std::uint64_t tsc = 0;
-    std::int64_t ns = 0;
-};
+}  // namespace
 
-// The monotonic reading bracketed by two counter reads; the pair whose bracket is narrowest
-// is the one least disturbed by an interrupt or a preemption.
 ClockPair readTightPair() {
     ClockPair best;
     std::uint64_t bestGap = std::numeric_limits<std::uint64_t>::max();
@@ -44,8 +39,6 @@ ClockPair readTightPair() {
     }
     return best;
 }
-
-}  // namespace
 
 bool tscPresent() {
 #if GS_HAVE_TSC

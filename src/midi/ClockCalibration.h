@@ -22,6 +22,18 @@ std::int64_t monotonicNs();
 // Non-positive and absurdly large inputs give 0, which means "no usable counter".
 std::int32_t roundCyclesPerMs(std::int64_t cycles);
 
+// One reading of both clocks at (nearly) the same instant.
+struct ClockPair {
+    std::uint64_t tsc = 0;
+    std::int64_t ns = 0;
+};
+
+// The monotonic time bracketed by two counter reads, the narrowest bracket of several tries
+// (about 30 ns): the pair least disturbed by an interrupt or a preemption. Takes a few
+// microseconds. Two such pairs bound the rate's error by their brackets alone, however long
+// the time between them is slept rather than spun.
+ClockPair readTightPair();
+
 // Counter cycles per millisecond between two (counter, monotonic) pairs, unrounded.
 // 0 when the interval is empty or runs backwards.
 double cyclesPerMsBetween(std::uint64_t tsc0, std::int64_t ns0, std::uint64_t tsc1,

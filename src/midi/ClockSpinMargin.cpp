@@ -11,7 +11,12 @@ void ClockSpinMargin::record(std::int64_t lateUs) {
 }
 
 std::int64_t ClockSpinMargin::marginUs(std::int64_t waitUs) const {
-    const std::int64_t worst = *std::max_element(recent_.begin(), recent_.end());
-    const std::int64_t learned = std::min({worst + kHeadroomUs, maxUs_, waitUs / 4});
+    std::array<std::int32_t, kWindow> sorted = recent_;
+    const auto quartile = sorted.begin() + kWindow * 3 / 4;
+    std::nth_element(sorted.begin(), quartile, sorted.end());
+    const std::int64_t worst = *std::max_element(sorted.begin(), sorted.end());
+    const std::int64_t covered =
+        std::max(*quartile + kHeadroomUs, std::min(worst + kHeadroomUs, waitUs / kSpinShare));
+    const std::int64_t learned = std::min({covered, maxUs_, waitUs / 4});
     return std::max(minUs_, learned);
 }

@@ -2,11 +2,18 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <utility>
 
+#include "core/EngineLock.h"
 #include "midi/AlsaSeqDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiBytes.h"
@@ -111,13 +118,157 @@ struct Synth {
     }
 };
 
+// Opens one synthesizer: its sound font, then the first audio output that opens. On failure,
+// nullptr and the reason in `failure`. Runs on an opening thread.
+std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::string& failure) {
+    const std::string soundFont =
+        options.soundFont.empty() ? FluidSynthDriver::findSoundFont() : options.soundFont;
+    if (soundFont.empty()) {
+        failure =
+            "The General MIDI sound font was not found: install the package "
+            "timgm6mb-soundfont, or name a .sf2 file in GLIMMERSTAVE_SOUNDFONT.";
+        return nullptr;
+    }
+    auto synth = std::make_unique<Synth>();
+    if (!synth->load(soundFont, options.sampleRate)) {
+        failure = "The sound font could not be loaded: " + soundFont;
+        return nullptr;
+    }
+    const std::vector<std::string> drivers = options.audioDrivers.empty()
+                                                 ? FluidSynthDriver::defaultAudioDrivers()
+                                                 : options.audioDrivers;
+    for (const auto& [name, value] : options.audioSettings) {
+        fluid_settings_setstr(synth->settings, name.c_str(), value.c_str());
+    }
+    for (const std::string& driver : drivers) {
+        fluid_settings_setstr(synth->settings, "audio.driver", driver.c_str());
+        if (driver == "alsa" && !options.alsaDevice.empty()) {
+            fluid_settings_setstr(synth->settings, "audio.alsa.device", options.alsaDevice.c_str());
+        }
+        if (driver == "jack") {
+            fluid_settings_setint(synth->settings, "audio.jack.autoconnect", 1);
+        }
+        synth->audio = new_fluid_audio_driver(synth->settings, synth->synth);
+        if (synth->audio != nullptr) {
+            return synth;
+        }
+    }
+    failure = FluidSynthDriver::kNoAudioText;
+    return nullptr;
+}
+
+}  // namespace
+
+// One synthesizer being opened, shared by the connection playing to it and the two threads
+// that open it (one loads and opens, one gives up at the time limit). The lock is held only
+// to hold or play one message, or to settle the open; the clock thread takes it inside the
+// port lock, so it must never be held across anything slow.
+struct SynthOpening {
+    enum class State { Opening, Ready, Failed, Closed };
+
+    EngineLock lock;
+    std::condition_variable_any settled;
+    State state = State::Opening;
+    std::unique_ptr<Synth> synth;
+    // The connection playing to it; nullptr between a close and a reopen taking it over.
+    const MidiConnection* owner = nullptr;
+    std::array<std::array<std::uint8_t, 3>, FluidSynthDriver::kHeldMessages> held{};
+    std::size_t heldCount = 0;
+    std::shared_ptr<MidiDriver::LateFailure> lateFailure;
+
+    // Lock held.
+    void reportFailureLocked(const std::string& reason) {
+        state = State::Failed;
+        heldCount = 0;
+        std::fprintf(stderr, "Glimmerstave: %s\n", reason.c_str());
+        if (owner != nullptr && lateFailure != nullptr && *lateFailure) {
+            (*lateFailure)(owner, reason);
+        }
+    }
+};
+
+namespace {
+
+// The loading thread: opens the synthesizer, then plays what was held, in order, and hands
+// the synthesizer to the connection; or reports why it could not.
+void openBeside(std::shared_ptr<SynthOpening> opening, FluidSynthDriver::Options options) {
+    std::string failure;
+    std::unique_ptr<Synth> synth = openSynth(options, failure);
+    std::unique_ptr<Synth> unused;
+    {
+        std::lock_guard guard(opening->lock);
+        if (opening->state != SynthOpening::State::Opening) {
+            unused = std::move(synth);  // given up at the time limit meanwhile
+        } else if (synth == nullptr) {
+            opening->reportFailureLocked(failure);
+        } else if (opening->owner == nullptr) {
+            opening->state = SynthOpening::State::Closed;  // closed, and nobody took it over
+            unused = std::move(synth);
+        } else {
+            for (std::size_t i = 0; i < opening->heldCount; ++i) {
+                synth->play(opening->held[i].data());
+            }
+            opening->heldCount = 0;
+            opening->synth = std::move(synth);
+            opening->state = SynthOpening::State::Ready;
+        }
+    }
+    opening->settled.notify_all();
+    // A synthesizer nobody plays to is closed here, outside the lock.
+}
+
+// The time-limit thread: gives the open up when it has not settled in time.
+void limitOpening(std::shared_ptr<SynthOpening> opening, int timeoutMs) {
+    std::unique_lock guard(opening->lock);
+    const bool settled =
+        opening->settled.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return opening->state != SynthOpening::State::Opening; });
+    if (!settled) {
+        opening->reportFailureLocked(
+            "The built-in synthesizer's audio output did not open within " +
+            std::to_string(timeoutMs / 1000) + " s. " + FluidSynthDriver::kNoAudioText);
+    }
+}
+
 class FluidSynthConnection : public MidiConnection {
 public:
-    explicit FluidSynthConnection(std::unique_ptr<Synth> synth) : synth_(std::move(synth)) {}
-    bool send(const std::uint8_t* bytes) override { return synth_->play(bytes); }
+    // With the opening's lock held, or before its threads start.
+    explicit FluidSynthConnection(std::shared_ptr<SynthOpening> opening)
+        : opening_(std::move(opening)) {
+        opening_->owner = this;
+    }
+
+    ~FluidSynthConnection() override {
+        std::unique_ptr<Synth> closing;
+        {
+            std::lock_guard guard(opening_->lock);
+            opening_->owner = nullptr;
+            opening_->heldCount = 0;
+            if (opening_->state == SynthOpening::State::Ready) {
+                opening_->state = SynthOpening::State::Closed;
+                closing = std::move(opening_->synth);
+            }
+        }
+    }
+
+    bool send(const std::uint8_t* bytes) override {
+        std::lock_guard guard(opening_->lock);
+        switch (opening_->state) {
+            case SynthOpening::State::Ready:
+                return opening_->synth->play(bytes);
+            case SynthOpening::State::Opening:
+                if (opening_->heldCount == opening_->held.size()) {
+                    return false;
+                }
+                std::copy(bytes, bytes + 3, opening_->held[opening_->heldCount++].begin());
+                return true;
+            default:
+                return false;
+        }
+    }
 
 private:
-    std::unique_ptr<Synth> synth_;
+    std::shared_ptr<SynthOpening> opening_;
 };
 
 }  // namespace
@@ -136,62 +287,72 @@ std::string FluidSynthDriver::findSoundFont() {
 }
 
 std::vector<std::string> FluidSynthDriver::defaultAudioDrivers() {
-    std::vector<std::string> drivers{"pulseaudio"};
+    std::vector<std::string> wanted;
     if (JackMidiDriver::serverRunning()) {
-        drivers.push_back("jack");
+        wanted.push_back("jack");
     }
-    drivers.push_back("alsa");
+    for (const char* name : {"pipewire", "pulseaudio", "alsa"}) {
+        wanted.push_back(name);
+    }
+    // Only those built into this FluidSynth: asking for another one fails noisily.
+    std::set<std::string> available;
+    if (fluid_settings_t* settings = new_fluid_settings()) {
+        fluid_settings_foreach_option(settings, "audio.driver", &available,
+                                      [](void* data, const char*, const char* option) {
+                                          static_cast<std::set<std::string>*>(data)->insert(option);
+                                      });
+        delete_fluid_settings(settings);
+    }
+    std::vector<std::string> drivers;
+    for (const std::string& name : wanted) {
+        if (available.empty() || available.count(name) != 0) {
+            drivers.push_back(name);
+        }
+    }
     return drivers;
 }
 
 FluidSynthDriver::FluidSynthDriver() : FluidSynthDriver(Options{}) {}
 
-FluidSynthDriver::FluidSynthDriver(Options options) : options_(std::move(options)) {}
+FluidSynthDriver::FluidSynthDriver(Options options)
+    : options_(std::move(options)), lateFailure_(std::make_shared<LateFailure>()) {}
 
-std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string& device, int occurrence) {
-    std::unique_ptr<MidiConnection> connection = openSynth(device, occurrence);
-    // Said once per reason: a silent "MIDI Mapper" should not leave the user guessing, and
-    // the reopen at every start of another instance should not repeat it.
-    if (connection == nullptr && lastError_ != lastReported_) {
-        std::fprintf(stderr, "Glimmerstave: %s\n", lastError_.c_str());
-        lastReported_ = lastError_;
+FluidSynthDriver::~FluidSynthDriver() {
+    std::shared_ptr<SynthOpening> opening = opening_.lock();
+    if (opening == nullptr) {
+        return;
     }
-    return connection;
+    // An open still running must not report to a handler that is going away, and the
+    // program should not end while the library is in the middle of loading: it is given a
+    // moment to settle.
+    std::unique_lock guard(opening->lock);
+    opening->lateFailure.reset();
+    opening->settled.wait_for(guard, std::chrono::milliseconds(kCloseWaitMs),
+                              [&] { return opening->state != SynthOpening::State::Opening; });
 }
 
-std::unique_ptr<MidiConnection> FluidSynthDriver::openSynth(const std::string&, int) {
-    const std::string soundFont =
-        options_.soundFont.empty() ? findSoundFont() : options_.soundFont;
-    if (soundFont.empty()) {
-        lastError_ =
-            "The General MIDI sound font was not found: install the package "
-            "timgm6mb-soundfont, or name a .sf2 file in GLIMMERSTAVE_SOUNDFONT.";
-        return nullptr;
-    }
-    auto synth = std::make_unique<Synth>();
-    if (!synth->load(soundFont, options_.sampleRate)) {
-        lastError_ = "The sound font could not be loaded: " + soundFont;
-        return nullptr;
-    }
-    const std::vector<std::string> drivers =
-        options_.audioDrivers.empty() ? defaultAudioDrivers() : options_.audioDrivers;
-    for (const std::string& driver : drivers) {
-        fluid_settings_setstr(synth->settings, "audio.driver", driver.c_str());
-        if (driver == "alsa" && !options_.alsaDevice.empty()) {
-            fluid_settings_setstr(synth->settings, "audio.alsa.device",
-                                  options_.alsaDevice.c_str());
-        }
-        if (driver == "jack") {
-            fluid_settings_setint(synth->settings, "audio.jack.autoconnect", 1);
-        }
-        synth->audio = new_fluid_audio_driver(synth->settings, synth->synth);
-        if (synth->audio != nullptr) {
-            lastError_.clear();
-            return std::make_unique<FluidSynthConnection>(std::move(synth));
+void FluidSynthDriver::setLateFailureHandler(LateFailure handler) {
+    lateFailure_ = std::make_shared<LateFailure>(std::move(handler));
+}
+
+std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&, int) {
+    quietFluid();
+    // A close-and-reopen takes over the open still running, under its lock, so that the
+    // open cannot settle as closed in between.
+    if (std::shared_ptr<SynthOpening> running = opening_.lock()) {
+        std::lock_guard guard(running->lock);
+        if (running->state == SynthOpening::State::Opening && running->owner == nullptr) {
+            running->lateFailure = lateFailure_;
+            return std::make_unique<FluidSynthConnection>(running);
         }
     }
-    lastError_ = "No audio device could be opened for the synthesizer.";
-    return nullptr;
+    auto opening = std::make_shared<SynthOpening>();
+    opening->lateFailure = lateFailure_;
+    auto connection = std::make_unique<FluidSynthConnection>(opening);
+    std::thread(openBeside, opening, options_).detach();
+    std::thread(limitOpening, opening, std::max(options_.openTimeoutMs, 1)).detach();
+    opening_ = opening;
+    return connection;
 }
 
 struct OfflineSynth::Engine {

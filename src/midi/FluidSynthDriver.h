@@ -2,43 +2,68 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "midi/MidiDriver.h"
 
+struct SynthOpening;
+
 // "MIDI Mapper": the embedded General MIDI synthesizer (FluidSynth with the TimGM6mb sound
-// font) playing to the default audio device. Each open makes its own synthesizer; the open
-// fails when the sound font is missing or no audio device can be opened.
+// font) playing to an audio output. Each open makes its own synthesizer, on threads of its
+// own: open() returns at once with a connection that holds the messages sent to it, in order,
+// until the sound font is loaded and the audio output open, and then plays them. When that
+// fails (no sound font, no audio output) or takes longer than openTimeoutMs, the held
+// messages are dropped, the connection stays silent and the late-failure handler is told.
+// A connection closed while its synthesizer is still opening leaves that open running for
+// the next open() to take over, so that a close-and-reopen does not load the font twice.
 class FluidSynthDriver : public MidiDriver {
 public:
     struct Options {
         std::string soundFont;                  // empty: findSoundFont()
         std::vector<std::string> audioDrivers;  // tried in order; empty: defaultAudioDrivers()
         std::string alsaDevice;                 // empty: FluidSynth's own default
+        // Further string settings of the audio output, e.g. the "file" driver's
+        // "audio.file.name" (tests).
+        std::vector<std::pair<std::string, std::string>> audioSettings;
         int sampleRate = 48000;
+        int openTimeoutMs = kOpenTimeoutMs;
     };
+
+    // How long the messages of a synthesizer still opening are held before the open is
+    // given up. Loading the font takes tens of ms; an audio server that does not answer
+    // within seconds is not going to.
+    static constexpr int kOpenTimeoutMs = 8000;
+    // How long the driver, when it goes, waits for an open still loading.
+    static constexpr int kCloseWaitMs = 2000;
+    // Messages held while the synthesizer opens; later ones are dropped.
+    static constexpr int kHeldMessages = 1024;
+    static constexpr const char* kNoAudioText =
+        "The built-in synthesizer (MIDI Mapper) has no audio output, so it cannot be heard. "
+        "Choose a MIDI port in the MIDI menu.";
 
     // The General MIDI sound font: $GLIMMERSTAVE_SOUNDFONT when set, else the TimGM6mb file
     // where Debian installs it. Empty when none is there.
     static std::string findSoundFont();
-    // PulseAudio (also what PipeWire offers), JACK when a server runs, then plain ALSA.
+    // The audio outputs to try, in order, among those this FluidSynth has: JACK when a
+    // server runs (its outputs connected to the system's playback ports), then PipeWire,
+    // PulseAudio and plain ALSA. May block briefly (asks for the JACK server).
     static std::vector<std::string> defaultAudioDrivers();
 
     FluidSynthDriver();
     explicit FluidSynthDriver(Options options);
+    ~FluidSynthDriver() override;
 
     std::vector<std::string> listDevices() override { return {}; }
+    // Never fails and never waits: the synthesizer opens beside the caller.
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
-
-    // Why the last open failed, for the user; empty after a successful open.
-    const std::string& lastError() const { return lastError_; }
+    void setLateFailureHandler(LateFailure handler) override;
 
 private:
-    std::unique_ptr<MidiConnection> openSynth(const std::string& device, int occurrence);
-
     Options options_;
-    std::string lastError_;
-    std::string lastReported_;
+    std::shared_ptr<LateFailure> lateFailure_;
+    // The latest open still running, for a reopen to take over.
+    std::weak_ptr<SynthOpening> opening_;
 };
 
 // A synthesizer without an audio device whose output is fetched with render(): for tests and

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,4 +37,12 @@ public:
     // `occurrence` tells which (0 = the first listed). The synthesizer ignores both.
     // nullptr when it cannot be opened; no message is shown.
     virtual std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) = 0;
+
+    // A driver whose open completes after open() has returned (the synthesizer) reports
+    // through this that a connection it gave out failed after all, with a text for the user.
+    // Called on a thread of the driver's, while the connection still exists: the handler must
+    // not block, and must not use the connection but to compare it. Others never call it.
+    using LateFailure =
+        std::function<void(const MidiConnection* connection, const std::string& reason)>;
+    virtual void setLateFailureHandler(LateFailure) {}
 };

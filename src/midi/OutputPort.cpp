@@ -14,7 +14,17 @@
 #include "midi/PortRelay.h"
 
 OutputPort::OutputPort(Setup& setup, Drivers drivers)
-    : setup_(setup), drivers_(std::move(drivers)), instanceId_(::getpid()) {}
+    : setup_(setup), drivers_(std::move(drivers)), instanceId_(::getpid()) {
+    if (drivers_.mapper != nullptr) {
+        // On the synthesizer's thread, while the connection exists: only hand the news on.
+        drivers_.mapper->setLateFailureHandler(
+            [this](const MidiConnection* connection, const std::string& reason) {
+                if (post_) {
+                    post_([this, connection, reason] { openFailedLater(connection, reason); });
+                }
+            });
+    }
+}
 
 OutputPort::~OutputPort() {
     // The relay thread goes first: it may still be playing a borrower's message.
@@ -32,6 +42,8 @@ OutputPort::~OutputPort() {
 void OutputPort::setBroadcast(Broadcast broadcast) { broadcast_ = std::move(broadcast); }
 
 void OutputPort::setShowNote(ShowNote showNote) { showNote_ = std::move(showNote); }
+
+void OutputPort::setPost(Post post) { post_ = std::move(post); }
 
 void OutputPort::setMidiLog(MidiLog* log) {
     std::lock_guard guard(portLock_);
@@ -109,12 +121,7 @@ void OutputPort::selectPortByName(const std::string& name) {
             }
         }
         if (port.portId == PortState::kMissingPortId) {
-            const std::string text = kNotFoundText + name;
-            if (showNote_) {
-                showNote_(text);
-            } else {
-                std::fprintf(stderr, "NOTE! %s\n", text.c_str());
-            }
+            showNote(kNotFoundText + name);
         }
     }
     openPort();
@@ -300,6 +307,30 @@ void OutputPort::setTargetLocked(MidiConnection* target) {
     target_ = target;
     std::strncpy(logPortName_, setup_.port.portName.c_str(), sizeof logPortName_ - 1);
     logPortName_[sizeof logPortName_ - 1] = '\0';
+}
+
+void OutputPort::openFailedLater(const MidiConnection* connection, const std::string& reason) {
+    PortState& port = setup_.port;
+    // A report about a connection since closed or replaced changes nothing.
+    if (connection == nullptr || own_.get() != connection || port.handle != instanceId_ ||
+        port.portId != PortState::kMapperPortId) {
+        return;
+    }
+    dropHandle(true);
+    setup_.portOpenedHere = 0;
+    broadcast(Messages::UM_PORT_BUSY, 0, port.portId);
+    if (!lateFailureShown_) {
+        lateFailureShown_ = true;
+        showNote(reason);
+    }
+}
+
+void OutputPort::showNote(const std::string& text) {
+    if (showNote_) {
+        showNote_(text);
+    } else {
+        std::fprintf(stderr, "NOTE! %s\n", text.c_str());
+    }
 }
 
 int OutputPort::broadcast(int message, std::intptr_t wParam, std::intptr_t lParam) {

@@ -33,6 +33,7 @@ public:
 
     using Broadcast = std::function<int(int message, std::intptr_t wParam, std::intptr_t lParam)>;
     using ShowNote = std::function<void(const std::string& text)>;
+    using Post = std::function<void(std::function<void()> call)>;
 
     struct Drivers {
         std::vector<std::unique_ptr<MidiDriver>> devices;  // listed in this order
@@ -49,6 +50,10 @@ public:
     // posted; without a note function the "NOTE!" texts go to stderr.
     void setBroadcast(Broadcast broadcast);
     void setShowNote(ShowNote showNote);
+    // Runs a call on the window thread later; how a driver's report from a thread of its own
+    // (the synthesizer failing after its open returned) reaches the port. Without it such
+    // reports are ignored.
+    void setPost(Post post);
     // The monitor every sent message is recorded in, or nullptr. Must outlive the port.
     void setMidiLog(MidiLog* log);
     // Lets other instances borrow this instance's port and this instance borrow theirs:
@@ -98,6 +103,11 @@ private:
     // instances still borrow it.
     void dropHandle(bool closeOwn);
     void setTargetLocked(MidiConnection* target);
+    // The synthesizer behind `connection` could not be opened after all: when it is still
+    // this instance's own port, the open fails as any failed open does, and the user is told
+    // once per run why it is silent and what to do.
+    void openFailedLater(const MidiConnection* connection, const std::string& reason);
+    void showNote(const std::string& text);
     int broadcast(int message, std::intptr_t wParam, std::intptr_t lParam);
 
     Setup& setup_;
@@ -105,6 +115,8 @@ private:
     std::vector<Device> devices_;
     Broadcast broadcast_;
     ShowNote showNote_;
+    Post post_;
+    bool lateFailureShown_ = false;
     std::intptr_t instanceId_;
     std::string relayDirectory_;
 

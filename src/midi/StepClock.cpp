@@ -69,20 +69,60 @@ StepClock::StepClock() : StepClock(Options{}) {}
 
 StepClock::StepClock(const Options& options) : options_(options) {
     tscPresent_ = ClockCalibration::tscPresent();
-    if (tscPresent_) {
-        measuredCyclesPerMs_ = ClockCalibration::measureCyclesPerMsExact(options_.calibrationMs);
-        if (measuredCyclesPerMs_ >= 1.0 && measuredCyclesPerMs_ < 2.0e9) {
-            cyclesPerMs_ =
-                ClockCalibration::roundCyclesPerMs(static_cast<std::int64_t>(measuredCyclesPerMs_));
-            usPerCycle_ = 1000.0 / measuredCyclesPerMs_;
-        }
+    // One origin for both time bases: the calibration's first pair.
+    const ClockCalibration::ClockPair origin = ClockCalibration::readTightPair();
+    tscOrigin_ = origin.tsc;
+    originUs_ = (tscPresent_ ? origin.ns : ClockCalibration::monotonicNs()) / 1000;
+    if (tscPresent_ && options_.calibrationMs > 0) {
+        calibrationTsc_ = origin.tsc;
+        calibrationNs_ = origin.ns;
+        calibrationDueNs_ =
+            origin.ns + static_cast<std::int64_t>(options_.calibrationMs) * 1'000'000;
+        calibration_.store(kPending, std::memory_order_relaxed);
     }
-    // One origin for both time bases, read as a tight pair.
-    const std::uint64_t before = ClockCalibration::readTsc();
-    const std::int64_t ns = ClockCalibration::monotonicNs();
-    const std::uint64_t after = ClockCalibration::readTsc();
-    tscOrigin_ = before + (after - before) / 2;
-    originUs_ = ns / 1000;
+}
+
+bool StepClock::calibrated() const {
+    return calibration_.load(std::memory_order_acquire) == kDone;
+}
+
+bool StepClock::completeCalibration() {
+    int expected = kPending;
+    if (!calibration_.compare_exchange_strong(expected, kMeasuring, std::memory_order_acquire)) {
+        return expected == kDone;
+    }
+    const ClockCalibration::ClockPair last = ClockCalibration::readTightPair();
+    const double measured =
+        ClockCalibration::cyclesPerMsBetween(calibrationTsc_, calibrationNs_, last.tsc, last.ns);
+    if (measured >= 1.0 && measured < 2.0e9) {
+        measuredCyclesPerMs_.store(measured, std::memory_order_relaxed);
+        usPerCycle_.store(1000.0 / measured, std::memory_order_relaxed);
+        cyclesPerMs_.store(ClockCalibration::roundCyclesPerMs(static_cast<std::int64_t>(measured)),
+                           std::memory_order_relaxed);
+    }
+    // Publishes the figures above to every reader of the state.
+    calibration_.store(kDone, std::memory_order_release);
+    return true;
+}
+
+void StepClock::calibrateWhenDue() {
+    if (calibration_.load(std::memory_order_relaxed) == kPending &&
+        ClockCalibration::monotonicNs() >= calibrationDueNs_) {
+        completeCalibration();
+    }
+}
+
+void StepClock::finishCalibration() {
+    if (calibrated()) {
+        return;
+    }
+    const timespec due = monotonicTimespec(calibrationDueNs_);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+    }
+    // The clock thread may be taking the pair right now: it takes microseconds.
+    while (!completeCalibration()) {
+        std::this_thread::yield();
+    }
 }
 
 StepClock::~StepClock() {
@@ -128,7 +168,8 @@ void StepClock::signalThread() {
 }
 
 bool StepClock::usingTsc() const {
-    return cyclesPerMs_ > 0 && usPerCycle_ > 0.0 && useTsc_.load(std::memory_order_relaxed);
+    return useTsc_.load(std::memory_order_relaxed) && calibrated() &&
+           cyclesPerMs_.load(std::memory_order_relaxed) > 0;
 }
 
 std::int64_t StepClock::nowUs() const {
@@ -137,14 +178,16 @@ std::int64_t StepClock::nowUs() const {
     }
     // Signed: a reading on another processor may come out a hair before the origin.
     const auto cycles = static_cast<std::int64_t>(ClockCalibration::readTsc() - tscOrigin_);
+    const double usPerCycle = usPerCycle_.load(std::memory_order_relaxed);
     return originUs_ +
-           static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle_));
+           static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle));
 }
 
 std::int64_t StepClock::nowMs() const {
     if (usingTsc()) {
-        return static_cast<std::int64_t>(ClockCalibration::readTsc() /
-                                         static_cast<std::uint64_t>(cyclesPerMs_));
+        return static_cast<std::int64_t>(
+            ClockCalibration::readTsc() /
+            static_cast<std::uint64_t>(cyclesPerMs_.load(std::memory_order_relaxed)));
     }
     const std::int64_t ticksPerMs = counterFrequency_ / 1000;
     const std::int64_t counter = ClockCalibration::monotonicNs();
@@ -211,11 +254,19 @@ void StepClock::enterRealtime() {
 }
 
 void StepClock::park(std::uint32_t seen) {
-    futexWait(signal_, seen, nullptr);
+    if (calibration_.load(std::memory_order_relaxed) == kPending) {
+        // Parked, but back when the calibration's second pair is due.
+        const timespec due = monotonicTimespec(calibrationDueNs_);
+        futexWait(signal_, seen, &due);
+    } else {
+        futexWait(signal_, seen, nullptr);
+    }
     wakeups_.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinMargin& margin) {
+    // The spin is chosen once for the whole wait.
+    const std::int64_t spinUs = margin.marginUs(fireAtUs - nowUs());
     for (;;) {
         if (signal_.load(std::memory_order_acquire) != seen) {
             return false;
@@ -224,7 +275,6 @@ bool StepClock::sleepUntil(std::int64_t fireAtUs, std::uint32_t seen, ClockSpinM
         if (remaining <= 0) {
             return true;
         }
-        const std::int64_t spinUs = margin.marginUs(remaining);
         if (remaining > spinUs) {
             // The deadline is converted to CLOCK_MONOTONIC; on the counter's time base the two
             // differ by a fraction of a microsecond over one sleep, which the spin absorbs.
@@ -254,6 +304,7 @@ void StepClock::run() {
         if (quit_.load(std::memory_order_acquire)) {
             return;
         }
+        calibrateWhenDue();
         if (!timerActive_.load(std::memory_order_relaxed)) {
             park(seen);
             continue;

@@ -20,6 +20,11 @@ class Player;
 // because the rounding alone would make the tempo run up to 0.02 % off and drift against every
 // other clock by up to 14 ms a minute.
 //
+// The calibration costs the window thread nothing: its first (counter, monotonic) pair is read at
+// construction and its second one by the clock thread once calibrationMs have passed, slept
+// through rather than spun; until then the time base is CLOCK_MONOTONIC, and as both bases
+// share the first pair as their origin the switch does not move the time.
+//
 // The thread sleeps to absolute CLOCK_MONOTONIC deadlines taken from Player::nextDueUs, the
 // last stretch spent spinning so that the wake-up latency of an idle processor does not show;
 // it fires at most once per callback period (1 ms) after a step, and parks without any timed
@@ -28,16 +33,17 @@ class Player;
 class StepClock : public StepTimer {
 public:
     struct Options {
-        // Milliseconds of busy-waiting for the counter's calibration; 0 skips it, leaving
-        // cyclesPerMs 0 and the clock on CLOCK_MONOTONIC.
+        // Milliseconds between the calibration's two counter readings (see above); 0 skips
+        // it, leaving cyclesPerMs 0 and the clock on CLOCK_MONOTONIC.
         int calibrationMs = 100;
-        // The last microseconds before a deadline are spun rather than slept: at least spinUs,
-        // and up to maxSpinUs when recent sleeps ended later than that (ClockSpinMargin).
-        int spinUs = 300;
+        // The last microseconds before a deadline are spun rather than slept: as long as recent
+        // sleeps ended late, at least spinUs and at most maxSpinUs (ClockSpinMargin).
+        int spinUs = 0;
         int maxSpinUs = 1500;
-        // Hold /dev/cpu_dma_latency at 0 while the timer runs (keeps the processor out of deep
-        // idle states; only root may). An alternative to spinning, off by default.
-        bool holdDmaLatency = false;
+        // Hold /dev/cpu_dma_latency at 0 while the timer runs: keeps the processors out of deep
+        // idle states, so that sleeps end on time and little is left to spin. Only root may;
+        // without it the learned spin makes up for the later wake-ups.
+        bool holdDmaLatency = true;
         // SCHED_FIFO priority asked for by the clock thread; 0 leaves the thread's policy alone.
         int realtimePriority = 80;
     };
@@ -64,9 +70,20 @@ public:
     // Microseconds; the counter and CLOCK_MONOTONIC share their origin, so switching the time
     // base only moves the time by the counter's rate error since construction.
     std::int64_t nowUs() const override;
-    std::int32_t cyclesPerMs() const override { return cyclesPerMs_; }
+    // 0 until the calibration is done.
+    std::int32_t cyclesPerMs() const override {
+        return cyclesPerMs_.load(std::memory_order_acquire);
+    }
     // The calibration as measured, before the rounding.
-    double measuredCyclesPerMs() const { return measuredCyclesPerMs_; }
+    double measuredCyclesPerMs() const {
+        return measuredCyclesPerMs_.load(std::memory_order_acquire);
+    }
+    // Whether the calibration is over (measured, skipped or without a counter).
+    bool calibrated() const;
+    // Waits until calibrationMs have passed since construction, then completes the
+    // calibration unless the clock thread already has. For callers that need the figure at
+    // once; the running program never waits for it.
+    void finishCalibration();
 
     // Milliseconds as the program has always shown them: the counter divided by cyclesPerMs,
     // or CLOCK_MONOTONIC divided by (counterFrequency / 1000). Not on nowUs's origin.
@@ -99,11 +116,23 @@ private:
     void signalThread();
     void holdDmaLatency();
     void releaseDmaLatency();
+    // Takes the calibration's second pair and publishes the rate, once; false when another
+    // thread is doing it right now.
+    bool completeCalibration();
+    // The clock thread's share: completes the calibration when it is due, never waits.
+    void calibrateWhenDue();
+
+    enum CalibrationState : int { kPending, kMeasuring, kDone };
 
     const Options options_;
-    std::int32_t cyclesPerMs_ = 0;
-    double measuredCyclesPerMs_ = 0.0;
-    double usPerCycle_ = 0.0;
+    std::atomic<std::int32_t> cyclesPerMs_{0};
+    std::atomic<double> measuredCyclesPerMs_{0.0};
+    std::atomic<double> usPerCycle_{0.0};
+    std::atomic<int> calibration_{kDone};
+    // The first pair and when the second one is due (CLOCK_MONOTONIC ns).
+    std::uint64_t calibrationTsc_ = 0;
+    std::int64_t calibrationNs_ = 0;
+    std::int64_t calibrationDueNs_ = 0;
     std::atomic<unsigned> periodMs_{1};
     std::atomic<bool> timerActive_{false};
     bool tscPresent_ = false;

@@ -74,16 +74,28 @@ QImage LoadBitmap(std::string_view name) {
 
 std::optional<QCursor> LoadCursor(std::string_view name) {
     EnsureResources();
+    // Every control asks for its cursor when it is made: each picture is read once.
+    struct CursorImages {
+        QImage shape;
+        QImage mask;
+        QPoint hot;
+    };
+    static QHash<QString, CursorImages> cache;
     const QString path = PathOf("cursors", name, ".pbm");
-    const QImage shape = ReadMono(path);
-    const QImage mask = ReadMono(PathOf("cursors", name, ".mask.pbm"));
-    if (shape.isNull() || mask.isNull() || shape.size() != mask.size()) {
+    auto found = cache.constFind(path);
+    if (found == cache.constEnd()) {
+        found = cache.insert(path, {ReadMono(path), ReadMono(PathOf("cursors", name, ".mask.pbm")),
+                                    ReadHotSpot(path)});
+    }
+    const CursorImages& images = *found;
+    if (images.shape.isNull() || images.mask.isNull() ||
+        images.shape.size() != images.mask.size()) {
         return std::nullopt;
     }
     // QBitmap takes black as set: set in the shape is a black pixel, set in the mask an
     // opaque one.
-    const QPoint hot = ReadHotSpot(path);
-    return QCursor(QBitmap::fromImage(shape), QBitmap::fromImage(mask), hot.x(), hot.y());
+    return QCursor(QBitmap::fromImage(images.shape), QBitmap::fromImage(images.mask),
+                   images.hot.x(), images.hot.y());
 }
 
 QIcon LoadAppIcon(QColor ink, QColor paper) {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
@@ -23,6 +27,25 @@ void writeScript(const QString& path, const QByteArray& body) {
     file.write("#!/bin/sh\n" + body + "\n");
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Waits for a condition met by a detached tool; false when it is not met within 10 s.
+template <typename Condition>
+bool waitFor(Condition condition) {
+    QDeadlineTimer deadline(10'000);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// The inode tells a rewrite (the file is replaced by a new one) from a file left alone.
+ino_t inodeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
 QString execLine(const QByteArray& entry) {
@@ -171,10 +194,12 @@ TEST_F(FileTypeRegistrationTest, InstalledMimeDatabaseLearnsTheType) {
         GTEST_SKIP() << "update-mime-database is not installed";
     }
     FileTypeRegistration::RegisterFileType();
-    EXPECT_TRUE(QFile::exists(dataHome + "/mime/mime.cache"));
-    const QByteArray type = readAll(dataHome + "/mime/application/x-glimmerstave-setup.xml");
-    EXPECT_TRUE(type.contains("Glimmerstave Settings File")) << type.data();
-    EXPECT_TRUE(readAll(dataHome + "/mime/globs2").contains("application/x-glimmerstave-setup"));
+    const QString type = dataHome + "/mime/application/x-glimmerstave-setup.xml";
+    ASSERT_TRUE(waitFor([&] {
+        return readAll(type).contains("Glimmerstave Settings File") &&
+               QFile::exists(dataHome + "/mime/mime.cache") &&
+               readAll(dataHome + "/mime/globs2").contains("application/x-glimmerstave-setup");
+    })) << readAll(type).data();
 }
 
 TEST_F(FileTypeRegistrationTest, ToolsRunOnTheFoldersWrittenAndFailuresAreIgnored) {
@@ -183,20 +208,62 @@ TEST_F(FileTypeRegistrationTest, ToolsRunOnTheFoldersWrittenAndFailuresAreIgnore
     writeScript(tools + "/update-desktop-database",
                 "echo \"desktop $1\" >> '" + log.toUtf8() + "'; exit 3");
     useOnlyStandInTools();
-    FileTypeRegistration::RegisterFileType();
-    EXPECT_EQ(
-        "mime " + dataHome.toUtf8() + "/mime\ndesktop " + dataHome.toUtf8() + "/applications\n",
-        readAll(log));
+    EXPECT_EQ(2, FileTypeRegistration::RegisterFileType());
+    ASSERT_TRUE(waitFor([&] { return readAll(log).count('\n') == 2; })) << readAll(log).data();
+    const QByteArray calls = readAll(log);
+    EXPECT_TRUE(calls.contains("mime " + dataHome.toUtf8() + "/mime\n")) << calls.data();
+    EXPECT_TRUE(calls.contains("desktop " + dataHome.toUtf8() + "/applications\n"));
 }
 
-TEST_F(FileTypeRegistrationTest, HangingToolIsStopped) {
-    // The tool would sleep far beyond this test's time limit if it were waited for.
-    writeScript(tools + "/update-mime-database", "exec /bin/sleep 300");
+TEST_F(FileTypeRegistrationTest, OnlyWhatChangedIsWrittenAndRefreshed) {
+    // Stand-in tools that make the databases' files, as the real ones do.
+    writeScript(
+        tools + "/update-mime-database",
+        "/bin/mkdir -p \"$1/application\" && : > \"$1/application/x-glimmerstave-setup.xml\"");
+    writeScript(tools + "/update-desktop-database", ": > \"$1/mimeinfo.cache\"");
     useOnlyStandInTools();
-    const FileTypeRegistration registration(dataHome, QStringLiteral("/usr/bin/glimmerstave"));
-    ASSERT_TRUE(registration.writeFiles());
-    registration.refreshDatabases(300);
-    EXPECT_TRUE(QFile::exists(registration.desktopEntryPath()));
+    ASSERT_EQ(2, FileTypeRegistration::RegisterFileType());
+    ASSERT_TRUE(waitFor([&] {
+        return QFile::exists(dataHome + "/mime/application/x-glimmerstave-setup.xml") &&
+               QFile::exists(dataHome + "/applications/mimeinfo.cache");
+    }));
+    const FileTypeRegistration current(dataHome, QCoreApplication::applicationFilePath());
+    const QStringList files = {current.mimePackagePath(), current.desktopEntryPath(),
+                               current.iconPath(), current.scalableIconPath()};
+    QList<ino_t> inodes;
+    for (const QString& file : files) {
+        inodes.append(inodeOf(file));
+        ASSERT_NE(0u, inodes.back()) << file.toStdString();
+    }
+
+    // Nothing changed: no file is written, no tool started.
+    EXPECT_EQ(0, FileTypeRegistration::RegisterFileType());
+    for (int i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(inodes[i], inodeOf(files[i])) << files[i].toStdString() << " was rewritten";
+    }
+
+    // Another program path changes the desktop entry only.
+    const FileTypeRegistration moved(dataHome, QStringLiteral("/opt/moved/glimmerstave"));
+    FileTypeRegistration::Changes changes;
+    ASSERT_TRUE(moved.writeFiles(&changes));
+    EXPECT_FALSE(changes.mime);
+    EXPECT_TRUE(changes.desktop);
+    EXPECT_NE(inodes[1], inodeOf(files[1]));
+    EXPECT_EQ(inodes[0], inodeOf(files[0]));
+
+    // A database that is gone is made again although its files are unchanged.
+    ASSERT_TRUE(QFile::remove(dataHome + "/mime/application/x-glimmerstave-setup.xml"));
+    ASSERT_TRUE(moved.writeFiles(&changes));
+    EXPECT_TRUE(changes.mime);
+    EXPECT_FALSE(changes.desktop);
+}
+
+TEST_F(FileTypeRegistrationTest, AHangingToolIsNotWaitedFor) {
+    // The tool would sleep far beyond this test's time limit if it were waited for.
+    writeScript(tools + "/update-mime-database", "exec /bin/sleep 120");
+    useOnlyStandInTools();
+    EXPECT_GE(FileTypeRegistration::RegisterFileType(), 1);
+    EXPECT_TRUE(QFile::exists(dataHome + "/applications/glimmerstave.desktop"));
 }
 
 int main(int argc, char** argv) {

@@ -1,12 +1,22 @@
-// The embedded synthesizer behind "MIDI Mapper": it really sounds (rendered offline), and
-// it fails cleanly when it has no sound font or no audio device.
+// The embedded synthesizer behind "MIDI Mapper": it really sounds (rendered offline, or to
+// the file audio output), it holds what is sent while it opens, and it fails cleanly, after
+// the open has returned, when it has no sound font or no audio output.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/Messages.h"
@@ -85,12 +95,43 @@ TEST(FluidSynth, AllNotesOffOnAnotherChannelLeavesTheNoteSounding) {
     EXPECT_LT(peak(render(*synth, kRate / 10)), 50);
 }
 
-TEST(FluidSynth, AMissingSoundFontFailsWithAClearMessage) {
+// The late failures a driver reports from its own threads.
+class FailureLog {
+public:
+    MidiDriver::LateFailure handler() {
+        return [this](const MidiConnection* connection, const std::string& reason) {
+            std::lock_guard guard(mutex_);
+            reports_.emplace_back(connection, reason);
+            changed_.notify_all();
+        };
+    }
+    // The first `count` reports, once there are that many (10 s at most).
+    std::vector<std::pair<const MidiConnection*, std::string>> waitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return reports_.size() >= count; });
+        return reports_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::pair<const MidiConnection*, std::string>> reports_;
+};
+
+TEST(FluidSynth, AMissingSoundFontFailsAfterTheOpenWithAClearMessage) {
     FluidSynthDriver::Options options;
     options.soundFont = "/nonexistent/none.sf2";
     FluidSynthDriver driver(options);
-    EXPECT_EQ(driver.open("MIDI Mapper", 0), nullptr);
-    EXPECT_NE(driver.lastError().find("/nonexistent/none.sf2"), std::string::npos);
+    FailureLog failures;
+    driver.setLateFailureHandler(failures.handler());
+    const std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
+    ASSERT_NE(synth, nullptr) << "the open returns before the synthesizer is loaded";
+    const auto reports = failures.waitFor(1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, synth.get());
+    EXPECT_NE(reports[0].second.find("/nonexistent/none.sf2"), std::string::npos);
+    const std::uint8_t noteOn[3] = {0x90, 60, 100};
+    EXPECT_FALSE(synth->send(noteOn)) << "a failed synthesizer takes nothing";
     EXPECT_EQ(OfflineSynth::create("/nonexistent/none.sf2", kRate), nullptr);
 }
 
@@ -109,22 +150,105 @@ FluidSynthDriver::Options withoutAudioDevice() {
     return options;
 }
 
-TEST(FluidSynth, WithoutAnAudioDeviceTheOpenFailsCleanly) {
+TEST(FluidSynth, WithoutAnAudioOutputEachOpenFailsSayingSo) {
     FluidSynthDriver driver(withoutAudioDevice());
-    EXPECT_EQ(driver.open("MIDI Mapper", 0), nullptr);
-    EXPECT_NE(driver.lastError().find("audio device"), std::string::npos);
+    FailureLog failures;
+    driver.setLateFailureHandler(failures.handler());
+    std::unique_ptr<MidiConnection> first = driver.open("MIDI Mapper", 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(failures.waitFor(1).size(), 1u);
     // A second attempt fails the same way (nothing half-open is left behind).
-    EXPECT_EQ(driver.open("MIDI Mapper", 0), nullptr);
+    std::unique_ptr<MidiConnection> second = driver.open("MIDI Mapper", 0);
+    const auto reports = failures.waitFor(2);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].second, FluidSynthDriver::kNoAudioText);
+    EXPECT_EQ(reports[1].first, second.get());
+    EXPECT_EQ(reports[1].second, FluidSynthDriver::kNoAudioText);
+
+    FluidSynthDriver::Options unknown;
+    unknown.audioDrivers = {"no-such-driver"};
+    FluidSynthDriver other(unknown);
+    FailureLog otherFailures;
+    other.setLateFailureHandler(otherFailures.handler());
+    std::unique_ptr<MidiConnection> third = other.open("MIDI Mapper", 0);
+    ASSERT_EQ(otherFailures.waitFor(1).size(), 1u);
 }
 
-TEST(FluidSynth, AnUnknownAudioDriverFailsCleanly) {
+// Samples of the "file" audio output (raw, 16-bit stereo) above the dither.
+bool fileHasSound(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::int16_t samples[4096];
+    bool loud = false;
+    std::size_t got = 0;
+    while (!loud && (got = std::fread(samples, sizeof samples[0], 4096, file)) > 0) {
+        for (std::size_t i = 0; i < got && !loud; ++i) {
+            loud = std::abs(static_cast<int>(samples[i])) > 1000;
+        }
+    }
+    std::fclose(file);
+    return loud;
+}
+
+TEST(FluidSynth, MessagesSentWhileTheSynthesizerLoadsAreHeldAndThenPlayed) {
+    char folder[] = "/tmp/glimmerstave-synth-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string output = std::string(folder) + "/out.raw";
     FluidSynthDriver::Options options;
-    options.audioDrivers = {"no-such-driver"};
+    options.audioDrivers = {"file"};
+    options.audioSettings = {{"audio.file.name", output}, {"audio.file.type", "raw"}};
     FluidSynthDriver driver(options);
-    EXPECT_EQ(driver.open("MIDI Mapper", 0), nullptr);
+    FailureLog failures;
+    driver.setLateFailureHandler(failures.handler());
+    std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
+    ASSERT_NE(synth, nullptr);
+    // Sent at once, while the sound font is still loading: held, not lost.
+    const std::uint8_t noteOn[3] = {0x90, 60, 120};
+    EXPECT_TRUE(synth->send(noteOn));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fileHasSound(output) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(fileHasSound(output)) << "the held note-on was never played";
+    synth.reset();
+    std::remove(output.c_str());
+    rmdir(folder);
 }
 
-TEST(FluidSynth, AMapperWithoutAudioLeavesThePortSilentAndBroadcastsBusy) {
+TEST(FluidSynth, AnOpenThatDoesNotSettleInTimeIsGivenUpAndDropsWhatItHeld) {
+    // A sound font that is a pipe nobody writes to: its load waits until the test lets go.
+    char folder[] = "/tmp/glimmerstave-synth-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string pipe = std::string(folder) + "/stuck.sf2";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    FluidSynthDriver::Options options;
+    options.soundFont = pipe;
+    options.openTimeoutMs = 100;
+    FluidSynthDriver driver(options);
+    FailureLog failures;
+    driver.setLateFailureHandler(failures.handler());
+    std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
+    const std::uint8_t noteOn[3] = {0x90, 60, 120};
+    EXPECT_TRUE(synth->send(noteOn)) << "held while opening";
+    const auto reports = failures.waitFor(1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].second.find("did not open within"), std::string::npos)
+        << reports[0].second;
+    EXPECT_NE(reports[0].second.find(FluidSynthDriver::kNoAudioText), std::string::npos);
+    EXPECT_FALSE(synth->send(noteOn)) << "given up: dropped";
+    // Lets the stuck load end (it reads an empty file and fails, to no one).
+    const int writer = ::open(pipe.c_str(), O_WRONLY);
+    if (writer >= 0) {
+        ::close(writer);
+    }
+    synth.reset();
+    std::remove(pipe.c_str());
+    rmdir(folder);
+}
+
+TEST(FluidSynth, AMapperWithoutAudioFailsLikeAnyOpenAndSaysSoOncePerRun) {
     ::Setup setup;
     OutputPort::Drivers drivers;
     drivers.mapper = std::make_unique<FluidSynthDriver>(withoutAudioDevice());
@@ -134,13 +258,48 @@ TEST(FluidSynth, AMapperWithoutAudioLeavesThePortSilentAndBroadcastsBusy) {
         broadcasts.emplace_back(message, lParam);
         return 1;
     });
-    port.enumeratePorts();
+    std::vector<std::string> notes;
+    port.setShowNote([&](const std::string& text) { notes.push_back(text); });
+    // The window thread's queue: posted from the synthesizer's thread, run here.
+    std::mutex mutex;
+    std::condition_variable posted;
+    std::vector<std::function<void()>> calls;
+    port.setPost([&](std::function<void()> call) {
+        std::lock_guard guard(mutex);
+        calls.push_back(std::move(call));
+        posted.notify_all();
+    });
+    const auto runPosted = [&] {
+        std::vector<std::function<void()>> due;
+        {
+            std::unique_lock lock(mutex);
+            posted.wait_for(lock, std::chrono::seconds(10), [&] { return !calls.empty(); });
+            due.swap(calls);
+        }
+        for (auto& call : due) {
+            call();
+        }
+        return due.size();
+    };
 
+    port.enumeratePorts();
+    EXPECT_NE(setup.port.handle, 0) << "opening, not failed yet";
+    EXPECT_TRUE(broadcasts.empty());
+    port.sendShort(0x90, 60, 100);
+    ASSERT_EQ(runPosted(), 1u);
     EXPECT_EQ(setup.port.handle, 0);
     EXPECT_EQ(setup.portOpenedHere, 0);
     EXPECT_EQ(broadcasts, (std::vector<std::pair<int, std::intptr_t>>{
                               {Messages::UM_PORT_BUSY, -1}}));
+    EXPECT_EQ(notes, std::vector<std::string>{FluidSynthDriver::kNoAudioText});
     port.sendShort(0x90, 60, 100);
+
+    // The reopen that every start asks for fails the same way, without a second box.
+    port.reopenPort();
+    ASSERT_EQ(runPosted(), 1u);
+    EXPECT_EQ(setup.port.handle, 0);
+    EXPECT_EQ(broadcasts.size(), 2u);
+    EXPECT_EQ(notes.size(), 1u);
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ protected:
         if (!ClockCalibration::tscPresent()) {
             GTEST_SKIP() << "no time-stamp counter";
         }
+        clock.finishCalibration();
     }
     StepClock clock{quickOptions()};
 };
@@ -77,6 +78,22 @@ TEST_F(StepClockCounter, CalibratesToWholeThousandsAndUsesTheCounterByDefault) {
     EXPECT_EQ(clock.cyclesPerMs(), ClockCalibration::roundCyclesPerMs(
                                        static_cast<std::int64_t>(clock.measuredCyclesPerMs())));
     EXPECT_TRUE(clock.usingTsc());
+}
+
+TEST(StepClockTimeBase, TheCounterIsUsedOnlyOnceItsRateIsKnown) {
+    if (!ClockCalibration::tscPresent()) {
+        GTEST_SKIP() << "no time-stamp counter";
+    }
+    StepClock::Options options;
+    options.calibrationMs = 60'000;  // not due within this test
+    StepClock clock(options);
+    EXPECT_FALSE(clock.calibrated());
+    EXPECT_EQ(clock.cyclesPerMs(), 0);
+    EXPECT_FALSE(clock.usingTsc()) << "no counter time base without a rate";
+    const std::int64_t before = monotonicUs();
+    const std::int64_t now = clock.nowUs();
+    EXPECT_LE(before, now);
+    EXPECT_LE(now, monotonicUs());
 }
 
 TEST_F(StepClockCounter, MicrosecondsRunAtTheUnroundedRate) {
@@ -204,6 +221,61 @@ TEST_F(StepClockThread, PlaysStepsNeverBeforeTheirDueTime) {
     }
     EXPECT_GE(clock.firings(), 39u);
     EXPECT_FALSE(clock.timerActive());
+}
+
+TEST(StepClockCalibration, StepsKeepTheirScheduleWhileTheCounterRateBecomesKnown) {
+    if (!ClockCalibration::tscPresent()) {
+        GTEST_SKIP() << "no time-stamp counter";
+    }
+    ::Setup setup;
+    for (Measure& measure : setup.measures) {
+        for (Step& step : measure.steps) {
+            step.on = 0;
+        }
+    }
+    setup.bpm = 3000.0;
+    RecordingPort port;
+    SteppingHost host;
+    Player player;
+    StepClock::Options options;
+    options.calibrationMs = 150;
+    StepClock clock(options);
+    host.clock = &clock;
+    clock.configure(1, player);
+    player.init(host, setup, clock, port);
+
+    // Played from the start, on CLOCK_MONOTONIC, on through the switch to the counter that the
+    // clock thread makes by itself while playing.
+    ASSERT_FALSE(clock.usingTsc());
+    const std::int64_t startMonotonicUs = monotonicUs();
+    player.start();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!clock.calibrated() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(clock.calibrated());
+    EXPECT_TRUE(clock.usingTsc());
+    std::size_t stepsBefore = 0;
+    {
+        std::lock_guard lock(host.stepMutex);
+        stepsBefore = host.stepTimesUs.size();
+    }
+    ASSERT_TRUE(host.waitForSteps(stepsBefore + 20));
+    player.stop();
+
+    // Never early by the clock's time nor by CLOCK_MONOTONIC's, which would show a jump of the
+    // time base at the switch; and played in order.
+    const double periodUs = Player::periodForBpm(3000.0) * 1000.0;
+    const std::int64_t afterUs = monotonicUs();
+    std::lock_guard lock(host.stepMutex);
+    ASSERT_GT(host.stepTimesUs.size(), stepsBefore);
+    for (std::size_t k = 1; k < host.stepTimesUs.size(); ++k) {
+        EXPECT_GE(static_cast<double>(host.stepTimesUs[k] - startMonotonicUs), k * periodUs)
+            << "step " << k;
+        EXPECT_GE(host.stepTimesUs[k], host.stepTimesUs[k - 1]);
+    }
+    // The clock's time stayed on CLOCK_MONOTONIC's within the counter's rate error.
+    EXPECT_LE(host.stepTimesUs.back(), afterUs + 100);
 }
 
 TEST_F(StepClockThread, TimerControlsNeverWaitForABusyClockThread) {
