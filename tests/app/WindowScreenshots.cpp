@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QHelpEvent>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 
@@ -79,17 +81,35 @@ int main(int argc, char** argv) {
     QTest::qWait(200);
     failures += SaveScreen(panelArea, folder + "/loop-panel-typed.png") ? 0 : 1;
     popup.closePanel();
+    // A change of the active window would take the tooltip away again.
+    if (!QTest::qWaitForWindowActive(top, kDeadlineMs)) {
+        std::fprintf(stderr, "the main window did not get the keyboard back\n");
+        return 1;
+    }
 
-    // A tooltip over column 3's velocity bar.
+    // A tooltip over column 3's velocity bar, asked for until it is on the screen: the pointer
+    // really is there, and events still on their way may take a first one away again.
     MStepColumn& column = panel.Column(2);
     const QPoint at = WindowFixture::centreOf(column.GetVelocityDial().GetBar().GetRect());
-    QHelpEvent hover(QEvent::ToolTip, at, window.mapToGlobal(at));
-    QApplication::sendEvent(&window, &hover);
-    if (!QTest::qWaitFor([] { return QToolTip::isVisible(); }, kDeadlineMs)) {
+    QCursor::setPos(window.mapToGlobal(at));
+    const auto tipShown = [&] {
+        if (!QToolTip::isVisible()) {
+            QHelpEvent hover(QEvent::ToolTip, at, window.mapToGlobal(at));
+            QApplication::sendEvent(&window, &hover);
+        }
+        // The tip deletes itself when it goes: asked here, never kept.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == QStringLiteral("qtooltip_label") && widget->isVisible() &&
+                widget->windowHandle() != nullptr && widget->windowHandle()->isExposed()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!QTest::qWaitFor(tipShown, kDeadlineMs)) {
         std::fprintf(stderr, "no tooltip was shown\n");
         return 1;
     }
-    QTest::qWait(200);
     const QPoint corner = window.mapToGlobal(QPoint(column.GetRect().left - 40, 0));
     failures +=
         SaveScreen(QRect(corner, QSize(260, 180)), folder + "/tooltip-step-column.png") ? 0 : 1;
