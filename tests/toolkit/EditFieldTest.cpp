@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QImage>
 #include <QTest>
@@ -114,6 +115,9 @@ TEST_F(EditFieldTest, ClicksAreReportedBeforeTheFieldHandlesThemAndNoMenuOfItsOw
     QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(3, 3));
     QTest::mousePress(field, Qt::RightButton, {}, QPoint(3, 3));
     QTest::mouseRelease(field, Qt::RightButton, {}, QPoint(3, 3));
+    // The menu request that a desktop sends with a right click.
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(3, 3), field->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(field, &request);
     QWidget* menu = QApplication::activePopupWidget();
     if (menu != nullptr) {
         menu->close();
