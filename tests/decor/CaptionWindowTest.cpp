@@ -117,8 +117,7 @@ TEST(CaptionWindow, AtOneColumnALongTitleIsCutBeforeTheButtons) {
     }
 
     window.resize(133, window.height());
-    QApplication::processEvents();
-    ASSERT_EQ(window.window()->width(), 133);
+    ASSERT_TRUE(QTest::qWaitFor([&window] { return window.window()->width() == 133; }, 10'000));
     SetActive(window, true);
     const auto caption = [&window, &painter](const std::string& title) {
         window.setTitle(title);
