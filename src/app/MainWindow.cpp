@@ -9,6 +9,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -23,6 +24,7 @@
 #include "app/DocumentController.h"
 #include "app/ExportController.h"
 #include "app/NoteBox.h"
+#include "app/WindowPlacement.h"
 #include "core/Messages.h"
 #include "core/Random.h"
 #include "core/TextFormat.h"
@@ -36,10 +38,12 @@
 #include "midi/MidiLog.h"
 #include "midi/SystemDrivers.h"
 #include "panels/CommandIds.h"
+#include "panels/ControlTips.h"
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"
+#include "toolkit/ControlToolTip.h"
 #include "toolkit/InputState.h"
 #include "toolkit/MDialEdit.h"
 #include "toolkit/Resources.h"
@@ -69,9 +73,7 @@ void MainWindow::initialise() {
     setMouseTracking(true);
     applyClientHeight(kNormalHeight);
     resize(kClientWidthMax, kNormalHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    placeClearOfOtherCopies(0);
 
     // The dialog's one real button: keys 1..8 jump between loops only while it has the focus.
     defaultButton_ = new QPushButton("C", this);
@@ -148,11 +150,29 @@ void MainWindow::applyStartColour() {
 void MainWindow::openStartSetup() {
     if (!options_.setupPath.empty()) {
         openFile(options_.setupPath);
+        // Read or not, the dials show what the setup holds (a failed read leaves it new).
+        showSetupOnDials();
         return;
     }
     controller_.NewSetup();
     controller_.SetVolume(80);
     controller_.SetTranspose(0);
+    // A file brings its own window position; a new setup keeps clear of the running copies.
+    placeClearOfOtherCopies(bus_.isRunning() ? bus_.broadcast(Messages::UM_COUNT_ONLY, 0, 0) - 1
+                                             : 0);
+}
+
+void MainWindow::placeClearOfOtherCopies(int others) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(PlaceClearOfOtherCopies(screen->availableGeometry(), size(), others,
+                                     CCaptionPainter::kCaptionHeight));
+    }
+}
+
+void MainWindow::showSetupOnDials() {
+    controller_.SetBpm(setup_.bpm);
+    controller_.SetVolume(setup_.volume);
+    controller_.SetTranspose(setup_.transpose);
 }
 
 void MainWindow::setTitle(const std::string& text) {
@@ -162,9 +182,9 @@ void MainWindow::setTitle(const std::string& text) {
 
 void MainWindow::focusDefaultButton() {
     if (panel_ && panel_->IsReady()) {
+        // The selection goes; the caret stays, so a long chord still shows its start.
         if (MDialEdit* field = panel_->Column(0).GetNoteDial().GetField()) {
             field->deselect();
-            field->end(false);
         }
     }
     if (defaultButton_ != nullptr) {
@@ -227,7 +247,9 @@ int MainWindow::broadcastToInstances(int message, std::intptr_t wParam, std::int
     return bus_.broadcast(message, wParam, lParam);
 }
 
-bool MainWindow::isCtrlHeld() const { return InputState::Current().IsControlHeld(); }
+bool MainWindow::isCtrlHeld() const {
+    return thisCopyOnly_ || InputState::Current().IsControlHeld();
+}
 
 void MainWindow::setStepColumnLit(int column, bool lit) {
     if (panel_ && column >= 0 && column < kColumnCount) {
@@ -437,6 +459,16 @@ void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
     }
 }
 
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && panel_ && panel_->IsReady()) {
+        ShowControlToolTip(static_cast<QHelpEvent*>(event), this, [this](int id) {
+            return ControlTips::ForMainWindow(*panel_, setup_, id);
+        });
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     hideLoopPopupOnInput(watched, event);
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
@@ -458,12 +490,20 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
         return false;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
-    if (key == Qt::Key_Space && (modifiers & (Qt::ControlModifier | Qt::AltModifier)) == 0) {
+    // Alt+Space is the window system's.
+    if (key == Qt::Key_Space && (modifiers & Qt::AltModifier) == 0) {
         // A held space bar would start and stop on every repeat: only the first press counts.
         if (!event->isAutoRepeat()) {
-            panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
-            player_.toggle();
+            if (modifiers & Qt::ControlModifier) {
+                togglePlayThisCopyOnly();
+            } else {
+                togglePlay();
+            }
         }
+        return true;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qobject_cast<MEdit*>(watched)) {
+        applyFieldOnEnter();
         return true;
     }
     if (key >= Qt::Key_1 && key <= Qt::Key_8 && player_.isRunning() &&
@@ -482,6 +522,25 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
         return true;
     }
     return false;
+}
+
+void MainWindow::togglePlay() {
+    panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    player_.toggle();
+}
+
+void MainWindow::togglePlayThisCopyOnly() {
+    // The engine leaves the other copies alone while Ctrl is held; the key says it is, even
+    // where the keyboard state read afterwards would not.
+    thisCopyOnly_ = true;
+    togglePlay();
+    thisCopyOnly_ = false;
+}
+
+void MainWindow::applyFieldOnEnter() {
+    // Leaving the field applies its text (the focus loss does it, with the same events and
+    // the same tidying of the text); the default button then has the keys 1..8.
+    focusDefaultButton();
 }
 
 // ---- Closing -------------------------------------------------------------------------------

@@ -122,6 +122,8 @@ public:
         "terminated.  +  .  .    .    +  .";
 
 protected:
+    // Tooltips: the control under the pointer, named with its value.
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -140,6 +142,16 @@ private:
     void onInstanceMessage(int message, qintptr wParam, qintptr lParam);
     // Key handling ahead of every widget of the window; true when the key was used up.
     bool handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event);
+    // Space: this copy and, through the instance bus, the others start or stop together.
+    void togglePlay();
+    // Ctrl+Space: this copy alone starts or stops.
+    void togglePlayThisCopyOnly();
+    // Enter in a text field applies it as leaving it does and hands the keys back.
+    void applyFieldOnEnter();
+    // Centred, down and right of the windows of the other running copies.
+    void placeClearOfOtherCopies(int others);
+    // The tempo, volume and transpose dials take the setup's values.
+    void showSetupOnDials();
     bool belongsToThisWindow(QObject* object) const;
     void hideLoopPopupOnInput(QObject* watched, QEvent* event);
     bool closeGuardRefuses();
@@ -175,6 +187,8 @@ private:
     int clientHeight_ = kNormalHeight;
     bool initDone_ = false;
     bool outputShutDown_ = false;
+    // Set while Ctrl+Space plays: the engine then tells no other copy.
+    bool thisCopyOnly_ = false;
 
     // The painted caption. Kept last: the painter is destroyed first and gives the window back
     // its own decoration while everything else still exists.

@@ -248,9 +248,10 @@ void CCaptionPainter::RenderCaption(bool active, CaptionPaintInfo* info) {
     const QFont font = CaptionFont();
     dc.setFont(font);
     dc.setPen(ToQColor(active ? palette.contrast : InactiveCaptionTextColor()));
-    const QRect textRect(iconWidth + 2, 0, std::max(0, info->width - buttonsWidth - iconWidth - 2),
-                         info->height);
-    const QString shown = QFontMetrics(font).elidedText(title_, Qt::ElideRight, textRect.width());
+    const QRect textRect = TitleRect(info->width, iconWidth, buttonsWidth);
+    // Measured on the image it is drawn into, so a cut title ends in its ellipsis.
+    const QString shown =
+        QFontMetrics(font, dc.device()).elidedText(title_, Qt::ElideRight, textRect.width());
     dc.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
 }
 
@@ -261,6 +262,15 @@ int CCaptionPainter::DrawCaptionIcon(CaptionPaintInfo& info) {
         info.dc->drawPixmap(rect, icon.pixmap(rect.size()));
     }
     return kButtonSize;
+}
+
+QRect CCaptionPainter::TitleRect(int width) const {
+    return TitleRect(width, kButtonSize, ButtonRects(width).width);
+}
+
+QRect CCaptionPainter::TitleRect(int width, int iconWidth, int buttonsWidth) {
+    return QRect(iconWidth + 2, 0, std::max(0, width - buttonsWidth - iconWidth - 2),
+                 kCaptionHeight);
 }
 
 CaptionButtonRects CCaptionPainter::ButtonRects(int width) const {
@@ -275,7 +285,8 @@ CaptionButtonRects CCaptionPainter::ButtonRects(int width) const {
         cell.translate(-(b - 2), 0);
         rects.minimize = cell;
     }
-    rects.width = width - cell.left() - 2;
+    // The leftmost button and a gap of 2 before it: the title ends there.
+    rects.width = width - cell.left() + 2;
     return rects;
 }
 

@@ -82,6 +82,9 @@ public:
     // The caption strip in frame coordinates.
     QRect CaptionArea() const;
     CaptionButtonRects ButtonRects(int width) const;
+    // Where the title is drawn in a caption this wide: after the icon, ending 2 pixels before
+    // the leftmost button; a longer title is cut with an ellipsis.
+    QRect TitleRect(int width) const;
     int DrawCaptionIcon(CaptionPaintInfo& info);
     int DrawCaptionButtons(CaptionPaintInfo& info);
     // Paints the caption part of a frame paint; false when region does not touch the caption.
@@ -109,6 +112,7 @@ protected:
     virtual bool HandleLookChange(QEvent* event);
 
 private:
+    static QRect TitleRect(int width, int iconWidth, int buttonsWidth);
     // The image of the current state, drawn when missing; false while minimised.
     bool PrepareImage();
     void DiscardImages();

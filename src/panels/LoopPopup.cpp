@@ -1,18 +1,22 @@
 #include "panels/LoopPopup.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <algorithm>
 #include <mutex>
 
 #include "core/EngineLock.h"
 #include "core/Setup.h"
+#include "panels/ControlTips.h"
 #include "panels/PanelIds.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ColorRef.h"
 #include "toolkit/ControlRegistry.h"
+#include "toolkit/ControlToolTip.h"
 #include "toolkit/Resources.h"
 #include "toolkit/ToolkitEvents.h"
 
@@ -24,8 +28,9 @@ LoopPopup::LoopPopup(Setup& setup, EngineLock& engineLock)
 LoopPopup::~LoopPopup() = default;
 
 void LoopPopup::create(QWidget* parent) {
-    setParent(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                          Qt::WindowDoesNotAcceptFocus);
+    // Opening never takes the keyboard from the main window, but the panel may have it: a
+    // click in one of its fields makes it the active window, so typing goes to the field.
+    setParent(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
@@ -66,6 +71,10 @@ void LoopPopup::recolour(const MShadePalette& palette) {
 }
 
 void LoopPopup::open(int screenX, int screenY, int m) {
+    // A field still focused from the last opening is left first, for the measure it edited.
+    if (QWidget* focused = focusWidget()) {
+        focused->clearFocus();
+    }
     measure_ = std::clamp(m, 0, Setup::kMeasureCount - 1);
     move(screenX, screenY);
     const Measure& measure = setup_.measures[static_cast<std::size_t>(measure_)];
@@ -76,6 +85,10 @@ void LoopPopup::open(int screenX, int screenY, int m) {
 }
 
 void LoopPopup::OnControlEvent(int event, int x, int y, int controlId) {
+    if (event == EV_EDIT_CLICK) {
+        takeKeyboard();
+        return;
+    }
     if (UpdateCursor(event, x, y, this) == 0) {
         if (std::optional<QCursor> cursor = Resources::LoadCursor("NOCUR")) {
             setCursor(*cursor);
@@ -116,9 +129,54 @@ void LoopPopup::writeRepeats() {
     }
 }
 
+void LoopPopup::takeKeyboard() {
+    activateWindow();
+}
+
+void LoopPopup::giveKeyboardBack() {
+    QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (owner != nullptr && isActiveWindow()) {
+        owner->activateWindow();
+    }
+}
+
+void LoopPopup::closePanel() {
+    giveKeyboardBack();
+    hide();
+}
+
+void LoopPopup::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            closePanel();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // As leaving the field: its text is normalised and reported on the focus loss.
+            if (QWidget* focused = focusWidget()) {
+                focused->clearFocus();
+            }
+            giveKeyboardBack();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+}
+
+bool LoopPopup::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        ShowControlToolTip(static_cast<QHelpEvent*>(event), this,
+                           [this](int id) { return ControlTips::ForLoopPopup(*this, id); });
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void LoopPopup::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(rect(), ToQColor(palette_.base));
+    // The two pixels around the background bitmap show the panel's own darker shade.
+    painter.fillRect(rect(), ToQColor(palette_.contrastDarker));
     Canvas dc(painter, event->region());
     PaintControls(dc, this);
 }
@@ -130,6 +188,8 @@ void LoopPopup::mousePressEvent(QMouseEvent* event) {
     if (QWidget* focused = QApplication::focusWidget(); focused != nullptr && isAncestorOf(focused)) {
         focused->clearFocus();
     }
+    // Outside the fields the keys are the main window's again.
+    giveKeyboardBack();
     OnControlEvent(EV_PRESS, event->position().toPoint().x(), event->position().toPoint().y(), 0);
 }
 

@@ -12,8 +12,9 @@ class EngineLock;
 class Setup;
 
 // The small borderless panel beside a loop selector that edits how that measure chains on:
-// `next` + 1 (1..8) and `repeats` (1..32). A topmost tool window owned by the main window
-// that never takes the keyboard focus; hidden, never destroyed, while the program runs.
+// `next` + 1 (1..8) and `repeats` (1..32). A topmost tool window owned by the main window;
+// it opens without taking the keyboard and takes it only when one of its fields is clicked.
+// Escape closes it; hidden, never destroyed, while the program runs.
 class LoopPopup : public QWidget, public ControlHost {
     Q_OBJECT
 
@@ -29,6 +30,8 @@ public:
     void recolour(const MShadePalette& palette);
     // Shows the panel with its top-left corner at the screen point, editing measure m.
     void open(int screenX, int screenY, int m);
+    // Hides the panel; the main window gets the keyboard back if the panel had it.
+    void closePanel();
     int measure() const { return measure_; }
     MDial& NextDial() { return nextDial_; }
     MDial& RepeatsDial() { return repeatsDial_; }
@@ -38,6 +41,8 @@ public:
     void OnControlEvent(int event, int x, int y, int controlId) override;
 
 protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -45,6 +50,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    void takeKeyboard();
+    void giveKeyboardBack();
     void writeNext();
     void writeRepeats();
 

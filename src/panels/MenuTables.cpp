@@ -68,7 +68,8 @@ const std::array<Entry, 16> kChannels = {{
     item(ID_CHANNEL_BASE + 16, "16"),
 }};
 
-const std::array<Entry, 14> kMidi = {{
+// Sized by its entries: a declared size larger than the list would add blank items.
+const auto kMidi = std::to_array<Entry>({
     Entry{Kind::Submenu, 0, "Select Port", kPorts},
     Entry{Kind::Submenu, 0, "Channel", kChannels},
     item(ID_POLYPHONIC, "Polyphonic\tCtrl+P"),
@@ -82,7 +83,7 @@ const std::array<Entry, 14> kMidi = {{
     separator(),
     item(ID_MUTE_COMMAND, "Mute\tCtrl+M"),
     item(ID_KILL_ALL_SOUND, "Kill All Sound\tCtrl+K"),
-}};
+});
 
 const std::array<const char*, MenuTables::kProgramCount> kProgramNames = {
     "Acoustic Grand Piano",

@@ -73,6 +73,18 @@ int UpdateCursor(int /*event*/, int x, int y, ControlHost* host) {
     return 0;
 }
 
+const MWnd* ControlAt(int x, int y, ControlHost* host) {
+    const std::vector<MWnd*>& controls = ControlRegistry::Instance().Controls();
+    for (std::size_t i = controls.size(); i-- > 0;) {
+        const MWnd* control = controls[i];
+        if (control->GetHost() == host && control->GetId() != 0 && control->IsVisible() &&
+            control->GetRect().Contains(x, y)) {
+            return control;
+        }
+    }
+    return nullptr;
+}
+
 void PaintControls(Canvas& dc, ControlHost* host) {
     const std::vector<MWnd*>& controls = ControlRegistry::Instance().Controls();
     for (std::size_t i = controls.size(); i-- > 0;) {

@@ -33,5 +33,10 @@ int DispatchMouse(int event, int x, int y, ControlHost* host);
 // cursor and returns its id; 0 when there is none, and the host then sets its own.
 int UpdateCursor(int event, int x, int y, ControlHost* host);
 
+// The newest visible control of host under (x, y), pressable or not; controls with id 0
+// (backgrounds) are looked through. Null when there is none. For tooltips: it changes
+// nothing.
+const MWnd* ControlAt(int x, int y, ControlHost* host);
+
 // Draws host's controls, newest first.
 void PaintControls(Canvas& dc, ControlHost* host);

@@ -7,7 +7,11 @@
 #include "toolkit/PointFont.h"
 #include "toolkit/Resources.h"
 
-MEdit::MEdit() : QLineEdit(nullptr) {}
+MEdit::MEdit() : QLineEdit(nullptr) {
+    // Qt's own Undo/Cut/Copy/Paste menu would open on top of the program's menu for the same
+    // click: a right click belongs to the host (the program menu of a step's program field).
+    setContextMenuPolicy(Qt::NoContextMenu);
+}
 
 void MEdit::Create(int id, ControlHost* host, ColorRef textColor, ColorRef backColor, int x, int y,
                    int width, int height, const std::string& alignment, int style) {
@@ -103,6 +107,11 @@ void MEdit::UseBrush(const QBrush& brush) {
 void MEdit::SetText(const std::string& text) {
     setText(QString::fromStdString(text));
     setModified(false);
+    // A text wider than the field shows its start (a chord's root), never its end with the
+    // start cut at the left edge. While the user types the caret stays where the typing is.
+    if (!hasFocus()) {
+        setCursorPosition(0);
+    }
 }
 
 std::string MEdit::GetText() const {

@@ -23,7 +23,8 @@ constexpr int MEDIT_BASE_STYLE = 0x54000180;
 
 // A real single-line text field in the program's colours, font and cursor: the only kind of
 // toolkit control that is a child widget. Its parent is the host widget, which owns it.
-// Text set by the program never counts as typing (the modified flag is cleared).
+// Text set by the program never counts as typing (the modified flag is cleared). A right
+// click is the host's alone: the field has no context menu of its own.
 class MEdit : public QLineEdit {
     Q_OBJECT
 
@@ -41,7 +42,8 @@ public:
     // Shared font and brush, owned by whoever hands them in (the panel).
     void UseFont(const QFont& font);
     void UseBrush(const QBrush& brush);
-    // Sets the text without marking the field as typed in.
+    // Sets the text without marking the field as typed in; unless the field has the focus,
+    // its start is in view.
     void SetText(const std::string& text);
     std::string GetText() const;
     void SetTabStop(bool flag);

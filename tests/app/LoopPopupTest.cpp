@@ -6,6 +6,7 @@
 
 #include "WindowTestSupport.h"
 #include "panels/MainPanel.h"
+#include "toolkit/ColorRef.h"
 #include "toolkit/MDialEdit.h"
 #include "toolkit/MRect.h"
 
@@ -88,6 +89,43 @@ TEST_F(LoopPopupTest, AKeyInTheMainWindowHidesItAndASecondSelectorReopensIt) {
     rightClickSelector(6);
     EXPECT_TRUE(popup.isVisible());
     EXPECT_EQ(popup.measure(), 6);
+}
+
+TEST_F(LoopPopupTest, ItsEdgesAroundTheBackgroundAreTheDarkerContrast) {
+    rightClickSelector(3);
+    const QImage image = popup.grab().toImage();
+    const ColorRef expected = window.panel().Palette().contrastDarker;
+    ASSERT_NE(expected, window.panel().Palette().base);
+    const double ratio = image.devicePixelRatio();
+    // The background bitmap is 125 x 20 at the top left of the 127 x 22 panel.
+    for (const QPoint edge : {QPoint(126, 5), QPoint(60, 21), QPoint(126, 21)}) {
+        EXPECT_EQ(FromQColor(image.pixelColor(edge * ratio)), expected)
+            << edge.x() << "," << edge.y();
+    }
+}
+
+TEST_F(LoopPopupTest, EscapeClosesIt) {
+    rightClickSelector(2);
+    MDialEdit* field = popup.RepeatsDial().GetField();
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(popup.isVisible());
+}
+
+TEST_F(LoopPopupTest, EnterInAFieldTidiesItAndTheValueStays) {
+    rightClickSelector(5);
+    MDialEdit* field = popup.RepeatsDial().GetField();
+    ASSERT_NE(field, nullptr);
+    // A click in a field gives the panel the keyboard.
+    QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
+    ASSERT_TRUE(QTest::qWaitFor([field] { return field->hasFocus(); }, 10'000));
+    field->selectAll();
+    // Applied as typed; the trailing blank goes when the field is left.
+    QTest::keyClicks(field, "7 ");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(setup.measures[5].repeats, 7);
+    EXPECT_EQ(field->GetText(), "7");
+    EXPECT_FALSE(field->hasFocus());
+    EXPECT_TRUE(popup.isVisible());
 }
 
 }  // namespace

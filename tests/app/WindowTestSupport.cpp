@@ -7,12 +7,13 @@
 #include "app/NoteBox.h"
 #include "toolkit/MRect.h"
 
-WindowFixture::WindowFixture() {
+WindowFixture::WindowFixture(const Start& start) {
     ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
-    busDirectory_ = busDir_.path().toStdString();
+    busDirectory_ = start.busDirectory.empty() ? busDir_.path().toStdString() : start.busDirectory;
     MainWindow::Options options;
     options.drivers = OutputPort::Drivers{};
     options.busDirectory = busDirectory_;
+    options.setupPath = start.setupPath;
     options.clock.calibrationMs = 1;
     options.clock.realtimePriority = 0;
     NoteBox::setHandler([this](const std::string& text) { notes.push_back(text); });

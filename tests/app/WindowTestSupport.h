@@ -12,7 +12,13 @@
 // with a private instance bus, ready for offscreen tests.
 class WindowFixture {
 public:
-    WindowFixture();
+    // What the window starts with; empty: its own bus directory, a new setup.
+    struct Start {
+        std::string busDirectory;
+        std::string setupPath;
+    };
+    WindowFixture() : WindowFixture(Start{}) {}
+    explicit WindowFixture(const Start& start);
     ~WindowFixture();
 
     MainWindow& window() { return *window_; }

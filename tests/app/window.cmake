@@ -6,6 +6,7 @@ add_executable(app_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LoopPopupTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ControlTipsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
 target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
@@ -32,3 +33,30 @@ target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK GTe
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      DISCOVERY_MODE PRE_TEST)
+
+# The same window on an X server with openbox, driven through the server by xdotool: what
+# only a window manager decides (which window gets the keys) is tested here.
+add_executable(app_desktop_tests
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowManagerTest.cpp)
+target_link_libraries(app_desktop_tests PRIVATE gs_app Qt6::Test GTest::gtest)
+find_program(GS_DESKTOP_XVFB_RUN xvfb-run)
+find_program(GS_OPENBOX openbox)
+find_program(GS_XDOTOOL xdotool)
+if(GS_DESKTOP_XVFB_RUN AND GS_OPENBOX AND GS_XDOTOOL)
+    add_test(NAME window.OnADesktopWithOpenbox
+             COMMAND ${GS_DESKTOP_XVFB_RUN} -a -s "-screen 0 1024x768x24"
+                     bash ${CMAKE_CURRENT_LIST_DIR}/with_openbox.sh
+                     $<TARGET_FILE:app_desktop_tests>)
+    set_tests_properties(window.OnADesktopWithOpenbox PROPERTIES
+        TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+else()
+    message(WARNING "xvfb-run, openbox or xdotool not found: the desktop window tests are left out")
+endif()
+
+# The pictures of docs/loop-panel-typed.png and docs/tooltip-step-column.png; needs an X server.
+add_executable(app_window_screenshots
+    ${CMAKE_CURRENT_LIST_DIR}/WindowScreenshots.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp)
+target_link_libraries(app_window_screenshots PRIVATE gs_app Qt6::Test)

@@ -234,7 +234,8 @@ TEST_F(CaptionPainter, ButtonsSitRightWithAGapBeforeClose) {
     EXPECT_EQ(rects.close.right(), 500 - 3);
     EXPECT_EQ(rects.middle.right() + 1, rects.close.left() - 2);
     EXPECT_EQ(rects.minimize.right() + 1, rects.middle.left());
-    EXPECT_EQ(rects.width, 500 - rects.minimize.left() - 2);
+    // The buttons and a gap of 2 before the leftmost, where the title ends.
+    EXPECT_EQ(rects.width, 500 - rects.minimize.left() + 2);
 }
 
 TEST_F(CaptionPainter, WithoutAMaximiseBoxTheMaximiseButtonIsGrayed) {

@@ -106,6 +106,38 @@ TEST(CaptionWindow, TheWindowMenuOpensTheAboutBox) {
     EXPECT_TRUE(watch.isNull());
 }
 
+TEST(CaptionWindow, AtOneColumnALongTitleIsCutBeforeTheButtons) {
+    CaptionWindowFixture fixture("on", 7);
+    MainWindow& window = fixture.window();
+    ASSERT_TRUE(window.captionPainting());
+    CCaptionPainter& painter = window.captionPainter();
+    for (int width = 133; width <= 707; width += 38) {
+        const CaptionButtonRects buttons = painter.ButtonRects(width);
+        EXPECT_LT(painter.TitleRect(width).right() + 2, buttons.minimize.left()) << width;
+    }
+
+    window.resize(133, window.height());
+    ASSERT_TRUE(QTest::qWaitFor([&window] { return window.window()->width() == 133; }, 10'000));
+    SetActive(window, true);
+    const auto caption = [&window, &painter](const std::string& title) {
+        window.setTitle(title);
+        EXPECT_TRUE(painter.BlitCaption(true));
+        return painter.Image(true).copy();
+    };
+    const QImage untitled = caption("");
+    const QImage titled =
+        caption(std::string(Setup::kTitlePrefix) + "  A very long setup name.qov");
+    const double ratio = titled.devicePixelRatio();
+    const CaptionButtonRects buttons = painter.ButtonRects(133);
+    const QRect buttonArea(QPoint(buttons.minimize.left() - 2, 0),
+                           QPoint(titled.width() / ratio - 1, CCaptionPainter::kCaptionHeight - 1));
+    const QRect scaled(buttonArea.topLeft() * ratio, buttonArea.size() * ratio);
+    EXPECT_TRUE(titled.copy(scaled) == untitled.copy(scaled))
+        << "nothing of the title under the buttons";
+    const QRect titleArea(QPoint(0, 0), QPoint(buttonArea.left() * ratio - 1, scaled.bottom()));
+    EXPECT_FALSE(titled.copy(titleArea) == untitled.copy(titleArea)) << "the title is drawn";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -304,4 +304,32 @@ TEST_F(MenuTest, MenuButtonsOpenTheirPopupUnderTheButton) {
     EXPECT_EQ(menu().CurrentPopup(), popup);
 }
 
+// Every item of a menu and its submenus says what it is and does something when chosen.
+void ExpectEveryItemNamedAndCommanded(const QMenu* menu, const std::string& path) {
+    const QList<QAction*> actions = menu->actions();
+    EXPECT_FALSE(actions.isEmpty()) << path;
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        const QAction* action = actions[i];
+        if (action->isSeparator()) {
+            continue;
+        }
+        const std::string where =
+            path + " item " + std::to_string(i) + " \"" + action->text().toStdString() + "\"";
+        EXPECT_FALSE(action->text().trimmed().isEmpty()) << where;
+        if (const QMenu* sub = action->menu()) {
+            ExpectEveryItemNamedAndCommanded(sub, where);
+        } else {
+            EXPECT_NE(MenuTables::CommandOf(action), 0) << where;
+        }
+    }
+}
+
+TEST_F(MenuTest, EveryItemHasATextAndACommandOrIsASeparator) {
+    makeWindow();
+    for (const int menuId : {MenuTables::kFileMenu, MenuTables::kEditMenu, MenuTables::kMidiMenu,
+                             MenuTables::kProgramMenu}) {
+        ExpectEveryItemNamedAndCommanded(open(menuId), "menu " + std::to_string(menuId));
+    }
+}
+
 }  // namespace

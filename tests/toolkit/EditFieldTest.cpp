@@ -4,6 +4,9 @@
 #include <memory>
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QImage>
 #include <QTest>
 
 #include "ToolkitTestSupport.h"
@@ -108,14 +111,35 @@ TEST_F(EditFieldTest, ProgramTextIsNeverTyping) {
     EXPECT_EQ(host.events, (std::vector<Event>{{EV_FOCUSLOST, 803}}));
 }
 
-TEST_F(EditFieldTest, ClicksAreReportedBeforeTheFieldHandlesThem) {
-    field->setContextMenuPolicy(Qt::NoContextMenu);
+TEST_F(EditFieldTest, ClicksAreReportedBeforeTheFieldHandlesThemAndNoMenuOfItsOwnOpens) {
     QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(3, 3));
     QTest::mousePress(field, Qt::RightButton, {}, QPoint(3, 3));
     QTest::mouseRelease(field, Qt::RightButton, {}, QPoint(3, 3));
+    // The menu request that a desktop sends with a right click.
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(3, 3), field->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(field, &request);
+    QWidget* menu = QApplication::activePopupWidget();
+    if (menu != nullptr) {
+        menu->close();
+    }
+    EXPECT_EQ(menu, nullptr) << "the right click is the host's alone";
     ASSERT_GE(host.events.size(), 2u);
     EXPECT_EQ(host.events[0], (Event{EV_EDIT_CLICK, 803}));
     EXPECT_EQ(host.events[1], (Event{EV_EDIT_RCLICK, 803}));
+}
+
+TEST_F(EditFieldTest, ProgramTextWiderThanTheFieldShowsItsStart) {
+    field->clearFocus();
+    field->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The field's left edge up to the end of a first "0", for the field's text.
+    const int width = 2 + QFontMetrics(field->font()).horizontalAdvance(QLatin1Char('0'));
+    const auto leftEdge = [this, width](const std::string& text) {
+        field->SetText(text);
+        const QImage image = field->grab().toImage();
+        return image.copy(0, 0, qRound(width * image.devicePixelRatio()), image.height());
+    };
+    ASSERT_GT(QFontMetrics(field->font()).horizontalAdvance("0,4,7,11,14,19"), field->width());
+    EXPECT_TRUE(leftEdge("0,4,7,11,14,19") == leftEdge("0")) << "the chord's first note shows";
 }
 
 TEST_F(EditFieldTest, FieldWithoutAreaIsNeverReachedWithTab) {
