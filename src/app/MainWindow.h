@@ -20,6 +20,7 @@
 #include "toolkit/ControlHost.h"
 
 class DocumentController;
+class LinkControl;
 class MainPanel;
 class MidiLog;
 class QPushButton;
@@ -42,6 +43,8 @@ public:
         StepClock::Options clock;
         // The instance bus's directory; empty for the per-user default.
         std::string busDirectory;
+        // Ableton Link on for this run whatever the preference says (--link).
+        bool link = false;
     };
 
     explicit MainWindow(Options options);
@@ -86,6 +89,7 @@ public:
     DocumentController& documents() { return *documents_; }
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
+    LinkControl& link() { return *link_; }
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }
@@ -158,6 +162,8 @@ private:
     SetupController controller_;
     MeasureClipboard clipboard_;
     std::unique_ptr<DocumentController> documents_;
+    // Destroyed before the clock and the player: it hands the engine back its own schedule.
+    std::unique_ptr<LinkControl> link_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

@@ -33,6 +33,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     MainWindow::Options options;
     options.setupPath = commandLine.setupPath;
     options.midiLogPath = commandLine.midiLogPath;
+    options.link = commandLine.link;
     MainWindow window(std::move(options));
     window.initialise();
 

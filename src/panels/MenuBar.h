@@ -39,6 +39,10 @@ public:
         std::function<void(int column, int program)> chooseProgram;
         // 3 or 2 when the clipboard holds a measure in that layout, else 0.
         std::function<int()> clipboardKind;
+        // The Ableton Link item: whether Link is on, its text and tooltip (with the peers).
+        std::function<bool()> linkEnabled;
+        std::function<std::string()> linkText;
+        std::function<std::string()> linkToolTip;
     };
 
     MenuBar();
