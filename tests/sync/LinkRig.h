@@ -56,6 +56,10 @@ public:
     static constexpr int kCapacity = 1 << 16;
     struct Event {
         jack_nframes_t frame = 0;
+        // When it was sent, on JACK's microsecond clock: a message goes out one period after
+        // its sending, at the frame the sender's frame time gave. Mapped with the cycle's own
+        // times, which hold for this cycle only (the dummy driver's rate is not exact).
+        std::int64_t sentUs = 0;
         std::array<std::uint8_t, 3> bytes{};
     };
 
@@ -64,13 +68,20 @@ public:
     // Frames of the note-ons (velocity > 0) so far.
     std::vector<jack_nframes_t> noteOnFrames() const {
         std::vector<jack_nframes_t> frames;
+        for (const Event& e : noteOns()) {
+            frames.push_back(e.frame);
+        }
+        return frames;
+    }
+    std::vector<Event> noteOns() const {
+        std::vector<Event> found;
         for (int i = 0, n = count(); i < n; ++i) {
             const Event& e = event(i);
             if ((e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0) {
-                frames.push_back(e.frame);
+                found.push_back(e);
             }
         }
-        return frames;
+        return found;
     }
     // Whether an All Notes Off came, and how many note-ons came after the last one.
     bool allNotesOff(int* noteOnsAfter) const {
@@ -93,7 +104,13 @@ public:
 
     jack_port_t* port = nullptr;
 
-    void record(jack_nframes_t cycleStart, jack_nframes_t nframes) {
+    void record(jack_client_t* client, jack_nframes_t cycleStart, jack_nframes_t nframes) {
+        jack_nframes_t currentFrames = 0;
+        jack_time_t currentUs = 0;
+        jack_time_t nextUs = 0;
+        float periodUs = 0.0f;
+        jack_get_cycle_times(client, &currentFrames, &currentUs, &nextUs, &periodUs);
+        const double usPerFrame = static_cast<double>(nextUs - currentUs) / nframes;
         void* buffer = jack_port_get_buffer(port, nframes);
         const std::uint32_t events = jack_midi_get_event_count(buffer);
         for (std::uint32_t i = 0; i < events; ++i) {
@@ -104,6 +121,9 @@ public:
             }
             Event& e = events_[static_cast<std::size_t>(n)];
             e.frame = cycleStart + in.time;
+            e.sentUs =
+                static_cast<std::int64_t>(currentUs) +
+                static_cast<std::int64_t>((in.time - static_cast<double>(nframes)) * usPerFrame);
             for (std::size_t b = 0; b < 3 && b < in.size; ++b) {
                 e.bytes[b] = in.buffer[b];
             }
@@ -241,8 +261,8 @@ private:
     static int process(jack_nframes_t nframes, void* arg) {
         auto* rig = static_cast<Rig*>(arg);
         const jack_nframes_t start = jack_last_frame_time(rig->client_);
-        rig->a.record(start, nframes);
-        rig->b.record(start, nframes);
+        rig->a.record(rig->client_, start, nframes);
+        rig->b.record(rig->client_, start, nframes);
         return 0;
     }
 
