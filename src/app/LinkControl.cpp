@@ -21,6 +21,8 @@ LinkControl::LinkControl(MainWindow& window) : window_(window) {}
 
 LinkControl::~LinkControl() {
     if (session_) {
+        // Nothing more from Link's threads, and the engine back on its own schedule.
+        session_->setListener({});
         window_.player().setTimeline(nullptr);
     }
 }
@@ -61,6 +63,8 @@ void LinkControl::setEnabled(bool enabled) {
     session_->setEnabled(true);
     enabled_ = true;
     player.setTimeline(session_.get());
+    // Link's range may have clamped the tempo.
+    applyTempo();
     showPeers();
 }
 

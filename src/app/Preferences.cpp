@@ -52,8 +52,9 @@ bool Preferences::linkWanted() {
 
 void Preferences::saveLink(bool on) {
     QSettings settings(filePath(), QSettings::IniFormat);
-    settings.setValue(QString::fromLatin1(kGroup) + QLatin1Char('/') + QString::fromLatin1(kLinkKey),
-                      QString::fromLatin1(on ? kOn : kOff));
+    settings.setValue(
+        QString::fromLatin1(kGroup) + QLatin1Char('/') + QString::fromLatin1(kLinkKey),
+        QString::fromLatin1(on ? kOn : kOff));
     settings.sync();
 }
 

@@ -126,9 +126,10 @@ std::int64_t LinkSession::begin(std::int64_t nowUs, double /*periodMs*/, bool al
         firstBeat_ = nextMultiple(session.beatAtTime(linkNow, kQuantum), kQuantum);
     } else if (!session.isPlaying()) {
         // Our start is everyone's: beat 0 goes to now when alone in the session, else to the
-        // session's next bar, and the session starts playing there.
-        session.requestBeatAtTime(0.0, linkNow, kQuantum);
-        session.setIsPlaying(true, session.timeAtBeat(0.0, kQuantum));
+        // session's next bar, where every peer starts too. The start itself is stamped now, not
+        // at the bar: peers take the newest start or stop, and a stop made before that bar must
+        // still count.
+        session.setIsPlayingAndRequestBeatAtTime(true, linkNow, 0.0, kQuantum);
         state.link.commitAppSessionState(session);
         firstBeat_ = 0.0;
     } else {
@@ -150,7 +151,9 @@ void LinkSession::end(bool alone) {
     }
     auto session = state_->link.captureAppSessionState();
     if (session.isPlaying()) {
-        session.setIsPlaying(false, state_->link.clock().micros());
+        // Never stamped before the start it ends, or peers would keep the start.
+        session.setIsPlaying(false, std::max(state_->link.clock().micros(),
+                                             session.timeForIsPlaying() + Micros(1)));
         state_->link.commitAppSessionState(session);
     }
 }

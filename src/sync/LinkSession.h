@@ -15,9 +15,14 @@ class StepTimer;
 // the window's handle on the session. All Link code of the program lives behind this class.
 // Owned by the main window; created when Link is first turned on.
 //
+// Time: every time given or returned is on the engine's base (StepTimer::nowUs, the step
+// clock's CLOCK_MONOTONIC microseconds); Link's own clock is CLOCK_MONOTONIC_RAW microseconds,
+// and each conversion reads both clocks afresh (see LinkSession.cpp).
+//
 // Threads, as in Link's own header:
-// - dueUs(): the clock thread (engine lock held). Real-time safe: it reads the session with
-//   captureAudioSessionState and allocates nothing.
+// - dueUs(): the clock thread, and the window thread when the Player switches timelines; always
+//   under the engine lock, which keeps captureAudioSessionState (not thread-safe) to one caller
+//   at a time. Real-time safe: no allocation, no blocking.
 // - begin(), end(), resume(), retime(): the window thread with the engine lock held. Thread-safe,
 //   not real-time safe (they capture and commit the application's session state).
 // - setEnabled(), setTempo(), tempo(), isPlaying(): window thread. Thread-safe, not real-time safe.

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cmath>
@@ -17,6 +19,10 @@
 #include "app/LinkControl.h"
 #include "app/MainWindow.h"
 #include "app/NoteBox.h"
+#include "panels/CommandIds.h"
+#include "panels/MainPanel.h"
+#include "panels/MenuBar.h"
+#include "panels/MenuTables.h"
 #include "sync/LinkSession.h"
 #include "toolkit/InputState.h"
 
@@ -121,6 +127,21 @@ protected:
     std::unique_ptr<Copy> b;
 };
 
+TEST_F(LinkWindows, TheMenuItemAndTheDiagnosticLineShowThePeers) {
+    MenuBar& menu = (*a)->panel().Menu();
+    ASSERT_TRUE(menu.ShowPopup(MenuTables::kMidiMenu, 10, 10));
+    QMenu* popup = menu.CurrentPopup();
+    ASSERT_NE(popup, nullptr);
+    QAction* item = MenuTables::FindAction(popup, CommandIds::ID_ABLETON_LINK);
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(item->text().toStdString(), "Ableton Link (1 peer)");
+    EXPECT_EQ(item->toolTip().toStdString(), "Ableton Link: on, 1 peer");
+    popup->close();
+    (*a)->showStatus("60:1  ");
+    EXPECT_EQ((*a)->panel().StatusLine().GetText(), "60:1    Ableton Link: on, 1 peer");
+}
+
 TEST_F(LinkWindows, TempoGoesBothWaysAndAPeersTempoLeavesTheSetupUnchanged) {
     (*a)->setup().dirty = false;
     (*b)->setup().dirty = false;
@@ -138,11 +159,17 @@ TEST_F(LinkWindows, StartAndStopGoBothWays) {
     (*a)->player().toggle();
     ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); })) << "a's start reached b";
     EXPECT_TRUE(a->session().isPlaying());
+    // Peers keep the newest start or stop by the time each was made, as each peer's estimate of
+    // the session's clock tells it: a stop within milliseconds of the start could lose.
+    ASSERT_TRUE(b->playsOn(2));
     (*b)->player().toggle();
-    ASSERT_TRUE(waitFor([&] { return !(*a)->player().isRunning(); })) << "b's stop reached a";
+    ASSERT_TRUE(waitFor([&] { return !(*a)->player().isRunning(); }))
+        << "b's stop reached a; a's session plays " << a->session().isPlaying() << ", b's "
+        << b->session().isPlaying() << ", b runs " << (*b)->player().isRunning();
 
     (*b)->player().toggle();
     ASSERT_TRUE(waitFor([&] { return (*a)->player().isRunning(); })) << "b's start reached a";
+    ASSERT_TRUE(a->playsOn(2));
     (*a)->player().toggle();
     ASSERT_TRUE(waitFor([&] { return !(*b)->player().isRunning(); })) << "a's stop reached b";
 }
@@ -170,7 +197,8 @@ TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
     ASSERT_TRUE(waitFor([&] { return near((*b)->setup().bpm, 300.0); }));
     (*a)->player().toggle();
     ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); }));
-    (*a)->link().toggle();
+    // The menu item, as the user chooses it.
+    (*a)->onCommand(CommandIds::ID_ABLETON_LINK);
     EXPECT_FALSE((*a)->link().isEnabled());
     EXPECT_TRUE((*a)->player().isRunning());
     EXPECT_EQ((*a)->setup().bpm, (*b)->setup().bpm);
