@@ -154,6 +154,8 @@ public:
         server_ = "glimmerstave-link-" + std::to_string(::getpid());
         ::setenv("JACK_DEFAULT_SERVER", server_.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);
+        // Every probe before the server is up would print why it failed.
+        jack_set_error_function([](const char*) {});
         jackd_ = spawn({"jackd", "-n", server_, "-d", "dummy", "-r", std::to_string(kRate), "-p",
                         std::to_string(kPeriod)},
                        {}, work_ + "/jackd.log");
