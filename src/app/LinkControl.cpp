@@ -131,5 +131,11 @@ void LinkControl::applyPlaying() {
 }
 
 void LinkControl::showPeers() {
+    const std::size_t peers = peerCount();
+    // Someone joined: if we play the session, the newcomer comes in on the next bar.
+    if (peers > lastPeers_ && window_.player().isRunning()) {
+        session_->announcePlaying();
+    }
+    lastPeers_ = peers;
     window_.showStatus(window_.player().statusText());
 }

@@ -44,4 +44,5 @@ private:
     MainWindow& window_;
     std::unique_ptr<LinkSession> session_;
     bool enabled_ = false;
+    std::size_t lastPeers_ = 0;
 };

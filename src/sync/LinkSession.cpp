@@ -111,6 +111,15 @@ bool LinkSession::isPlaying() const {
     return state_->link.captureAppSessionState().isPlaying();
 }
 
+void LinkSession::announcePlaying() {
+    auto session = state_->link.captureAppSessionState();
+    if (session.isPlaying()) {
+        // A new start time makes it news; peers already playing see no change of state.
+        session.setIsPlaying(true, state_->link.clock().micros());
+        state_->link.commitAppSessionState(session);
+    }
+}
+
 double LinkSession::beatAt(std::int64_t nowUs) const {
     const auto session = state_->link.captureAppSessionState();
     return session.beatAtTime(Micros(nowUs - state_->offsetUs(clock_)), kQuantum);

@@ -60,6 +60,10 @@ public:
     // A tempo change made here, for every peer (clamped to Link's range).
     void setTempo(double bpm);
     bool isPlaying() const;
+    // When the session plays here, says so again for peers that joined since: Link keeps a
+    // joining peer's own start/stop state and forgets the session's on a join, so without this
+    // a newcomer would never hear that the session plays. Window thread.
+    void announcePlaying();
     // Session beat at time nowUs (engine time base), for diagnosis and the benchmark.
     double beatAt(std::int64_t nowUs) const;
 

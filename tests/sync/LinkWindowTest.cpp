@@ -192,6 +192,18 @@ TEST_F(LinkWindows, CtrlSpaceStartsThisCopyOnly) {
     EXPECT_FALSE((*a)->player().isRunning());
 }
 
+TEST_F(LinkWindows, ACopyJoiningAPlayingSessionComesIn) {
+    (*b)->link().setEnabled(false);
+    (*a)->player().toggle();
+    ASSERT_TRUE(a->playsOn(2));
+    EXPECT_FALSE((*b)->player().isRunning());
+    (*b)->link().setEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); })) << "b did not join in";
+    ASSERT_TRUE(b->playsOn(2));
+    (*a)->player().toggle();
+    ASSERT_TRUE(waitFor([&] { return !(*b)->player().isRunning(); }));
+}
+
 TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
     (*a)->controller().SetBpm(300.0);
     ASSERT_TRUE(waitFor([&] { return near((*b)->setup().bpm, 300.0); }));
