@@ -161,8 +161,8 @@ void LinkSession::end(bool alone) {
     auto session = state_->link.captureAppSessionState();
     if (session.isPlaying()) {
         // Never stamped before the start it ends, or peers would keep the start.
-        session.setIsPlaying(false, std::max(state_->link.clock().micros(),
-                                             session.timeForIsPlaying() + Micros(1)));
+        session.setIsPlaying(
+            false, std::max(state_->link.clock().micros(), session.timeForIsPlaying() + Micros(1)));
         state_->link.commitAppSessionState(session);
     }
 }
