@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-liberation xvfb xauth
     rt-tests clang libclang-rt-dev
-    ableton-link-dev liblo-dev openbox xdotool x11-utils
+    ableton-link-dev libasio-dev liblo-dev openbox xdotool x11-utils
 )
 
 missing=()

@@ -39,6 +39,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& words) {
         }
         if (word == "--play") {
             result.play = true;
+        } else if (word == "--link") {
+            result.link = true;
         } else if (word == "--midi-log") {
             if (!takeValue(words, i, result.midiLogPath, result.error)) {
                 result.mode = Mode::Error;
@@ -69,6 +71,7 @@ const char* CommandLine::helpText() {
            "Options:\n"
            "  --help              show this text\n"
            "  --play              start playing once the window is up\n"
+           "  --link              play in an Ableton Link session for this run (not stored)\n"
            "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
            "  --list-ports        print the MIDI output ports (index and name) and exit\n"
            "  --midi-log FILE     append every MIDI message sent to FILE";

@@ -23,6 +23,8 @@ struct CommandLine {
     std::string midiLogPath;
     std::string screenshotPath;
     bool play = false;
+    // --link: Ableton Link on for this run, whatever the stored preference says.
+    bool link = false;
     std::vector<std::string> documentArgs;
     std::string error;
 };

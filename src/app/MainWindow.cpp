@@ -23,6 +23,7 @@
 #include "app/Accelerators.h"
 #include "app/DocumentController.h"
 #include "app/ExportController.h"
+#include "app/LinkControl.h"
 #include "app/NoteBox.h"
 #include "app/WindowPlacement.h"
 #include "core/Messages.h"
@@ -101,6 +102,9 @@ void MainWindow::initialise() {
         openStartSetup();
     }
     preferences_.loadPreferences();
+    link_ = std::make_unique<LinkControl>(*this);
+    controller_.SetTempoListener([this](double bpm) { link_->onLocalTempo(bpm); });
+    link_->setEnabled(options_.link || Preferences::linkWanted());
     installCaptionPainter();
     setTitle(setup_.title);
     qApp->installEventFilter(this);
@@ -271,7 +275,8 @@ void MainWindow::showPlayReleased() {
 
 void MainWindow::showStatus(const std::string& text) {
     if (panel_) {
-        panel_->ShowStatus(text);
+        // With Link on, the diagnostic line also tells how many peers share the session.
+        panel_->ShowStatus(link_ && link_->isEnabled() ? text + "  " + link_->statusText() : text);
     }
 }
 
@@ -292,6 +297,9 @@ void MainWindow::wireMenus() {
     };
     services.clipboardKind = [this] { return clipboard_.ClipboardKind(); };
     services.sessionOwnsFile = [this] { return options_.sessionManaged; };
+    services.linkEnabled = [this] { return link_ && link_->isEnabled(); };
+    services.linkText = [this] { return link_ ? link_->menuText() : std::string(); };
+    services.linkToolTip = [this] { return link_ ? link_->statusText() : std::string(); };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -321,6 +329,9 @@ void MainWindow::onCommand(int commandId) {
             return;
         case ID_USE_HIGH_RES_TIMER:
             preferences_.toggleHighResTimer();
+            return;
+        case ID_ABLETON_LINK:
+            link_->toggle();
             return;
         case ID_ABOUT:
             showAbout();

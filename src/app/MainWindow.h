@@ -21,6 +21,7 @@
 
 class DocumentController;
 class ExportController;
+class LinkControl;
 class MainPanel;
 class MidiLog;
 class QPushButton;
@@ -46,6 +47,8 @@ public:
         // Run by a session manager: the session opens the setup and owns its file, so no
         // setup is made at start, nothing asks a question, and closing only hides the window.
         bool sessionManaged = false;
+        // Ableton Link on for this run whatever the preference says (--link).
+        bool link = false;
     };
 
     explicit MainWindow(Options options);
@@ -92,6 +95,7 @@ public:
     bool sessionManaged() const { return options_.sessionManaged; }
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
+    LinkControl& link() { return *link_; }
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }
@@ -180,6 +184,8 @@ private:
     MeasureClipboard clipboard_;
     std::unique_ptr<DocumentController> documents_;
     std::unique_ptr<ExportController> exports_;
+    // Destroyed before the clock and the player: it hands the engine back its own schedule.
+    std::unique_ptr<LinkControl> link_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

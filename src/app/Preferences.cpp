@@ -42,6 +42,22 @@ bool Preferences::customCaptionWanted() {
     return !(stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOff));
 }
 
+bool Preferences::linkWanted() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(QString::fromLatin1(kGroup) + QLatin1Char('/') +
+                                           QString::fromLatin1(kLinkKey));
+    // Off by default: joining a network session is something the user asks for.
+    return stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOn);
+}
+
+void Preferences::saveLink(bool on) {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(
+        QString::fromLatin1(kGroup) + QLatin1Char('/') + QString::fromLatin1(kLinkKey),
+        QString::fromLatin1(on ? kOn : kOff));
+    settings.sync();
+}
+
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(highResTimerKey(), QString::fromLatin1(setup_.highResTimer ? kOn : kOff));

@@ -19,6 +19,8 @@ public:
     // Whether the program paints the main window's caption itself where the platform allows
     // it (the caption painter); same store and texts as highResTimer.
     static constexpr const char* kCustomCaptionKey = "customCaption";
+    // Whether the program plays in an Ableton Link session; same store, off unless exactly "on".
+    static constexpr const char* kLinkKey = "link";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -32,6 +34,9 @@ public:
     // The caption preference, read afresh: off only for exactly "off", on otherwise (also
     // when nothing is stored).
     static bool customCaptionWanted();
+    // The Link preference, read afresh, and its writer (a failed write is silent).
+    static bool linkWanted();
+    static void saveLink(bool on);
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,

@@ -57,6 +57,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     options.setupPath = commandLine.setupPath;
     options.midiLogPath = commandLine.midiLogPath;
     options.sessionManaged = nsm != nullptr;
+    options.link = commandLine.link;
     MainWindow window(std::move(options));
     window.initialise();
     FirstPaintReport::installIfAsked(window);

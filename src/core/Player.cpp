@@ -1,7 +1,6 @@
 #include "Player.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include "MidiOut.h"
 #include "PlayerHost.h"
 #include "Setup.h"
+#include "StepTimeline.h"
 #include "StepTimer.h"
 
 namespace {
@@ -53,26 +53,62 @@ void Player::init(PlayerHost& host, Setup& setup, StepTimer& clock, MidiOut& por
     host.broadcastToInstances(Messages::UM_REOPEN_PORT, 0, 0);
 }
 
+void Player::setTimeline(StepTimeline* timeline) {
+    StepTimeline* next = timeline != nullptr ? timeline : &fixedTimeline_;
+    {
+        std::lock_guard guard(engineLock_);
+        if (next == timeline_) {
+            return;
+        }
+        if (isRunning()) {
+            const std::int64_t now = clock_->nowUs();
+            if (nextStep_ == 0) {
+                // Still waiting for the first step: it comes at once on the new timeline.
+                next->resume(0, now, period_);
+            } else {
+                const std::int64_t lastDue = timeline_->dueUs(nextStep_ - 1);
+                next->resume(nextStep_ - 1, lastDue == StepTimeline::kNever ? now : lastDue,
+                             period_);
+            }
+        }
+        timeline_ = next;
+    }
+    clock_->wake();
+}
+
 void Player::start() {
+    const bool alone = host_->isCtrlHeld();
     updatePositionDisplay(true);
     {
         std::lock_guard guard(engineLock_);
-        restartLocked();
+        const bool dueAtOnce = restartLocked(alone);
         setup_->playingMeasure = setup_->selectedMeasure;
-        playStepLocked();
+        if (dueAtOnce) {
+            playStepLocked();
+            nextStep_ = 1;
+            // The pass just begun counts as the first.
+            setup_->repeatCount = 1;
+        } else {
+            // Step 0 plays when the timeline says (e.g. the next bar of a shared session); it
+            // counts the first pass itself.
+            setup_->port.currentStep = 0;
+            setup_->repeatCount = 0;
+        }
         host_->postMessage(Messages::UM_MEASURE_PLAYING, setup_->selectedMeasure,
                            setup_->playingMeasure);
-        // The pass just begun counts as the first.
-        setup_->repeatCount = 1;
     }
-    if (!host_->isCtrlHeld()) {
+    if (!alone) {
         host_->broadcastToInstances(Messages::UM_START, 0, 0);
     }
 }
 
 void Player::stop() {
+    const bool alone = host_->isCtrlHeld();
     {
         std::lock_guard guard(engineLock_);
+        if (isRunning()) {
+            timeline_->end(alone);
+        }
         haltLocked();
         sendOnChannel(kControlChange, kAllNotesOff, 0);
         setup_->port.currentStep = 0;
@@ -108,24 +144,12 @@ bool Player::tick(std::int64_t nowUs) {
     if (!isRunning()) {
         return false;
     }
-    double due = stepCount_ * period_;
-    if (tempoChangePending_) {
-        due += pendingPeriod_ - period_;
-    }
-    const double elapsedMs = static_cast<double>(nowUs - startTimeUs_) / 1000.0;
-    if (!std::isfinite(due) || due <= 0.0 || elapsedMs < due) {
+    const std::int64_t due = timeline_->dueUs(nextStep_);
+    if (due == StepTimeline::kNever || nowUs < due) {
         return false;
     }
     playStepLocked();
-    ++stepCount_;
-    if (tempoChangePending_) {
-        // The schedule restarts from the moment the step just played was due, so a late
-        // wake-up at a tempo change does not shift every later step.
-        startTimeUs_ += std::llround(due * 1000.0);
-        stepCount_ = 1;
-        period_ = pendingPeriod_;
-        tempoChangePending_ = false;
-    }
+    ++nextStep_;
     return true;
 }
 
@@ -134,15 +158,7 @@ std::int64_t Player::nextDueUs() {
     if (!isRunning()) {
         return std::numeric_limits<std::int64_t>::max();
     }
-    double due = stepCount_ * period_;
-    if (tempoChangePending_) {
-        due += pendingPeriod_ - period_;
-    }
-    const double dueUs = std::ceil(due * 1000.0);
-    if (!std::isfinite(dueUs) || dueUs <= 0.0 || dueUs > 9.0e15) {
-        return std::numeric_limits<std::int64_t>::max();
-    }
-    return startTimeUs_ + static_cast<std::int64_t>(dueUs);
+    return timeline_->dueUs(nextStep_);
 }
 
 void Player::onTempoChanged() {
@@ -151,8 +167,10 @@ void Player::onTempoChanged() {
         if (!isRunning()) {
             return;
         }
-        pendingPeriod_ = periodForBpm(setup_->bpm);
-        tempoChangePending_ = true;
+        period_ = periodForBpm(setup_->bpm);
+        // The schedule goes on from the step that played last, so a late wake-up at a tempo
+        // change does not shift every later step.
+        timeline_->retime(nextStep_ > 0 ? nextStep_ - 1 : 0, period_);
     }
     clock_->wake();
 }
@@ -345,12 +363,13 @@ void Player::advanceLocked() {
     setup.port.currentStep = 0;
 }
 
-void Player::restartLocked() {
+bool Player::restartLocked(bool alone) {
     period_ = periodForBpm(setup_->bpm);
-    stepCount_ = 1;
+    nextStep_ = 0;
     running_.store(true, std::memory_order_release);
     clock_->startTimer();
-    startTimeUs_ = clock_->nowUs();
+    const std::int64_t now = clock_->nowUs();
+    return timeline_->begin(now, period_, alone) <= now;
 }
 
 void Player::haltLocked() {

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "EngineLock.h"
+#include "FixedPeriodTimeline.h"
 #include "SoundingNote.h"
 
 class MidiOut;
 class PlayerHost;
 class Setup;
 class StepTimer;
+class StepTimeline;
 class Step;
 
 // The playback engine: plays the playing measure step by step to the output port, keeps the
@@ -35,6 +37,10 @@ public:
     // Once, from the main window's start-up: stores the collaborators, lists and opens the
     // ports, and asks every running instance to reopen its port.
     void init(PlayerHost& host, Setup& setup, StepTimer& clock, MidiOut& port);
+    // The timeline that says when each step is due; nullptr: the fixed-period schedule. A pass
+    // already playing goes on from its last step on the new timeline. The timeline must stay
+    // alive until it is replaced. Window thread.
+    void setTimeline(StepTimeline* timeline);
 
     void start();
     void stop();
@@ -43,7 +49,8 @@ public:
     // The clock's tick at time nowUs (same base as StepTimer::nowUs): plays at most one step
     // when one is due. Returns whether a step was played. Clock thread.
     bool tick(std::int64_t nowUs);
-    // When the next step is due, in StepTimer::nowUs time; INT64_MAX when none will be.
+    // When the next step is due, in StepTimer::nowUs time; INT64_MAX when none will be. While
+    // running, the timeline's answer for the next step.
     std::int64_t nextDueUs();
 
     void onTempoChanged();
@@ -67,7 +74,8 @@ private:
     void strikeNotesLocked(const Step& step, bool stepIsActive);
     void recordSoundingNotesLocked(const Step& step);
     void advanceLocked();
-    void restartLocked();
+    // Begins a pass on the timeline (alone: this copy only); returns whether step 0 is due at once.
+    bool restartLocked(bool alone);
     void haltLocked();
     void refreshStatusLocked();
     void sendOnChannel(int kind, int data1, int data2);
@@ -80,12 +88,12 @@ private:
     MidiOut* port_ = nullptr;
 
     EngineLock engineLock_;
-    bool tempoChangePending_ = false;
+    FixedPeriodTimeline fixedTimeline_;
+    StepTimeline* timeline_ = &fixedTimeline_;
     std::atomic<bool> running_{false};
     double period_ = 0.0;
-    double pendingPeriod_ = 0.0;
-    std::int64_t startTimeUs_ = 0;
-    std::int32_t stepCount_ = 0;
+    // The number of the pass's step to play next.
+    std::int64_t nextStep_ = 0;
     std::vector<SoundingNote> soundingNotes_;
 
     std::array<char, 4096> statusBuffer_{};

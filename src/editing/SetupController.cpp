@@ -290,6 +290,9 @@ void SetupController::SetBpm(double bpm) {
     if (player_->isRunning()) {
         player_->onTempoChanged();
     }
+    if (tempoListener_) {
+        tempoListener_(bpm);
+    }
 }
 
 void SetupController::SetVolume(int volume) {
@@ -458,6 +461,9 @@ void SetupController::OnValueChanged(int id) {
         }
         if (player_->isRunning()) {
             player_->onTempoChanged();
+        }
+        if (tempoListener_) {
+            tempoListener_(tempo);
         }
     } else if (inRange(id, ID_VOLUME, ID_VOLUME_LAST)) {
         panel_->VolumeDial().OnChildEvent(id);

@@ -39,6 +39,11 @@ public:
     // Doubles the visible steps, each followed by a silent copy; nothing above 8 steps.
     void ExpandVisible();
     void SetBpm(double bpm);
+    // Told of every tempo set here (dial, typed, arrows, undo, a setup read), so that a shared
+    // session can follow; a tempo that came from the session itself does not pass through here.
+    void SetTempoListener(std::function<void(double bpm)> listener) {
+        tempoListener_ = std::move(listener);
+    }
     void SetVolume(int volume);
     void SetTranspose(int transpose);
     void SetTempoEditMode(int mode);
@@ -81,6 +86,7 @@ private:
     MainPanel* panel_ = nullptr;
     Setup* setup_ = nullptr;
     Player* player_ = nullptr;
+    std::function<void(double bpm)> tempoListener_;
     std::function<void(int)> openMenu_;
     std::function<void(int)> openProgramMenu_;
 };

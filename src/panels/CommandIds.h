@@ -27,6 +27,7 @@ constexpr int ID_EXPAND_VISIBLE = 32773;
 constexpr int ID_CHANGE_COLOR = 32775;
 constexpr int ID_CHANNEL_BASE = 32776;  // channel n (1..16) is 32776 + n
 constexpr int ID_ABOUT = 32795;
+constexpr int ID_ABLETON_LINK = 32796;
 constexpr int ID_PORT_BASE = 900;  // port index i is 900 + i
 constexpr int ID_PORT_MAPPER = 999;
 constexpr int ID_PROGRAM_NONE = 37999;

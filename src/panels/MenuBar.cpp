@@ -249,6 +249,14 @@ void MenuBar::applyMarks(QMenu* menu) {
     setChecked(menu, ID_POLYPHONIC, setup_->polyphonic != 0);
     setChecked(menu, ID_MUTE_COMMAND, setup_->mute != 0);
     setChecked(menu, ID_USE_HIGH_RES_TIMER, setup_->highResTimer);
+    if (QAction* link = MenuTables::FindAction(menu, ID_ABLETON_LINK);
+        link != nullptr && services_.linkEnabled) {
+        link->setCheckable(true);
+        link->setChecked(services_.linkEnabled());
+        link->setText(QString::fromStdString(services_.linkText()));
+        link->setToolTip(QString::fromStdString(services_.linkToolTip()));
+        menu->setToolTipsVisible(true);
+    }
     setRadio(menu, ID_CHANNEL_BASE + 1, ID_CHANNEL_BASE + 16, ID_CHANNEL_BASE + port.channel);
 }
 

@@ -41,6 +41,10 @@ public:
         std::function<int()> clipboardKind;
         // True while a session manager owns the setup's file: no opening or saving elsewhere.
         std::function<bool()> sessionOwnsFile;
+        // The Ableton Link item: whether Link is on, its text and tooltip (with the peers).
+        std::function<bool()> linkEnabled;
+        std::function<std::string()> linkText;
+        std::function<std::string()> linkToolTip;
     };
 
     MenuBar();

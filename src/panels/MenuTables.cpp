@@ -83,6 +83,8 @@ const auto kMidi = std::to_array<Entry>({
     separator(),
     item(ID_MUTE_COMMAND, "Mute\tCtrl+M"),
     item(ID_KILL_ALL_SOUND, "Kill All Sound\tCtrl+K"),
+    separator(),
+    item(ID_ABLETON_LINK, "Ableton &Link"),
 });
 
 const std::array<const char*, MenuTables::kProgramCount> kProgramNames = {

@@ -14,11 +14,14 @@ TEST(CommandLine, WordsOfAnUnquotedPathAreJoined) {
 
 TEST(CommandLine, OptionsAndTheirValuesAreNotPartOfThePath) {
     const CommandLine line =
-        parse({"--midi-log", "out.log", "song.qov", "--play", "--screenshot", "shot.png"});
+        parse({"--midi-log", "out.log", "song.qov", "--play", "--screenshot", "shot.png",
+               "--link"});
     EXPECT_EQ(line.setupPath, "song.qov");
     EXPECT_EQ(line.midiLogPath, "out.log");
     EXPECT_EQ(line.screenshotPath, "shot.png");
     EXPECT_TRUE(line.play);
+    EXPECT_TRUE(line.link);
+    EXPECT_FALSE(parse({"song.qov"}).link);
 }
 
 TEST(CommandLine, MissingValuesAndUnknownOptionsAreErrors) {

@@ -2,6 +2,7 @@
 #include <limits>
 
 #include "PlayerFixture.h"
+#include "core/StepTimeline.h"
 
 namespace {
 
@@ -117,6 +118,64 @@ TEST_F(PlayerSchedule, ZeroOrNegativeTempoNeverSchedulesAStep) {
     player.start();
     EXPECT_EQ(player.nextDueUs(), std::numeric_limits<std::int64_t>::max());
     EXPECT_FALSE(player.tick(1'000'000'000));
+}
+
+// A shared clock's grid in miniature: steps on multiples of 100 ms, step 0 on the next whole
+// second after the start; records how it was started and stopped.
+class GridTimeline : public StepTimeline {
+public:
+    std::int64_t begin(std::int64_t nowUs, double, bool alone) override {
+        startedAlone.push_back(alone);
+        firstUs = (nowUs / 1'000'000 + 1) * 1'000'000;
+        return firstUs;
+    }
+    void end(bool alone) override { endedAlone.push_back(alone); }
+    void resume(std::int64_t lastStep, std::int64_t lastDueUs, double) override {
+        // The step after lastStep lands on the first grid point after lastDueUs.
+        firstUs = (lastDueUs / 100'000 + 1) * 100'000 - (lastStep + 1) * 100'000;
+    }
+    void retime(std::int64_t, double) override {}
+    std::int64_t dueUs(std::int64_t step) override { return firstUs + step * 100'000; }
+
+    std::int64_t firstUs = 0;
+    std::vector<bool> startedAlone;
+    std::vector<bool> endedAlone;
+};
+
+TEST_F(PlayerSchedule, AStartOnATimelineThatWaitsPlaysStepZeroOnlyWhenDue) {
+    GridTimeline grid;
+    player.setTimeline(&grid);
+    chord(0, 0, IntArray{0}, 1);
+    timer.now = 2'300'000;
+    player.start();
+    EXPECT_TRUE(port.take().empty()) << "nothing sounds before the bar";
+    EXPECT_EQ(player.nextDueUs(), 3'000'000);
+    EXPECT_FALSE(player.tick(2'999'999));
+    EXPECT_TRUE(player.tick(3'000'000));
+    EXPECT_EQ(noteOns(port.take()).size(), 2u) << "the step's note, struck at the bar";
+    EXPECT_EQ(setup.repeatCount, 1) << "step 0 at the bar counts the first pass";
+    EXPECT_EQ(setup.port.currentStep, 1);
+    EXPECT_EQ(player.nextDueUs(), 3'100'000);
+    host.ctrlHeld = true;
+    player.stop();
+    EXPECT_EQ(grid.startedAlone, std::vector<bool>{false});
+    EXPECT_EQ(grid.endedAlone, std::vector<bool>{true});
+}
+
+TEST_F(PlayerSchedule, SwitchingTimelinesMidPlayGoesOnFromTheLastStep) {
+    setup.bpm = 120.0;  // 125 ms steps
+    timer.now = 0;
+    player.start();
+    runSteps(2);  // steps 1 and 2 at 125 and 250 ms
+    GridTimeline grid;
+    player.setTimeline(&grid);
+    EXPECT_EQ(player.nextDueUs(), 300'000) << "the next grid point after the last step";
+    timer.now = 300'000;
+    EXPECT_TRUE(player.tick(300'000));
+    player.setTimeline(nullptr);
+    EXPECT_EQ(player.nextDueUs(), 425'000) << "one local period after the last grid step";
+    player.stop();
+    EXPECT_TRUE(grid.endedAlone.empty()) << "a timeline left before the stop is not stopped";
 }
 
 }  // namespace

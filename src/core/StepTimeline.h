@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+// Where each step of a pass falls in time: the engine's only source of due times. The fixed-period
+// schedule (FixedPeriodTimeline) is the default; a shared clock (a network session, a transport)
+// supplies its own by implementing this interface outside the core, and the engine never knows
+// which one it plays to. Owned by whoever hands it to Player::setTimeline; the Player only uses it.
+//
+// Steps are numbered from 0 for each pass (begin() starts a pass). Times are in the engine's time
+// base, StepTimer::nowUs (microseconds, monotonic).
+//
+// Threads: every call comes with the engine lock held. begin(), end(), retime() and resume() come
+// from the window thread; dueUs() from the clock thread as well, so it must be real-time safe: no
+// allocation, no I/O, no blocking.
+//
+// Building on it: anything that must follow the steps derives its times from dueUs() rather than
+// from the tempo. MIDI clock, for one, sends 6 ticks per step (24 per quarter note): tick j of
+// step k is due at dueUs(k) + j * (dueUs(k + 1) - dueUs(k)) / 6, j = 0..5, which keeps the ticks
+// on whatever grid the timeline follows, tempo changes and shared sessions included. Frame-exact
+// output (JACK) places an event at dueUs(k) converted to a frame time the same way.
+class StepTimeline {
+public:
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+    virtual ~StepTimeline() = default;
+
+    // A pass begins, asked for at nowUs, with the local step period in milliseconds. Returns the
+    // due time of step 0: nowUs (or earlier) to play it at once, a later time to wait for it
+    // (a shared clock's next bar), kNever when it will never come. alone: the user asked for
+    // this copy only, so a shared clock must not be started for everyone.
+    virtual std::int64_t begin(std::int64_t nowUs, double periodMs, bool alone) = 0;
+    // The pass ended here; alone as for begin(): a shared clock is stopped for everyone unless set.
+    virtual void end(bool alone) = 0;
+    // A pass that was playing on another timeline goes on on this one: step lastStep was due at
+    // lastDueUs and the step period is periodMs; the steps after it follow from there.
+    virtual void resume(std::int64_t lastStep, std::int64_t lastDueUs, double periodMs) = 0;
+    // The local tempo changed to periodMs after step lastStep had played; later steps follow it.
+    virtual void retime(std::int64_t lastStep, double periodMs) = 0;
+    // The due time of step (>= 0) of the current pass; kNever when it will never come.
+    virtual std::int64_t dueUs(std::int64_t step) = 0;
+};
