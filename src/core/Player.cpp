@@ -189,7 +189,10 @@ void Player::jumpToMeasure(int index) {
 void Player::handleMessage(int message, std::intptr_t wParam, std::intptr_t lParam) {
     switch (message) {
         case Messages::UM_STEP_PLAYED:
-            updatePositionDisplay(true);
+            // One posted just before a stop arrives after it: nothing plays, nothing lights.
+            if (isRunning()) {
+                updatePositionDisplay(true);
+            }
             return;
         case Messages::UM_START:
             if (!isRunning()) {
@@ -297,7 +300,11 @@ void Player::strikeNotesLocked(const Step& step, bool stepIsActive) {
         const int sum = static_cast<std::int16_t>(offset) + setup_->transpose + 60;
         const int note = std::clamp<int>(static_cast<std::int16_t>(sum), 1, 127);
         // Each further note of a chord is scaled again from the previous one's velocity.
-        const int velocity = static_cast<int>(volumeScale * baseVelocity);
+        // Saturated first: a damaged setup's volume and velocity compound past the int range
+        // within a few notes, and the conversion of such a value is undefined.
+        const int velocity = static_cast<int>(std::clamp(
+            volumeScale * baseVelocity, static_cast<double>(std::numeric_limits<int>::min()),
+            static_cast<double>(std::numeric_limits<int>::max())));
         baseVelocity = velocity;
         if (!stepIsActive) {
             continue;
@@ -346,7 +353,10 @@ void Player::advanceLocked() {
 }
 
 void Player::restartLocked() {
+    // A start always runs at the current tempo: a change still pending from the last run
+    // (stopped within its step) must not carry its old target into this one.
     period_ = periodForBpm(setup_->bpm);
+    tempoChangePending_ = false;
     stepCount_ = 1;
     running_.store(true, std::memory_order_release);
     clock_->startTimer();
@@ -355,6 +365,7 @@ void Player::restartLocked() {
 
 void Player::haltLocked() {
     clock_->stopTimer();
+    tempoChangePending_ = false;
     running_.store(false, std::memory_order_release);
 }
 
