@@ -57,21 +57,20 @@ TEST_P(VelocityChain, EachFurtherNoteIsScaledFromThePreviousOne) {
     EXPECT_EQ(velocities, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Figures, VelocityChain,
-                         testing::Values(VelocityCase{80, 100, {79, 63, 50}},
-                                         VelocityCase{100, 100, {99, 98, 97}},
-                                         VelocityCase{0, 100, {0, 0, 0}},
-                                         // A damaged setup: the chain saturates at the int
-                                         // range instead of overflowing it.
-                                         VelocityCase{32767, 32767, {10736762, kMax, kMax}},
-                                         VelocityCase{-32768, 32767, {-10737090, kMax, kMin}}),
-                         [](const testing::TestParamInfo<VelocityCase>& param) {
-                             const auto name = [](int v) {
-                                 return v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v);
-                             };
-                             return "Volume" + name(param.param.volume) + "Velocity" +
-                                    name(param.param.velocity);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Figures, VelocityChain,
+    testing::Values(VelocityCase{80, 100, {79, 63, 50}}, VelocityCase{100, 100, {99, 98, 97}},
+                    VelocityCase{0, 100, {0, 0, 0}},
+                    // A damaged setup: the chain saturates at the int range instead of
+                    // overflowing it; the port keeps the low byte of each value.
+                    VelocityCase{32767, 32767, {10736762 & 0xFF, kMax & 0xFF, kMax & 0xFF}},
+                    VelocityCase{-32768, 32767, {-10737090 & 0xFF, kMax & 0xFF, kMin & 0xFF}}),
+    [](const testing::TestParamInfo<VelocityCase>& param) {
+        const auto name = [](int v) {
+            return v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v);
+        };
+        return "Volume" + name(param.param.volume) + "Velocity" + name(param.param.velocity);
+    });
 
 TEST_F(PlayerSteps, VelocityChainContinuesThroughAStepThatSendsNothing) {
     setup.mute = 1;
