@@ -20,7 +20,8 @@ def wide(text: str) -> bytes:
     return b"\xff\xfe\xff" + bytes([len(units) // 2]) + units
 
 
-def setup_file(version: float, port_name: bytes = counted(b"MIDI Mapper"), chord=(0, 4, 7)) -> bytes:
+def setup_file(version: float, port_name: bytes = counted(b"MIDI Mapper"), chord=(0, 4, 7),
+               velocity=None, volume=90) -> bytes:
     v = struct.unpack("<f", struct.pack("<f", version))[0]
     out = struct.pack("<fhdihhii", version, 0, 126.0, -1, 1, 2, 0, 0x336699)
     if v < 2.0:
@@ -39,7 +40,7 @@ def setup_file(version: float, port_name: bytes = counted(b"MIDI Mapper"), chord
             else:
                 notes = [note + c for c in chord[: 1 + s % max(len(chord), 1)]] if s % 7 else []
                 out += struct.pack("<i", len(notes)) + b"".join(struct.pack("<i", n) for n in notes)
-            out += struct.pack("<hhh", s % 3 - 1, 100 - s, 64)
+            out += struct.pack("<hhh", s % 3 - 1, 100 - s if velocity is None else velocity, 64)
             if v < 2.0:
                 out += struct.pack("<ii", s % 4 != 0, s % 2)
             else:
@@ -51,7 +52,7 @@ def setup_file(version: float, port_name: bytes = counted(b"MIDI Mapper"), chord
     else:
         out += struct.pack("<iiii", 100, 200, 12, 1)
         if v > 2.0:
-            out += struct.pack("<hh", 90, -3)
+            out += struct.pack("<hh", volume, -3)
         if v >= 2.9:
             out += port_name
     return out
@@ -68,6 +69,10 @@ def main() -> None:
     (OUT / "v2.9-wide-name.qov").write_bytes(setup_file(2.9, wide("Synth \u20ac")))
     (OUT / "v2.9-cp1252-name.qov").write_bytes(setup_file(2.9, counted(b"Caf\xe9 \x80")))
     (OUT / "nan.qov").write_bytes(b"\x00\x00\xc0\x7f" + setup_file(1.0)[4:])
+    # Found by the fuzzer: the largest volume and velocity drive a chord's velocity chain past
+    # the int range by its third note.
+    (OUT / "v2.9-loudest-chords.qov").write_bytes(
+        setup_file(2.9, chord=(0, 4, 7, 11), velocity=32767, volume=32767))
 
 
 if __name__ == "__main__":

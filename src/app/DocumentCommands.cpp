@@ -48,15 +48,15 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 namespace DocumentCommands {
 
 const char* const kHelpText =
-    "  --dump FILE       print the setup in FILE as JSON and exit\n"
+    "  --dump FILE         print the setup in FILE as JSON and exit\n"
     "  --convert FILE OUT\n"
-    "                    write the setup in FILE (any version) to OUT as version 2.9\n"
+    "                      write the setup in FILE (any version) to OUT as version 2.9\n"
     "  --export-midi FILE OUT.mid [--steps N]\n"
-    "                    play N steps of the setup in FILE (16 x its steps per measure by\n"
-    "                    default) into a Standard MIDI File\n"
+    "                      play N steps of the setup in FILE (16 x its steps per measure by\n"
+    "                      default) into a Standard MIDI File\n"
     "  --export-audio FILE OUT.wav [--steps N]\n"
-    "                    the same steps played by the embedded synthesizer into a WAV file\n"
-    "                    (48 kHz, stereo, 16-bit), faster than real time";
+    "                      the same steps played by the embedded synthesizer into a WAV file\n"
+    "                      (48 kHz, stereo, 16-bit), faster than real time";
 
 bool isDocumentOption(std::string_view word) {
     return word == kDump || word == kConvert || word == kExportMidi || word == kExportAudio;

@@ -291,7 +291,7 @@ void MainWindow::wireMenus() {
     MenuBar::Services services;
     services.refreshPorts = [this] { port_->refreshPortTable(); };
     services.releasePort = [this] { releasePortSilenced(); };
-    services.openPort = [this] { port_->openPort(); };
+    services.selectPortByName = [this](const std::string& name) { port_->selectPortByName(name); };
     services.chooseProgram = [this](int column, int program) {
         controller_.ChooseProgram(column, program);
     };

@@ -46,8 +46,45 @@ std::unique_ptr<NsmClient> connectToSessionManager() {
     return client;
 }
 
+constexpr const char* kNoDisplayText =
+    "glimmerstave: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset "
+    "or unreachable); the options of --help that need no screen still work\n";
+
+// The platform Qt starts on when the user chose none. A screenshot needs no screen: without a
+// display it renders offscreen. The window is only tried where a display is named, with the
+// offscreen platform as the fallback that tells an unreachable X server from a crash.
+// False when the window cannot be shown at all.
+bool choosePlatform(bool needsScreen) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return true;
+    }
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+        return true;
+    }
+    if (needsScreen) {
+        return false;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
+}
+
 int runWindow(int argc, char** argv, const CommandLine& commandLine) {
+    const bool needsScreen = commandLine.screenshotPath.empty();
+    const bool platformChosenHere = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!choosePlatform(needsScreen)) {
+        std::fputs(kNoDisplayText, stderr);
+        return 1;
+    }
     QApplication application(argc, argv);
+    if (needsScreen && platformChosenHere &&
+        QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+        std::fputs(kNoDisplayText, stderr);
+        return 1;
+    }
     QApplication::setApplicationName("Glimmerstave");
     Random::seed(millisecondsSinceBoot());
 

@@ -207,7 +207,10 @@ void Player::jumpToMeasure(int index) {
 void Player::handleMessage(int message, std::intptr_t wParam, std::intptr_t lParam) {
     switch (message) {
         case Messages::UM_STEP_PLAYED:
-            updatePositionDisplay(true);
+            // One posted just before a stop arrives after it: nothing plays, nothing lights.
+            if (isRunning()) {
+                updatePositionDisplay(true);
+            }
             return;
         case Messages::UM_START:
             if (!isRunning()) {
@@ -315,7 +318,11 @@ void Player::strikeNotesLocked(const Step& step, bool stepIsActive) {
         const int sum = static_cast<std::int16_t>(offset) + setup_->transpose + 60;
         const int note = std::clamp<int>(static_cast<std::int16_t>(sum), 1, 127);
         // Each further note of a chord is scaled again from the previous one's velocity.
-        const int velocity = static_cast<int>(volumeScale * baseVelocity);
+        // Saturated first: a damaged setup's volume and velocity compound past the int range
+        // within a few notes, and the conversion of such a value is undefined.
+        const int velocity = static_cast<int>(std::clamp(
+            volumeScale * baseVelocity, static_cast<double>(std::numeric_limits<int>::min()),
+            static_cast<double>(std::numeric_limits<int>::max())));
         baseVelocity = velocity;
         if (!stepIsActive) {
             continue;
@@ -364,6 +371,8 @@ void Player::advanceLocked() {
 }
 
 bool Player::restartLocked(bool alone) {
+    // A start always runs at the current tempo: the timeline's pass begins afresh, so a change
+    // still pending from the last run (stopped within its step) cannot carry over.
     period_ = periodForBpm(setup_->bpm);
     nextStep_ = 0;
     running_.store(true, std::memory_order_release);

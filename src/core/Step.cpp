@@ -1,5 +1,7 @@
 #include "Step.h"
 
+#include "Saturate.h"
+
 Step::Step() = default;
 
 Step::Step(const Step& other) { *this = other; }
@@ -64,9 +66,9 @@ void Step::setRoot(int value) {
         notes.add(root);
         return;
     }
-    const std::int32_t shift = root - notes[0];
+    const std::int64_t shift = std::int64_t{root} - notes[0];
     for (std::ptrdiff_t i = 0; i < notes.size(); ++i) {
-        notes[i] += shift;
+        notes[i] = saturateToInt32(notes[i] + shift);
     }
 }
 

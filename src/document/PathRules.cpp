@@ -65,7 +65,12 @@ OpenTarget ResolveOpenTarget(const std::string& path) {
         try {
             file = ShellLinkReader::ResolveShortcut(path);
         } catch (const ShellLinkError& error) {
-            target.message = error.what();
+            if (error.kind() == ShellLinkError::Kind::NoPath) {
+                target.action = OpenTarget::Action::ShowMessage;
+                target.message = kGetPathFailedMessage;
+            } else {
+                target.message = error.what();
+            }
             return target;
         }
     }

@@ -11,6 +11,8 @@
 namespace PathRules {
 
 inline constexpr const char* kPathNotFoundMessage = "Path not found.";
+// A shortcut that was read whole but holds no path to a file.
+inline constexpr const char* kGetPathFailedMessage = "GetPath failed!";
 
 // The last three characters of path; empty when path is shorter than three characters (it
 // has no ending then).
@@ -47,7 +49,8 @@ struct OpenTarget {
     std::string message;
 };
 // A shortcut ("lnk"/"LNK") is resolved first and its target's ending decides; any other path
-// must have a setup file ending itself. The path that is opened is the long form.
+// must have a setup file ending itself. The path that is opened is the long form. A shortcut
+// that cannot be read is ignored; one that holds no path shows "GetPath failed!".
 OpenTarget ResolveOpenTarget(const std::string& path);
 
 }  // namespace PathRules

@@ -41,16 +41,17 @@ SafeFileWriter::SafeFileWriter(const std::string& path)
     : path_(path), targetPath_(resolveLinks(path)) {
     const std::filesystem::path target(targetPath_);
     if (!target.has_filename()) {
-        throw SetupFileError::cannotWrite(path_, EISDIR);
+        throw SetupFileError::cannotWrite(path_, EISDIR, SetupFileError::SaveStep::Create);
     }
     struct stat existing {};
     const bool targetExists = ::stat(targetPath_.c_str(), &existing) == 0;
     if (targetExists && !S_ISREG(existing.st_mode)) {
-        throw SetupFileError::cannotWrite(path_, S_ISDIR(existing.st_mode) ? EISDIR : EACCES);
+        throw SetupFileError::cannotWrite(path_, S_ISDIR(existing.st_mode) ? EISDIR : EACCES,
+                                          SetupFileError::SaveStep::Write);
     }
     // The rename would replace a file we may not write to; keep write protection meaningful.
     if (targetExists && ::access(targetPath_.c_str(), W_OK) != 0) {
-        throw SetupFileError::cannotWrite(path_, errno);
+        throw SetupFileError::cannotWrite(path_, errno, SetupFileError::SaveStep::Write);
     }
     // A hidden name in the same folder, so the rename never crosses file systems.
     const std::string prefix = (target.parent_path() / ("." + target.filename().string())).string();
@@ -63,11 +64,11 @@ SafeFileWriter::SafeFileWriter(const std::string& path)
             break;
         }
         if (errno != EEXIST) {
-            throw SetupFileError::cannotWrite(path_, errno);
+            throw SetupFileError::cannotWrite(path_, errno, SetupFileError::SaveStep::Create);
         }
     }
     if (descriptor_ < 0) {
-        throw SetupFileError::cannotWrite(path_, EEXIST);
+        throw SetupFileError::cannotWrite(path_, EEXIST, SetupFileError::SaveStep::Create);
     }
     if (targetExists) {
         // Best effort: a file we may not chmod is still saved.
@@ -92,7 +93,7 @@ void SafeFileWriter::discard() {
 
 void SafeFileWriter::write(std::span<const std::uint8_t> bytes) {
     if (descriptor_ < 0) {
-        throw SetupFileError::cannotWrite(path_, EBADF);
+        throw SetupFileError::cannotWrite(path_, EBADF, SetupFileError::SaveStep::Write);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -103,7 +104,7 @@ void SafeFileWriter::write(std::span<const std::uint8_t> bytes) {
             }
             const int error = errno;
             discard();
-            throw SetupFileError::cannotWrite(path_, error);
+            throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Write);
         }
         done += static_cast<std::size_t>(written);
     }
@@ -131,24 +132,24 @@ void SafeFileWriter::writeAt(std::uint64_t offset, std::span<const std::uint8_t>
 
 void SafeFileWriter::commit() {
     if (descriptor_ < 0) {
-        throw SetupFileError::cannotWrite(path_, EBADF);
+        throw SetupFileError::cannotWrite(path_, EBADF, SetupFileError::SaveStep::Write);
     }
     if (::fsync(descriptor_) != 0) {
         const int error = errno;
         discard();
-        throw SetupFileError::cannotWrite(path_, error);
+        throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Write);
     }
     const int closeResult = ::close(descriptor_);
     descriptor_ = -1;
     if (closeResult != 0) {
         const int error = errno;
         discard();
-        throw SetupFileError::cannotWrite(path_, error);
+        throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Write);
     }
     if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
         const int error = errno;
         discard();
-        throw SetupFileError::cannotWrite(path_, error);
+        throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Rename);
     }
     temporaryPath_.clear();
     // Make the rename itself durable; the data is already safe if this fails.

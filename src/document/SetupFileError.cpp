@@ -1,6 +1,7 @@
 #include "SetupFileError.h"
 
 #include <cerrno>
+#include <system_error>
 
 namespace {
 
@@ -52,6 +53,11 @@ SetupFileError SetupFileError::cannotOpen(const std::string& fileName, int error
     return SetupFileError(Kind::CannotOpen, fileErrorText(fileName, errorNumber));
 }
 
-SetupFileError SetupFileError::cannotWrite(const std::string& fileName, int errorNumber) {
-    return SetupFileError(Kind::CannotWrite, fileErrorText(fileName, errorNumber));
+SetupFileError SetupFileError::cannotWrite(const std::string& fileName, int errorNumber,
+                                           SaveStep step) {
+    const char* failed = step == SaveStep::Create  ? " could not be created: "
+                         : step == SaveStep::Write ? " could not be written: "
+                                                   : " could not be renamed into place: ";
+    return SetupFileError(Kind::CannotWrite,
+                          fileName + failed + std::generic_category().message(errorNumber) + ".");
 }

@@ -26,8 +26,11 @@ public:
     static SetupFileError tooLarge(const std::string& fileName);
     // The text for an errno value from opening or reading the file.
     static SetupFileError cannotOpen(const std::string& fileName, int errorNumber);
-    // The text for an errno value from creating, writing or renaming the file.
-    static SetupFileError cannotWrite(const std::string& fileName, int errorNumber);
+    // What a save failed at, named in its text.
+    enum class SaveStep { Create, Write, Rename };
+    // "<file> could not be created: <the system's text for errorNumber>." (written, renamed):
+    // the real cause, since a folder that cannot be written is no missing file.
+    static SetupFileError cannotWrite(const std::string& fileName, int errorNumber, SaveStep step);
 
 private:
     Kind kind_;

@@ -242,7 +242,7 @@ std::string ShellLinkReader::targetPath(const ShellLink& link, const std::string
     addCandidate(link.relativePath);
     addCandidate(link.localBasePath);
     if (candidates.empty()) {
-        throw ShellLinkError(linkName + " does not point to a file.");
+        throw ShellLinkError(linkName + " does not point to a file.", ShellLinkError::Kind::NoPath);
     }
     const auto found = std::find_if(candidates.begin(), candidates.end(), pathExists);
     return (found != candidates.end() ? *found : candidates.front()).string();

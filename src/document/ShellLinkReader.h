@@ -10,7 +10,17 @@
 // naming the shortcut.
 class ShellLinkError : public std::runtime_error {
 public:
-    explicit ShellLinkError(const std::string& message) : std::runtime_error(message) {}
+    // Unreadable: missing, damaged or no link at all. NoPath: a sound link that holds no
+    // path to a file, the one failure an open reports to the user.
+    enum class Kind { Unreadable, NoPath };
+
+    explicit ShellLinkError(const std::string& message, Kind kind = Kind::Unreadable)
+        : std::runtime_error(message), kind_(kind) {}
+
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 // The parts of a Windows shell link (.lnk) that locate its target. Text is UTF-8; a field the

@@ -6,6 +6,7 @@
 
 #include "core/Player.h"
 #include "core/Random.h"
+#include "core/Saturate.h"
 #include "core/Setup.h"
 #include "core/StepValue.h"
 #include "core/TextFormat.h"
@@ -151,7 +152,9 @@ void SetupController::WriteBackNotes(int column) {
     }
     const IntArray newNotes = Column(column).GetNotes();
     const int newRoot = newNotes.empty() ? 0 : newNotes[0];
-    const int delta = newRoot - roots[static_cast<std::size_t>(column)];
+    // A root read from a file may lie anywhere in the 32-bit range: the change is taken in
+    // 64 bits, and each moved root is held within the range before the column clamps it.
+    const std::int64_t delta = std::int64_t{newRoot} - roots[static_cast<std::size_t>(column)];
 
     std::array<IntArray, Measure::kStepCount> chords;
     std::array<bool, Measure::kStepCount> spread{};
@@ -166,7 +169,7 @@ void SetupController::WriteBackNotes(int column) {
                 chords[index] = newNotes;
             } else {
                 // The column moves its chord note by note, each clamped to the note range.
-                Column(i).SetRoot(roots[index] + delta);
+                Column(i).SetRoot(saturateToInt32(roots[index] + delta));
                 chords[index] = Column(i).GetNotes();
             }
             spread[index] = true;

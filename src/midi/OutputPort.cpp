@@ -159,7 +159,11 @@ void OutputPort::releasePort() {
             relay_->acceptPendingLocked();
         }
         port.shareCount = static_cast<std::int16_t>(remaining);
-        broadcast(Messages::UM_SHARE_COUNT, remaining, port.portId);
+        broadcast(Messages::UM_SHARE_COUNT, remaining, heldPortId_);
+        if (own_ != nullptr) {
+            std::erase_if(lentOut_, [](const auto& lent) { return lent.second.expired(); });
+            lentOut_.emplace_back(heldPortId_, own_);
+        }
         dropHandle(false);
     } else {
         port.shareCount = 0;
@@ -239,7 +243,11 @@ void OutputPort::handlePortMessage(int message, std::intptr_t wParam, std::intpt
 }
 
 void OutputPort::takeLentHandle(std::intptr_t lender) {
-    if (lender == 0 || lender == instanceId_ || relayDirectory_.empty()) {
+    if (lender == instanceId_) {
+        takeBackLentConnection();
+        return;
+    }
+    if (lender == 0 || relayDirectory_.empty()) {
         return;
     }
     // A lender that has gone away lends nothing: the count stays as it is.
@@ -257,6 +265,31 @@ void OutputPort::takeLentHandle(std::intptr_t lender) {
     }
     PortState& port = setup_.port;
     port.handle = lender;
+    heldPortId_ = port.portId;
+    port.shareCount = static_cast<std::int16_t>(port.shareCount + 1);
+    broadcast(Messages::UM_SHARE_COUNT, port.shareCount, port.portId);
+}
+
+void OutputPort::takeBackLentConnection() {
+    PortState& port = setup_.port;
+    std::shared_ptr<MidiConnection> lent;
+    for (const auto& [portId, connection] : lentOut_) {
+        if (portId == port.portId) {
+            lent = connection.lock();
+        }
+    }
+    if (lent == nullptr) {
+        return;
+    }
+    std::erase_if(lentOut_, [&](const auto& entry) { return entry.second.lock() == lent; });
+    {
+        std::lock_guard guard(portLock_);
+        own_ = std::move(lent);
+        setTargetLocked(own_.get());
+    }
+    port.handle = instanceId_;
+    heldPortId_ = port.portId;
+    setup_.portOpenedHere = 1;
     port.shareCount = static_cast<std::int16_t>(port.shareCount + 1);
     broadcast(Messages::UM_SHARE_COUNT, port.shareCount, port.portId);
 }
@@ -283,6 +316,7 @@ void OutputPort::useOwnConnection(std::unique_ptr<MidiConnection> connection) {
         setTargetLocked(own_.get());
     }
     setup_.port.handle = instanceId_;
+    heldPortId_ = setup_.port.portId;
 }
 
 void OutputPort::dropHandle(bool closeOwn) {

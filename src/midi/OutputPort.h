@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/EngineLock.h"
@@ -99,6 +100,9 @@ private:
     void useOwnConnection(std::unique_ptr<MidiConnection> connection);
     // UM_PORT_HANDLE: borrow from the lender, unless it no longer answers.
     void takeLentHandle(std::intptr_t lender);
+    // UM_PORT_HANDLE naming this instance: it lent this port, went elsewhere and came back
+    // while a borrower kept the connection open. It plays on that connection again.
+    void takeBackLentConnection();
     // Stops sending anywhere; when closeOwn, the own connection is closed even if other
     // instances still borrow it.
     void dropHandle(bool closeOwn);
@@ -128,4 +132,9 @@ private:
     std::shared_ptr<MidiConnection> own_;         // this instance's open port
     std::unique_ptr<PortRelayLink> borrowed_;     // the link to a lender
     std::unique_ptr<PortRelayServer> relay_;      // serves borrowers of own_
+    // The port the handle belongs to: a setup read from a file names its port before the old
+    // one is released, and the release speaks of the port it lets go.
+    int heldPortId_ = 0;
+    // Own connections left to borrowers when this instance went to another port, by port id.
+    std::vector<std::pair<int, std::weak_ptr<MidiConnection>>> lentOut_;
 };

@@ -138,8 +138,8 @@ void MenuBar::choosePort(int portId) {
     port.portName = portId == PortState::kMapperPortId
                         ? std::string(kMapperName)
                         : port.portNames[static_cast<std::size_t>(portId)];
-    if (services_.openPort) {
-        services_.openPort();
+    if (services_.selectPortByName) {
+        services_.selectPortByName(port.portName);
     }
     setup_->dirty = true;
 }

@@ -32,9 +32,10 @@ public:
     struct Services {
         // Lists the devices again (the port table of the setup's PortState).
         std::function<void()> refreshPorts;
-        // Lets go of the open port; then opens the one the PortState names.
+        // Lets go of the open port; then opens the port of that name, as a setup read from a
+        // file does, so that of two devices with one name the same one plays both times.
         std::function<void()> releasePort;
-        std::function<void()> openPort;
+        std::function<void(const std::string& name)> selectPortByName;
         // Sets a column's program and writes it back like any edit of the column.
         std::function<void(int column, int program)> chooseProgram;
         // 3 or 2 when the clipboard holds a measure in that layout, else 0.

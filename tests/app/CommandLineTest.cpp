@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "app/CommandLine.h"
+#include "app/DocumentCommands.h"
 
 namespace {
 
@@ -39,6 +43,27 @@ TEST(CommandLine, ScriptedOptionsTakeTheRestOfTheLine) {
     EXPECT_EQ(parse({"x", "--help"}).mode, CommandLine::Mode::Help);
     EXPECT_EQ(parse({"--list-ports"}).mode, CommandLine::Mode::ListPorts);
     EXPECT_TRUE(parse({}).setupPath.empty());
+}
+
+TEST(CommandLine, EveryOptionsDescriptionStartsInOneColumn) {
+    // As --help prints them: the window's options, then the setup-file options.
+    std::istringstream help(std::string(CommandLine::helpText()) + "\n" +
+                            DocumentCommands::kHelpText);
+    std::set<std::size_t> columns;
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        if (line.starts_with("  --")) {
+            ++options;
+            const std::size_t gap = line.find("  ", 2);
+            if (gap != std::string::npos) {
+                columns.insert(line.find_first_not_of(' ', gap));
+            }
+        } else if (line.starts_with("    ")) {
+            columns.insert(line.find_first_not_of(' '));  // a description on its own line
+        }
+    }
+    EXPECT_EQ(options, 8);
+    EXPECT_EQ(columns, std::set<std::size_t>{22});
 }
 
 }  // namespace

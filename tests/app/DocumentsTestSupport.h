@@ -67,7 +67,7 @@ private:
 };
 
 // Runs the event loop until done() holds or the time runs out; true when it held.
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 10'000) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {

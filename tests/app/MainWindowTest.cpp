@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, AloneOrNotTheLenderItClosesWhilePlaying) {
 TEST_F(MainWindowTest, PlayingLightsTheColumnOfTheStepJustPlayed) {
     QTest::keyClick(window.defaultButton(), Qt::Key_Space);
     // The first step plays at once; its message reaches the window through the queue.
-    QTRY_VERIFY_WITH_TIMEOUT(window.panel().Column(0).IsHighlighted(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.panel().Column(0).IsHighlighted(), 10000);
     QTest::keyClick(window.defaultButton(), Qt::Key_Space);
     QApplication::processEvents();
     for (int col = 0; col < PanelIds::kColumnCount; ++col) {

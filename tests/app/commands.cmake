@@ -13,3 +13,10 @@ add_test(NAME commands.program_reports_a_missing_file
          COMMAND glimmerstave --dump ${CMAKE_CURRENT_BINARY_DIR}/no-such-setup.qov)
 set_tests_properties(commands.program_reports_a_missing_file PROPERTIES TIMEOUT 30
     PASS_REGULAR_EXPRESSION "glimmerstave: [^\n]*no-such-setup\\.qov was not found\\.")
+
+# With no display at all: the screenshot renders offscreen, the window says why it cannot open.
+add_test(NAME commands.program_without_a_display
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/without_display.sh $<TARGET_FILE:glimmerstave>
+                 ${PROJECT_SOURCE_DIR}/fuzz/corpus/setup_reader/v1.0.qov)
+set_tests_properties(commands.program_without_a_display PROPERTIES TIMEOUT 120
+    PASS_REGULAR_EXPRESSION "PASS:")

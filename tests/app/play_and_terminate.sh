@@ -19,7 +19,8 @@ export JACK_DEFAULT_SERVER="$server" QT_QPA_PLATFORM=offscreen
 
 jackd -n "$server" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 jack=$!
-for _ in $(seq 1 400); do
+deadline=$((SECONDS + 10))
+while ((SECONDS < deadline)); do
     jack_wait -s "$server" -c 2>/dev/null | grep -qx running && break
     sleep 0.025
 done
@@ -27,7 +28,8 @@ done
 "$program" --play --midi-log "$work/midi.log" >"$work/app.log" 2>&1 &
 app=$!
 # Steps come every 119 ms at the default tempo: wait for a few of them.
-for _ in $(seq 1 400); do
+deadline=$((SECONDS + 10))
+while ((SECONDS < deadline)); do
     [[ -f "$work/midi.log" ]] && (($(grep -c . "$work/midi.log") >= 12)) && break
     sleep 0.025
 done

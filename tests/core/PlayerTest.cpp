@@ -1,3 +1,5 @@
+#include <limits>
+
 #include "PlayerFixture.h"
 
 namespace {
@@ -31,6 +33,9 @@ TEST_F(PlayerSteps, ProgramMinusOneSendsNoProgramChange) {
     EXPECT_EQ(port.take(), expected);
 }
 
+constexpr int kMax = std::numeric_limits<int>::max();
+constexpr int kMin = std::numeric_limits<int>::min();
+
 struct VelocityCase {
     int volume;
     int velocity;
@@ -52,14 +57,20 @@ TEST_P(VelocityChain, EachFurtherNoteIsScaledFromThePreviousOne) {
     EXPECT_EQ(velocities, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Figures, VelocityChain,
-                         testing::Values(VelocityCase{80, 100, {79, 63, 50}},
-                                         VelocityCase{100, 100, {99, 98, 97}},
-                                         VelocityCase{0, 100, {0, 0, 0}}),
-                         [](const testing::TestParamInfo<VelocityCase>& param) {
-                             return "Volume" + std::to_string(param.param.volume) + "Velocity" +
-                                    std::to_string(param.param.velocity);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Figures, VelocityChain,
+    testing::Values(VelocityCase{80, 100, {79, 63, 50}}, VelocityCase{100, 100, {99, 98, 97}},
+                    VelocityCase{0, 100, {0, 0, 0}},
+                    // A damaged setup: the chain saturates at the int range instead of
+                    // overflowing it; the port keeps the low byte of each value.
+                    VelocityCase{32767, 32767, {10736762 & 0xFF, kMax & 0xFF, kMax & 0xFF}},
+                    VelocityCase{-32768, 32767, {-10737090 & 0xFF, kMax & 0xFF, kMin & 0xFF}}),
+    [](const testing::TestParamInfo<VelocityCase>& param) {
+        const auto name = [](int v) {
+            return v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v);
+        };
+        return "Volume" + name(param.param.volume) + "Velocity" + name(param.param.velocity);
+    });
 
 TEST_F(PlayerSteps, VelocityChainContinuesThroughAStepThatSendsNothing) {
     setup.mute = 1;
@@ -401,8 +412,18 @@ TEST_F(PlayerControl, PositionDisplayLightsTheStepJustPlayed) {
     EXPECT_EQ(host.litChanges.back(), (std::pair<int, bool>{2, false}));
 }
 
+TEST_F(PlayerControl, AStepPlayedNewsHandledAfterStopLightsNothing) {
+    player.start();
+    player.playStep();
+    player.stop();
+    host.litChanges.clear();
+    player.handleMessage(UM_STEP_PLAYED, 0, 0);
+    EXPECT_TRUE(host.litChanges.empty());
+}
+
 TEST_F(PlayerControl, PositionDisplayMovesEverySecondStepAt3000Bpm) {
     setup.bpm = 3000.0;
+    player.start();  // its own display update is the first of each pair
     for (int i = 0; i < 6; ++i) {
         player.playStep();
         player.handleMessage(UM_STEP_PLAYED, 0, 0);

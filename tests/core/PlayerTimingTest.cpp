@@ -89,6 +89,22 @@ TEST_F(PlayerSchedule, TempoChangeWhileStoppedIsIgnored) {
     EXPECT_FALSE(player.tick(1'000'000'000));
 }
 
+TEST_F(PlayerSchedule, StopClearsAPendingTempoChangeAndStartRunsAtTheCurrentTempo) {
+    setup.bpm = 120.0;
+    timer.now = 0;
+    player.start();
+    setup.bpm = 60.0;
+    player.onTempoChanged();  // pending until the step being played ends
+    player.stop();
+    setup.bpm = 200.0;
+    player.onTempoChanged();  // stopped: ignored
+    timer.now = 10'000'000;
+    player.start();
+    const std::vector<std::int64_t> at = runSteps(2);
+    EXPECT_EQ(at[0] - 10'000'000, 75'000);
+    EXPECT_EQ(at[1] - 10'000'000, 150'000);
+}
+
 TEST_F(PlayerSchedule, AStoppedPlayerIgnoresATickThatWasAlreadyOnItsWay) {
     player.start();
     player.stop();

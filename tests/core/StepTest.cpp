@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "core/Step.h"
 
 namespace {
@@ -24,6 +26,16 @@ TEST(Step, SetRootMovesTheWholeChordOrStartsOne) {
     empty.notes.removeAll();
     empty.setRoot(5);
     EXPECT_EQ(empty.notes, (IntArray{5}));
+}
+
+TEST(Step, SetRootHoldsEveryMovedOffsetWithinThe32BitRange) {
+    Step step;
+    step.setNotes(IntArray{INT32_MIN, INT32_MAX, -7});
+    step.setRoot(5);
+    EXPECT_EQ(step.notes, (IntArray{5, INT32_MAX, INT32_MAX - 1}));
+    step.setNotes(IntArray{INT32_MAX, INT32_MIN});
+    step.setRoot(-5);
+    EXPECT_EQ(step.notes, (IntArray{-5, INT32_MIN}));
 }
 
 TEST(Step, SetRootTakesTheValueAs16Bits) {

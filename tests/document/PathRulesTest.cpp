@@ -158,6 +158,15 @@ TEST_F(OpenTargetTest, ShortcutTargetsEndingDecides) {
     EXPECT_EQ("Path not found.", gone.message);
 }
 
+TEST_F(OpenTargetTest, AShortcutThatHoldsNoPathShowsGetPathFailed) {
+    ShellLinkBuilder link;
+    link.idListSize = 20;  // only an item list, which names no file here
+    link.writeTo(folder.file("nothing.lnk"));
+    const OpenTarget target = resolve("nothing.lnk");
+    EXPECT_EQ(OpenTarget::Action::ShowMessage, target.action);
+    EXPECT_EQ("GetPath failed!", target.message);
+}
+
 TEST_F(OpenTargetTest, DamagedOrMissingShortcutEndsSilentlyWithAReason) {
     TempFolder::writeBytes(folder.file("bad.lnk"), {0x4C, 0, 0, 0, 1, 2, 3});
     const OpenTarget bad = resolve("bad.lnk");

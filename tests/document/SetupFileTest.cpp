@@ -205,11 +205,22 @@ TEST(SetupFileSave, AFailedSaveChangesNothing) {
         FAIL();
     } catch (const SetupFileError& error) {
         EXPECT_EQ(error.kind(), SetupFileError::Kind::CannotWrite);
-        EXPECT_EQ(std::string(error.what()), path + " was not found.");
+        EXPECT_EQ(std::string(error.what()),
+                  path + " could not be created: No such file or directory.");
     }
     EXPECT_EQ(current.setup.path, "/somewhere/current.qov");
     EXPECT_EQ(current.setup.title, SetupFile::captionFor("/somewhere/current.qov"));
     EXPECT_TRUE(current.setup.dirty);
+}
+
+TEST(SetupFileSave, AFolderThatCannotBeWrittenIsNamedAsTheCause) {
+    OpenSetup current;
+    try {
+        SetupFile::save("/sys/x.qov", current.setup, 0, 0, 0);  // not even root may create here
+        FAIL();
+    } catch (const SetupFileError& error) {
+        EXPECT_EQ(std::string(error.what()), "/sys/x.qov could not be created: Permission denied.");
+    }
 }
 
 TEST(SetupFileSave, SavingOntoAFolderFailsAndKeepsIt) {

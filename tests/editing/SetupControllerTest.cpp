@@ -216,6 +216,20 @@ TEST_F(ChordSpreadTest, ShiftMovesEveryOtherVisibleChordByTheChangeOfTheRoot) {
     EXPECT_EQ(Notes(w.TheSetup().undoMeasure.steps[2].notes), (std::vector<std::int32_t>{0, 4, 7}));
 }
 
+TEST_F(ChordSpreadTest, ARootAtTheEndOfThe32BitRangeMovesTheOthersWithoutOverflow) {
+    {
+        std::lock_guard guard(w.Engine().engineLock());
+        StepAt(2).notes = IntArray{INT32_MIN};  // as a damaged file or clipboard leaves it
+    }
+    input.shift = true;
+    CommitChordInColumn2();
+    // Every other root is held at the top of the 32-bit range, whose low 16 bits (-1) are what
+    // a column takes as its root; wrapped around, step 1's root would have become 7.
+    EXPECT_EQ(Notes(StepAt(2).notes), (std::vector<std::int32_t>{2, 6, 9}));
+    EXPECT_EQ(Notes(StepAt(0).notes), (std::vector<std::int32_t>{-1, 2, 5}));
+    EXPECT_EQ(Notes(StepAt(1).notes), (std::vector<std::int32_t>{-1}));
+}
+
 TEST_F(ChordSpreadTest, ShiftAltGivesEveryVisibleStepTheSameChord) {
     input.shift = true;
     input.alt = true;

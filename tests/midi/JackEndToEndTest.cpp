@@ -367,7 +367,7 @@ TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
     EXPECT_LT(recorder_->loudest(), 0.001f);
     const std::uint8_t noteOn[3] = {0x90, 60, 120};
     ASSERT_TRUE(synth->send(noteOn));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (recorder_->loudest() < 0.01f && std::chrono::steady_clock::now() < deadline) {
         sleepMicroseconds(1000);
     }

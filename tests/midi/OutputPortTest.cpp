@@ -559,6 +559,44 @@ TEST_F(OutputPortLending, ALenderThatReopensTakesItsBorrowersAlong) {
     EXPECT_EQ(desk->received()[0], (Bytes{0x90, 4, 4}));
 }
 
+TEST_F(OutputPortLending, ALenderThatLeftAndCameBackWhileLentPlaysOnItsPortAgain) {
+    auto a = start(1101);
+    auto b = start(1102);
+    choose(*a, "Desk");
+    choose(*b, "Desk");
+    choose(*a, "MIDI Mapper");  // the borrower keeps the desk's connection open
+    choose(*a, "Desk");         // its own open fails; the borrower hands it its own id
+
+    EXPECT_EQ(a->state().handle, 1101);
+    EXPECT_EQ(a->setup.portOpenedHere, 1);
+    EXPECT_EQ(a->state().shareCount, 2);
+    EXPECT_EQ(b->state().shareCount, 2);
+    EXPECT_EQ(desk->openConnections(), 1);
+    a->port->sendShort(0x90, 7, 7);
+    ASSERT_TRUE(desk->waitForMessages(1));
+    EXPECT_EQ(desk->received()[0], (Bytes{0x90, 7, 7}));
+
+    b->port->releasePort();
+    bus.pump();
+    EXPECT_EQ(a->state().shareCount, 1);
+    a->port->releasePort();
+    EXPECT_TRUE(desk->waitForOpenConnections(0));
+}
+
+TEST_F(OutputPortLending, AReleaseAfterASetupNamedAnotherPortCountsDownTheHeldOne) {
+    machine.add("Other");
+    auto a = start(1201);
+    auto b = start(1202);
+    choose(*a, "Desk");
+    choose(*b, "Desk");
+    ASSERT_EQ(a->state().shareCount, 2);
+    // As reading a setup does: the file's port replaces the id before the release.
+    b->state().portId = 1;
+    b->port->releasePort();
+    bus.pump();
+    EXPECT_EQ(a->state().shareCount, 1);
+}
+
 TEST_F(OutputPortLending, AHandleFromAnInstanceThatIsGoneIsNotTaken) {
     auto b = start(902);
     choose(*b, "Absent");

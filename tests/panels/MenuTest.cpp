@@ -94,6 +94,14 @@ TEST_F(MenuTest, PortsAreListedAboveTheMapperAndChoosingOneOpensItByName) {
     EXPECT_EQ(mapper->devices[0]->openConnections(), 1);
 }
 
+TEST_F(MenuTest, OfTwoPortsWithOneNameTheMenuOpensTheOneASavedFileReopens) {
+    makeWindow({}, {"Twin", "Other", "Twin"});
+    choose(open(MenuTables::kMidiMenu), 900);
+    EXPECT_EQ(setup().port.portId, 2);
+    EXPECT_EQ(devices->devices[0]->openConnections(), 0);
+    EXPECT_EQ(devices->devices[2]->openConnections(), 1);
+}
+
 TEST_F(MenuTest, PortMarkFollowsThePortIdAndNoneWhenTheNameWasNotFound) {
     makeWindow();
     ASSERT_EQ(setup().port.portId, PortState::kMapperPortId);
