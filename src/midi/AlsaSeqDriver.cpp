@@ -1,11 +1,19 @@
 #include "midi/AlsaSeqDriver.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
+#include <vector>
 
+#include "midi/AlsaPortFollower.h"
 #include "midi/MidiBytes.h"
 
 namespace {
@@ -59,12 +67,75 @@ void forEachWritablePort(snd_seq_t* seq, Visit visit) {
     }
 }
 
+// Finds the index-th port (0 = the first) named `device`, as listDevices names it.
+std::optional<AlsaPortFollower::Address> findPort(snd_seq_t* seq, const std::string& device,
+                                                  int occurrence) {
+    std::optional<AlsaPortFollower::Address> found;
+    forEachWritablePort(seq, [&](const std::string& name, int client, int port) {
+        if (name != device || occurrence-- > 0) {
+            return true;
+        }
+        found = AlsaPortFollower::Address{client, port};
+        return false;
+    });
+    return found;
+}
+
 class AlsaSeqConnection : public MidiConnection {
 public:
     AlsaSeqConnection(snd_seq_t* seq, int port) : seq_(seq), port_(port) {}
-    ~AlsaSeqConnection() override { snd_seq_close(seq_); }
+    ~AlsaSeqConnection() override {
+        if (watcher_.joinable()) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+            watcher_.join();
+        }
+        if (stopFd_ >= 0) {
+            ::close(stopFd_);
+        }
+        if (watchSeq_ != nullptr) {
+            snd_seq_close(watchSeq_);
+        }
+        // Direct events are handed to the receiving clients as they are written; nothing of
+        // ours is still queued here, but a library buffer would be flushed now.
+        snd_seq_drain_output(seq_);
+        snd_seq_close(seq_);
+    }
+
+    // Follows the target by name from now on: a sequencer client of its own listens to the
+    // announce port, and connects this output again when the target comes back. Without an
+    // announce port the connection simply stays where it is.
+    void follow(const std::string& clientName, const std::string& device, int occurrence,
+                AlsaPortFollower::Address connected) {
+        if (snd_seq_open(&watchSeq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) {
+            watchSeq_ = nullptr;
+            return;
+        }
+        snd_seq_set_client_name(watchSeq_, (clientName + " watch").c_str());
+        const int in = snd_seq_create_simple_port(
+            watchSeq_, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+            SND_SEQ_PORT_TYPE_APPLICATION);
+        stopFd_ = ::eventfd(0, EFD_CLOEXEC);
+        if (in < 0 || stopFd_ < 0 ||
+            snd_seq_connect_from(watchSeq_, in, SND_SEQ_CLIENT_SYSTEM,
+                                 SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
+            return;
+        }
+        const AlsaPortFollower::Address self{snd_seq_client_id(seq_), port_};
+        follower_ = std::make_unique<AlsaPortFollower>(
+            connected,
+            [this, device, occurrence] { return findPort(watchSeq_, device, occurrence); },
+            [this, self](const AlsaPortFollower::Address& target) {
+                return subscribe(self, target);
+            });
+        watcher_ = std::thread([this] { watch(); });
+    }
 
     bool send(const std::uint8_t* bytes) override {
+        // Nothing to send to while the target is away: the message is not sent (nor logged).
+        if (follower_ != nullptr && !follower_->present()) {
+            return false;
+        }
         snd_seq_event_t event;
         snd_seq_ev_clear(&event);
         if (!AlsaSeqDriver::encode(bytes, event)) {
@@ -78,8 +149,46 @@ public:
     }
 
 private:
+    // Connects as a third party (like aconnect), so the sending client is never touched by
+    // the watcher thread.
+    bool subscribe(const AlsaPortFollower::Address& from, const AlsaPortFollower::Address& to) {
+        snd_seq_port_subscribe_t* subscription = nullptr;
+        snd_seq_port_subscribe_alloca(&subscription);
+        snd_seq_addr_t sender{static_cast<unsigned char>(from.client),
+                              static_cast<unsigned char>(from.port)};
+        snd_seq_addr_t dest{static_cast<unsigned char>(to.client),
+                            static_cast<unsigned char>(to.port)};
+        snd_seq_port_subscribe_set_sender(subscription, &sender);
+        snd_seq_port_subscribe_set_dest(subscription, &dest);
+        return snd_seq_subscribe_port(watchSeq_, subscription) >= 0;
+    }
+
+    void watch() {
+        const int count = snd_seq_poll_descriptors_count(watchSeq_, POLLIN);
+        std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
+        fds[0] = {stopFd_, POLLIN, 0};
+        snd_seq_poll_descriptors(watchSeq_, fds.data() + 1, static_cast<unsigned int>(count),
+                                 POLLIN);
+        for (;;) {
+            if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+                return;
+            }
+            if ((fds[0].revents & POLLIN) != 0) {
+                return;
+            }
+            snd_seq_event_t* event = nullptr;
+            while (snd_seq_event_input(watchSeq_, &event) >= 0 && event != nullptr) {
+                follower_->handle(*event);
+            }
+        }
+    }
+
     snd_seq_t* seq_;
     int port_;
+    snd_seq_t* watchSeq_ = nullptr;
+    int stopFd_ = -1;
+    std::unique_ptr<AlsaPortFollower> follower_;
+    std::thread watcher_;
 };
 
 }  // namespace
@@ -110,25 +219,18 @@ std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device, i
     if (seq == nullptr) {
         return nullptr;
     }
-    int targetClient = -1;
-    int targetPort = -1;
-    forEachWritablePort(seq, [&](const std::string& name, int client, int port) {
-        if (name != device || occurrence-- > 0) {
-            return true;
-        }
-        targetClient = client;
-        targetPort = port;
-        return false;
-    });
-    const int port = targetClient < 0 ? -1
-                                      : snd_seq_create_simple_port(
-                                            seq, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    if (port < 0 || snd_seq_connect_to(seq, port, targetClient, targetPort) < 0) {
+    const std::optional<AlsaPortFollower::Address> target = findPort(seq, device, occurrence);
+    const int port = !target ? -1
+                             : snd_seq_create_simple_port(
+                                   seq, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (port < 0 || snd_seq_connect_to(seq, port, target->client, target->port) < 0) {
         snd_seq_close(seq);
         return nullptr;
     }
-    return std::make_unique<AlsaSeqConnection>(seq, port);
+    auto connection = std::make_unique<AlsaSeqConnection>(seq, port);
+    connection->follow(clientName_, device, occurrence, *target);
+    return connection;
 }
 
 bool AlsaSeqDriver::encode(const std::uint8_t* bytes, snd_seq_event& event) {

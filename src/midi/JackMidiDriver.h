@@ -7,7 +7,8 @@
 // The JACK backend: every MIDI input port of another JACK client is a device, named
 // "client:port (JACK)". Each open device gets its own JACK client with one output port; a
 // message is placed in the JACK MIDI buffer at the frame that matches the moment it was sent,
-// one period later, so timing is not rounded to the period. Never starts a JACK server.
+// one period later, so timing is not rounded to the period. An open device follows its port
+// by name when it goes away and comes back (JackConnection). Never starts a JACK server.
 class JackMidiDriver : public MidiDriver {
 public:
     static constexpr const char* kNameSuffix = " (JACK)";

@@ -17,3 +17,14 @@ add_test(NAME window.PlaysThroughJackAndClosesOnSigterm
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/play_and_terminate.sh $<TARGET_FILE:glimmerstave>)
 set_tests_properties(window.PlaysThroughJackAndClosesOnSigterm PROPERTIES
     TIMEOUT 120 RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The program through a JACK server of the test's own, with a recorder client for its port.
+pkg_check_modules(APP_TEST_JACK REQUIRED IMPORTED_TARGET jack)
+add_executable(app_jack_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp)
+target_compile_definitions(app_jack_tests PRIVATE
+    GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
+add_dependencies(app_jack_tests glimmerstave)
+target_link_libraries(app_jack_tests PRIVATE gs_document_format gs_core PkgConfig::APP_TEST_JACK
+                      GTest::gtest_main)
+gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
+                     RESOURCE_LOCK jack_server)

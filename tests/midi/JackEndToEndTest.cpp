@@ -26,190 +26,20 @@
 #include <thread>
 #include <vector>
 
+#include "JackTestSupport.h"
 #include "core/Setup.h"
 #include "midi/FluidSynthDriver.h"
 #include "midi/JackMidiDriver.h"
+#include "midi/MidiLog.h"
 #include "midi/OutputPort.h"
 #include "midi/SystemDrivers.h"
 
 namespace {
 
-constexpr jack_nframes_t kPeriod = 64;
-
-void sleepMicroseconds(long micros) {
-    const timespec pause{0, micros * 1000};
-    ::nanosleep(&pause, nullptr);
-}
-
-// A JACK server of this test's own, under a name no other test uses.
-class JackServer {
-public:
-    bool start(const std::string& name) {
-        name_ = name;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, STDOUT_FILENO);
-            ::dup2(quiet, STDERR_FILENO);
-            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p",
-                     std::to_string(kPeriod).c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // Ready when a client can connect; it takes about a tenth of a second.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            jack_status_t status{};
-            jack_client_t* probe = jack_client_open(
-                "probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                &status, name.c_str());
-            if (probe != nullptr) {
-                jack_client_close(probe);
-                return true;
-            }
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            sleepMicroseconds(5000);
-        }
-        return false;
-    }
-
-    void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (::waitpid(pid_, nullptr, WNOHANG) != pid_) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    ::kill(pid_, SIGKILL);
-                    ::waitpid(pid_, nullptr, 0);
-                    break;
-                }
-                sleepMicroseconds(10000);
-            }
-            pid_ = -1;
-        }
-        // Semaphores of clients that were still connected may outlive the server.
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-            const std::string file = entry.path().filename().string();
-            if (file.rfind("jack_sem.", 0) == 0 && file.find("_" + name_ + "_") != std::string::npos) {
-                std::filesystem::remove(entry.path(), ignored);
-            }
-        }
-    }
-
-private:
-    std::string name_;
-    pid_t pid_ = -1;
-};
-
-// A JACK client with one MIDI input that notes every event with its absolute frame time, and
-// one audio input that keeps the loudest sample it has heard.
-class Recorder {
-public:
-    struct Event {
-        jack_nframes_t frame;
-        std::size_t size;
-        std::array<std::uint8_t, 3> bytes;
-    };
-
-    bool open() {
-        jack_status_t status{};
-        client_ = jack_client_open("recorder", JackNoStartServer, &status);
-        if (client_ == nullptr) {
-            return false;
-        }
-        port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(client_, &Recorder::process, this);
-        return port_ != nullptr && audio_ != nullptr && jack_activate(client_) == 0;
-    }
-    ~Recorder() {
-        if (client_ != nullptr) {
-            jack_deactivate(client_);
-            jack_client_close(client_);
-        }
-    }
-
-    jack_client_t* client() const { return client_; }
-    int count() const { return count_.load(std::memory_order_acquire); }
-    float loudest() const { return loudest_.load(std::memory_order_acquire); }
-    const Event& event(int index) const { return events_[static_cast<std::size_t>(index)]; }
-
-    // When (JACK's microsecond clock) the cycle that starts at `frame` began; 0 when that
-    // cycle is not among the last ones seen.
-    jack_time_t cycleBegan(jack_nframes_t frame) const {
-        const Cycle& cycle = cycles_[(frame / kPeriod) % kCycles];
-        return cycle.start.load(std::memory_order_acquire) == frame
-                   ? cycle.began.load(std::memory_order_acquire)
-                   : 0;
-    }
-
-    bool waitForEvents(int wanted) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (count() < wanted && std::chrono::steady_clock::now() < deadline) {
-            sleepMicroseconds(1000);
-        }
-        return count() >= wanted;
-    }
-
-private:
-    static int process(jack_nframes_t nframes, void* arg) {
-        auto* self = static_cast<Recorder*>(arg);
-        const auto* samples =
-            static_cast<const float*>(jack_port_get_buffer(self->audio_, nframes));
-        float loudest = self->loudest_.load(std::memory_order_relaxed);
-        for (jack_nframes_t i = 0; i < nframes; ++i) {
-            loudest = std::max(loudest, std::fabs(samples[i]));
-        }
-        self->loudest_.store(loudest, std::memory_order_release);
-
-        void* buffer = jack_port_get_buffer(self->port_, nframes);
-        const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
-        jack_nframes_t frames = 0;
-        jack_time_t began = 0;
-        jack_time_t nextBegins = 0;
-        float periodMicros = 0;
-        if (jack_get_cycle_times(self->client_, &frames, &began, &nextBegins, &periodMicros) == 0) {
-            Cycle& cycle = self->cycles_[(cycleStart / kPeriod) % kCycles];
-            cycle.start.store(0xFFFFFFFF, std::memory_order_release);
-            cycle.began.store(began, std::memory_order_release);
-            cycle.start.store(cycleStart, std::memory_order_release);
-        }
-        const std::uint32_t events = jack_midi_get_event_count(buffer);
-        int stored = self->count_.load(std::memory_order_relaxed);
-        for (std::uint32_t i = 0; i < events && stored < kCapacity; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, buffer, i) != 0) {
-                continue;
-            }
-            Event& record = self->events_[static_cast<std::size_t>(stored)];
-            record.frame = cycleStart + event.time;
-            record.size = std::min<std::size_t>(event.size, 3);
-            record.bytes = {};
-            std::copy(event.buffer, event.buffer + record.size, record.bytes.begin());
-            ++stored;
-        }
-        self->count_.store(stored, std::memory_order_release);
-        return 0;
-    }
-
-    struct Cycle {
-        std::atomic<jack_nframes_t> start{0};
-        std::atomic<jack_time_t> began{0};
-    };
-
-    static constexpr int kCapacity = 1024;
-    static constexpr std::size_t kCycles = 8192;  // about ten seconds of cycles
-    jack_client_t* client_ = nullptr;
-    jack_port_t* port_ = nullptr;
-    jack_port_t* audio_ = nullptr;
-    std::atomic<float> loudest_{0.0f};
-    std::array<Event, kCapacity> events_{};
-    std::atomic<int> count_{0};
-    std::array<Cycle, kCycles> cycles_{};
-};
+using jacktest::JackServer;
+using jacktest::kPeriod;
+using jacktest::Recorder;
+using jacktest::sleepMicroseconds;
 
 class JackEndToEnd : public ::testing::Test {
 protected:
@@ -399,6 +229,132 @@ TEST_F(JackEndToEnd, ADeviceThatWentAwayFailsToOpen) {
     port->selectPortByName("recorder:in (JACK)");
     EXPECT_EQ(setup_.port.handle, 0);
     EXPECT_EQ(setup_.portOpenedHere, 0);
+}
+
+// JACK runs a fresh connection only a cycle or more after jack_connect returns; what is sent
+// meanwhile must arrive all the same, after every open.
+TEST_F(JackEndToEnd, TheFirstMessageAfterEveryOpenArrivesFirst) {
+    auto port = makePort();
+    port->refreshPortTable();
+    constexpr int kRuns = 5;
+    for (int run = 0; run < kRuns; ++run) {
+        port->releasePort();
+        port->selectPortByName("recorder:in (JACK)");
+        ASSERT_NE(setup_.port.handle, 0);
+        port->sendShort(0x90, 40 + run, 100);
+        ASSERT_TRUE(recorder_->waitForEvents(run + 1)) << "nothing arrived after open " << run;
+    }
+    port->releasePort();
+    ASSERT_EQ(recorder_->count(), kRuns);
+    for (int run = 0; run < kRuns; ++run) {
+        EXPECT_EQ(recorder_->event(run).bytes,
+                  (std::array<std::uint8_t, 3>{0x90, static_cast<std::uint8_t>(40 + run), 100}));
+    }
+}
+
+// Whatever ends the use of a port (another port chosen, the program closing), a message sent
+// just before, such as Stop's All Notes Off, reaches the old port as its last one.
+TEST_F(JackEndToEnd, AllNotesOffIsTheLastMessageAtAPortThatIsClosed) {
+    Recorder other;
+    ASSERT_TRUE(other.open("other"));
+    const std::array<std::uint8_t, 3> allNotesOff{0xB0, 123, 0};
+    constexpr int kRuns = 5;
+    for (int run = 0; run < kRuns; ++run) {
+        auto port = makePort();
+        port->refreshPortTable();
+        port->selectPortByName("recorder:in (JACK)");
+        ASSERT_NE(setup_.port.handle, 0);
+        port->sendShort(0x90, 50, 100);
+        port->sendShort(0xB0, 123, 0);
+        if (run % 2 == 0) {
+            // Another port chosen from the menu.
+            port->releasePort();
+            port->selectPortByName("other:in (JACK)");
+            ASSERT_NE(setup_.port.handle, 0);
+            port->sendShort(0x90, 60, 1);
+            ASSERT_TRUE(other.waitForEvents(run / 2 + 1));
+        } else {
+            // The program closing.
+            port->releasePort();
+            port.reset();
+        }
+        ASSERT_TRUE(recorder_->waitForEvents(2 * (run + 1))) << "run " << run;
+        EXPECT_EQ(recorder_->event(2 * run + 1).bytes, allNotesOff) << "run " << run;
+    }
+    EXPECT_EQ(recorder_->count(), 2 * kRuns);
+}
+
+// Counts the lines of a MIDI log once everything recorded is written.
+int loggedLines(MidiLog& log, const std::string& path) {
+    log.flush();
+    std::ifstream in(path);
+    int lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lines;
+    }
+    return lines;
+}
+
+TEST_F(JackEndToEnd, APortThatComesBackUnderItsNameIsPlayedToAgainAndNothingIsLoggedMeanwhile) {
+    const std::string path = ::testing::TempDir() + "jack-reconnect-" +
+                             std::to_string(::getpid()) + ".log";
+    std::filesystem::remove(path);
+    std::string error;
+    std::unique_ptr<MidiLog> log = MidiLog::open(path, &error);
+    ASSERT_NE(log, nullptr) << error;
+    auto port = makePort();
+    port->setMidiLog(log.get());
+    port->refreshPortTable();
+    port->selectPortByName("recorder:in (JACK)");
+    ASSERT_NE(setup_.port.handle, 0);
+    port->sendShort(0x90, 1, 1);
+    ASSERT_TRUE(recorder_->waitForEvents(1));
+
+    recorder_.reset();
+    // Until the driver has seen the port go, a message may still be taken.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int absentFrom = loggedLines(*log, path);
+    for (;;) {
+        port->sendShort(0x90, 2, 2);
+        const int lines = loggedLines(*log, path);
+        if (lines == absentFrom) {
+            break;
+        }
+        absentFrom = lines;
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "sends to a port gone are logged";
+        sleepMicroseconds(2000);
+    }
+    for (int i = 0; i < 10; ++i) {
+        port->sendShort(0x90, 3, 3);
+    }
+    EXPECT_EQ(loggedLines(*log, path), absentFrom);
+
+    recorder_ = std::make_unique<Recorder>();
+    ASSERT_TRUE(recorder_->open());
+    int sent = 0;
+    while (recorder_->count() == 0 && std::chrono::steady_clock::now() < deadline) {
+        port->sendShort(0x90, 4, 4);
+        ++sent;
+        sleepMicroseconds(2000);
+    }
+    ASSERT_GT(recorder_->count(), 0) << "the port that came back was not connected again";
+    EXPECT_EQ(setup_.port.handle, port->instanceId());
+    // Only what was sent after it came back arrives, and all of that was logged.
+    const std::array<std::uint8_t, 3> last{0x90, 5, 5};
+    port->sendShort(last[0], last[1], last[2]);
+    while (recorder_->event(recorder_->count() - 1).bytes != last &&
+           std::chrono::steady_clock::now() < deadline) {
+        sleepMicroseconds(1000);
+    }
+    ASSERT_EQ(recorder_->event(recorder_->count() - 1).bytes, last);
+    for (int i = 0; i + 1 < recorder_->count(); ++i) {
+        EXPECT_EQ(recorder_->event(i).bytes, (std::array<std::uint8_t, 3>{0x90, 4, 4})) << i;
+    }
+    EXPECT_LE(recorder_->count() - 1, sent);
+    EXPECT_GE(loggedLines(*log, path) - absentFrom, recorder_->count());
+    port.reset();
+    log.reset();
+    std::filesystem::remove(path);
 }
 
 }  // namespace

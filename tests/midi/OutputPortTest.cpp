@@ -245,7 +245,8 @@ struct SendCase {
 
 class OutputPortSend : public ::testing::TestWithParam<SendCase> {};
 
-TEST_P(OutputPortSend, EachValueIsMaskedToItsLowByteNotClamped) {
+// The status keeps its low byte; a data byte keeps the seven bits a data byte has on the wire.
+TEST_P(OutputPortSend, EachValueIsMaskedNotClamped) {
     Machine machine;
     Instance one(machine);
     one.port->enumeratePorts();
@@ -258,9 +259,10 @@ INSTANTIATE_TEST_SUITE_P(
     Values, OutputPortSend,
     ::testing::Values(SendCase{0x90, 60, 300, {0x90, 60, 44}},
                       SendCase{0x90, 60, 100, {0x90, 60, 100}},
-                      SendCase{0x1C0, -1, 256, {0xC0, 0xFF, 0x00}},
+                      SendCase{0x1C0, -1, 256, {0xC0, 0x7F, 0x00}},
                       SendCase{0xB0 + 15, 123, 0, {0xBF, 123, 0}},
-                      SendCase{-1, 0x1FF, -256, {0xFF, 0xFF, 0x00}}));
+                      SendCase{0x90, 60, 200, {0x90, 60, 0x48}},
+                      SendCase{-1, 0x1FF, -256, {0xFF, 0x7F, 0x00}}));
 
 TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
     char path[] = "/tmp/glimmerstave-midilog-XXXXXX";
@@ -278,6 +280,7 @@ TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
         one.port->enumeratePorts();
         one.port->sendShort(0x90, 60, 300);
         one.port->sendShort(0xC5, 0x7F, 0);
+        one.port->sendShort(0x90, 60, 200);  // goes out as velocity 0x48
         log->flush();
     }
     std::ifstream in(path);
@@ -287,7 +290,8 @@ TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
         lines.push_back(line.substr(line.find('\t') + 1));
     }
     ::unlink(path);
-    EXPECT_EQ(lines, (std::vector<std::string>{"MIDI Mapper\t90 3C 2C", "MIDI Mapper\tC5 7F 00"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"MIDI Mapper\t90 3C 2C", "MIDI Mapper\tC5 7F 00",
+                                                "MIDI Mapper\t90 3C 48"}));
 }
 
 // ---- Opening, releasing and reopening in one instance ----

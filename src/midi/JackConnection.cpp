@@ -1,0 +1,226 @@
+#include "midi/JackConnection.h"
+
+#include <jack/midiport.h>
+#include <time.h>
+
+#include <chrono>
+
+namespace {
+
+// While the target is missing or cannot be connected yet, the watcher looks again this often:
+// a client lists its ports before it is active, and JACK connects only active clients' ports.
+constexpr auto kRetryPeriod = std::chrono::milliseconds(100);
+
+}  // namespace
+
+std::unique_ptr<JackConnection> JackConnection::open(jack_client_t* client,
+                                                     const std::string& target) {
+    std::unique_ptr<JackConnection> connection(new JackConnection(client, target));
+    connection->port_ =
+        jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (connection->port_ == nullptr) {
+        return nullptr;
+    }
+    void* self = connection.get();
+    jack_set_process_callback(client, &JackConnection::process, self);
+    jack_set_port_registration_callback(client, &JackConnection::portRegistered, self);
+    jack_set_graph_order_callback(client, &JackConnection::graphOrderChanged, self);
+    jack_on_shutdown(client, &JackConnection::serverGone, self);
+    if (jack_activate(client) != 0 ||
+        jack_connect(client, jack_port_name(connection->port_), target.c_str()) != 0) {
+        return nullptr;
+    }
+    connection->generation_.store(1, std::memory_order_release);
+    connection->targetPresent_.store(true, std::memory_order_release);
+    connection->watcher_ = std::thread([raw = connection.get()] { raw->watch(); });
+    // jack_connect returns before the server runs the new graph; what is sent meanwhile is
+    // held, but the first step should not come late either.
+    connection->waitUntil(kLiveWaitMs,
+                          [&] { return connection->live_.load(std::memory_order_acquire); });
+    return connection;
+}
+
+JackConnection::JackConnection(jack_client_t* client, std::string target)
+    : client_(client), target_(std::move(target)) {}
+
+JackConnection::~JackConnection() {
+    stopWatcher();
+    if (targetPresent_.load(std::memory_order_acquire) &&
+        serverAlive_.load(std::memory_order_acquire)) {
+        // No sends come any more (the output port took this connection out of use first).
+        // A cycle that begins from now on sees everything queued, and the cycle after it
+        // begins only once the target has read what the first one delivered.
+        const std::uint32_t start = cycles_.load(std::memory_order_acquire);
+        waitUntil(kDrainWaitMs, [&] {
+            return cycles_.load(std::memory_order_acquire) - start >= 3 &&
+                   emptyCycles_.load(std::memory_order_acquire) >= 2;
+        });
+    }
+    jack_deactivate(client_);
+    jack_client_close(client_);
+}
+
+bool JackConnection::send(const std::uint8_t* bytes) {
+    const int length = MidiBytes::lengthForStatus(bytes[0]);
+    if (length == 0 || !serverAlive_.load(std::memory_order_acquire) ||
+        !targetPresent_.load(std::memory_order_acquire) ||
+        lostGeneration_.load(std::memory_order_acquire) ==
+            generation_.load(std::memory_order_acquire)) {
+        return false;
+    }
+    Event event;
+    event.frame = jack_frame_time(client_);
+    event.length = static_cast<std::uint8_t>(length);
+    // A data byte with its top bit set would read as a status byte on the wire.
+    event.bytes[0] = bytes[0];
+    event.bytes[1] = bytes[1] & 0x7F;
+    event.bytes[2] = bytes[2] & 0x7F;
+    return events_.push(event);
+}
+
+// The connection count read here comes from the graph this very cycle runs with, the one in
+// which the target reads its input: a connection that counts here carries this cycle's data.
+int JackConnection::process(jack_nframes_t nframes, void* arg) {
+    auto* self = static_cast<JackConnection*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, nframes);
+    jack_midi_clear_buffer(buffer);
+    const std::uint32_t generation = self->generation_.load(std::memory_order_acquire);
+    if (jack_port_connected(self->port_) > 0) {
+        self->live_.store(true, std::memory_order_release);
+        self->lostGeneration_.store(0, std::memory_order_release);
+        self->deliver(buffer, nframes);
+    } else {
+        if (self->live_.load(std::memory_order_relaxed)) {
+            // The target went away: nothing more is taken for it until it is connected again.
+            self->live_.store(false, std::memory_order_release);
+            self->lostGeneration_.store(generation, std::memory_order_release);
+        }
+        // Held while a fresh connection is still on its way into the graph.
+        if (!self->targetPresent_.load(std::memory_order_acquire) ||
+            self->lostGeneration_.load(std::memory_order_relaxed) == generation) {
+            self->discardQueued();
+        }
+    }
+    const bool empty = self->events_.front() == nullptr;
+    self->emptyCycles_.store(empty ? self->emptyCycles_.load(std::memory_order_relaxed) + 1 : 0,
+                             std::memory_order_release);
+    self->cycles_.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+// An event sent at frame time t goes out at t + one period: the cycle that starts at c covers
+// the send times c - nframes .. c - 1. Events sent later than that wait for the next cycle;
+// events that missed their cycle go out at once.
+void JackConnection::deliver(void* buffer, jack_nframes_t nframes) {
+    const jack_nframes_t cycleStart = jack_last_frame_time(client_);
+    jack_nframes_t lastOffset = 0;
+    while (const Event* event = events_.front()) {
+        // Frame times wrap around; the difference is taken modulo 2^32.
+        const auto lead = static_cast<std::int32_t>(event->frame + nframes - cycleStart);
+        if (lead >= static_cast<std::int32_t>(nframes)) {
+            break;
+        }
+        jack_nframes_t offset = lead < 0 ? 0 : static_cast<jack_nframes_t>(lead);
+        if (offset < lastOffset) {
+            offset = lastOffset;
+        }
+        jack_midi_event_write(buffer, offset, event->bytes, event->length);
+        lastOffset = offset;
+        events_.pop();
+    }
+}
+
+void JackConnection::discardQueued() {
+    while (events_.pop()) {
+    }
+}
+
+void JackConnection::portRegistered(jack_port_id_t, int, void* arg) {
+    static_cast<JackConnection*>(arg)->wakeWatcher();
+}
+
+int JackConnection::graphOrderChanged(void* arg) {
+    static_cast<JackConnection*>(arg)->wakeWatcher();
+    return 0;
+}
+
+void JackConnection::serverGone(void* arg) {
+    auto* self = static_cast<JackConnection*>(arg);
+    self->serverAlive_.store(false, std::memory_order_release);
+    self->wakeWatcher();
+}
+
+void JackConnection::watch() {
+    std::unique_lock lock(watchMutex_);
+    while (!stopping_) {
+        const bool healthy = targetPresent_.load(std::memory_order_acquire) &&
+                             lostGeneration_.load(std::memory_order_acquire) !=
+                                 generation_.load(std::memory_order_acquire);
+        watchWake_.wait_for(lock, healthy ? std::chrono::milliseconds(1000) : kRetryPeriod,
+                            [&] { return stopping_ || portsChanged_; });
+        if (stopping_ || !serverAlive_.load(std::memory_order_acquire)) {
+            return;
+        }
+        portsChanged_ = false;
+        lock.unlock();
+        followTarget();
+        lock.lock();
+    }
+}
+
+void JackConnection::followTarget() {
+    if (jack_port_by_name(client_, target_.c_str()) == nullptr) {
+        targetPresent_.store(false, std::memory_order_release);
+        return;
+    }
+    const bool lost = lostGeneration_.load(std::memory_order_acquire) ==
+                      generation_.load(std::memory_order_acquire);
+    const char* own = jack_port_name(port_);
+    if (jack_port_connected_to(port_, target_.c_str()) != 0) {
+        if (!lost) {
+            targetPresent_.store(true, std::memory_order_release);
+            return;
+        }
+        // Connected by name, yet the graph dropped it: start afresh.
+        jack_disconnect(client_, own, target_.c_str());
+    }
+    if (jack_connect(client_, own, target_.c_str()) == 0) {
+        generation_.fetch_add(1, std::memory_order_acq_rel);
+        targetPresent_.store(true, std::memory_order_release);
+    }
+}
+
+void JackConnection::wakeWatcher() {
+    {
+        std::lock_guard guard(watchMutex_);
+        portsChanged_ = true;
+    }
+    watchWake_.notify_one();
+}
+
+void JackConnection::stopWatcher() {
+    {
+        std::lock_guard guard(watchMutex_);
+        stopping_ = true;
+    }
+    watchWake_.notify_one();
+    if (watcher_.joinable()) {
+        watcher_.join();
+    }
+}
+
+template <typename Done>
+bool JackConnection::waitUntil(int milliseconds, Done done) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // Polled: the process thread that makes these conditions true must not take a lock.
+    const timespec pause{0, 500 * 1000};
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline ||
+            !serverAlive_.load(std::memory_order_acquire)) {
+            return false;
+        }
+        ::nanosleep(&pause, nullptr);
+    }
+    return true;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "midi/MidiBytes.h"
+#include "midi/MidiDriver.h"
+#include "midi/SpscRing.h"
+
+// One open JACK device: a JACK client of its own with one MIDI output port, connected to the
+// target port by the target's name. Made by JackMidiDriver, owned by the output port.
+//
+// The connection follows its target: when the target port goes away, sends are refused (and
+// so not logged) until a port of the same name appears again, which is then connected by a
+// watcher thread of the connection's own. Messages sent before a fresh connection has taken
+// effect in the server's graph are held, not lost; closing first delivers what is queued.
+class JackConnection : public MidiConnection {
+public:
+    // Takes the client (already opened, not yet active) and connects its new port to
+    // `target`. Returns once the connection carries data, or after kLiveWaitMs with the
+    // messages held until it does; nullptr (client closed) when the target cannot be
+    // connected.
+    static std::unique_ptr<JackConnection> open(jack_client_t* client, const std::string& target);
+    JackConnection(const JackConnection&) = delete;
+    JackConnection& operator=(const JackConnection&) = delete;
+    // Delivers what is queued (waits up to kDrainWaitMs), then closes the client.
+    ~JackConnection() override;
+
+    bool send(const std::uint8_t* bytes) override;
+
+    // How long opening waits for the connection to take effect, and closing for the queue to
+    // drain. The server normally needs one or two periods for either; the margin is for a
+    // busy machine on which cycles come late.
+    static constexpr int kLiveWaitMs = 2000;
+    static constexpr int kDrainWaitMs = 500;
+
+private:
+    struct Event {
+        jack_nframes_t frame = 0;
+        std::uint8_t length = 0;
+        std::uint8_t bytes[MidiBytes::kShortMessageSize] = {};
+    };
+
+    explicit JackConnection(jack_client_t* client, std::string target);
+
+    // JACK's process thread.
+    static int process(jack_nframes_t nframes, void* arg);
+    void deliver(void* buffer, jack_nframes_t nframes);
+    void discardQueued();
+    // JACK's notification thread: ports and the graph changed; the server went away.
+    static void portRegistered(jack_port_id_t, int, void* arg);
+    static int graphOrderChanged(void* arg);
+    static void serverGone(void* arg);
+
+    // The watcher thread: connects the target again whenever it reappears.
+    void watch();
+    void followTarget();
+    void wakeWatcher();
+    void stopWatcher();
+    // Waits until `done` holds or the time is up; false when the time ran out.
+    template <typename Done>
+    bool waitUntil(int milliseconds, Done done) const;
+    bool drained() const;
+
+    jack_client_t* client_;
+    jack_port_t* port_ = nullptr;
+    const std::string target_;
+
+    std::atomic<bool> serverAlive_{true};
+    // Sends are taken while the target port exists and we are connected (or connecting) to it.
+    std::atomic<bool> targetPresent_{false};
+    // The process thread has seen the connection in the graph it runs; set and cleared there.
+    std::atomic<bool> live_{false};
+    // Counts the connections made to the target (0 before the first); lostGeneration_ is the
+    // one the process thread saw go away, 0 while none is lost. Sends are refused while the
+    // two are equal: the target has gone and has not been connected again.
+    std::atomic<std::uint32_t> generation_{0};
+    std::atomic<std::uint32_t> lostGeneration_{0};
+    // Process cycles completed, and how many of the last ones ended with nothing queued.
+    std::atomic<std::uint32_t> cycles_{0};
+    std::atomic<std::uint32_t> emptyCycles_{0};
+    SpscRing<Event, 1024> events_;
+
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool portsChanged_ = false;  // watchMutex_
+    bool stopping_ = false;      // watchMutex_
+    std::thread watcher_;
+};

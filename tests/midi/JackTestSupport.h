@@ -1,0 +1,206 @@
+#pragma once
+
+// A JACK server of a test's own (dummy driver) and a recorder client that notes every MIDI
+// event it receives, for tests that go through a real JACK server.
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace jacktest {
+
+constexpr jack_nframes_t kPeriod = 64;
+
+inline void sleepMicroseconds(long micros) {
+    const timespec pause{0, micros * 1000};
+    ::nanosleep(&pause, nullptr);
+}
+
+// A JACK server of this test's own, under a name no other test uses.
+class JackServer {
+public:
+    bool start(const std::string& name) {
+        name_ = name;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, STDOUT_FILENO);
+            ::dup2(quiet, STDERR_FILENO);
+            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p",
+                     std::to_string(kPeriod).c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Ready when a client can connect; it takes about a tenth of a second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            jack_status_t status{};
+            jack_client_t* probe = jack_client_open(
+                "probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                name.c_str());
+            if (probe != nullptr) {
+                jack_client_close(probe);
+                return true;
+            }
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
+            sleepMicroseconds(5000);
+        }
+        return false;
+    }
+
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (::waitpid(pid_, nullptr, WNOHANG) != pid_) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    ::kill(pid_, SIGKILL);
+                    ::waitpid(pid_, nullptr, 0);
+                    break;
+                }
+                sleepMicroseconds(10000);
+            }
+            pid_ = -1;
+        }
+        // Semaphores of clients that were still connected may outlive the server.
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+            const std::string file = entry.path().filename().string();
+            if (file.rfind("jack_sem.", 0) == 0 &&
+                file.find("_" + name_ + "_") != std::string::npos) {
+                std::filesystem::remove(entry.path(), ignored);
+            }
+        }
+    }
+
+private:
+    std::string name_;
+    pid_t pid_ = -1;
+};
+
+// A JACK client with one MIDI input that notes every event with its absolute frame time, and
+// one audio input that keeps the loudest sample it has heard.
+class Recorder {
+public:
+    struct Event {
+        jack_nframes_t frame;
+        std::size_t size;
+        std::array<std::uint8_t, 3> bytes;
+    };
+
+    bool open(const char* name = "recorder") {
+        jack_status_t status{};
+        client_ = jack_client_open(name, JackNoStartServer, &status);
+        if (client_ == nullptr) {
+            return false;
+        }
+        port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &Recorder::process, this);
+        return port_ != nullptr && audio_ != nullptr && jack_activate(client_) == 0;
+    }
+    ~Recorder() { close(); }
+    // Leaves the server as a client that quits does; what it recorded stays readable.
+    void close() {
+        if (client_ != nullptr) {
+            jack_deactivate(client_);
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
+
+    jack_client_t* client() const { return client_; }
+    int count() const { return count_.load(std::memory_order_acquire); }
+    float loudest() const { return loudest_.load(std::memory_order_acquire); }
+    const Event& event(int index) const { return events_[static_cast<std::size_t>(index)]; }
+
+    // When (JACK's microsecond clock) the cycle that starts at `frame` began; 0 when that
+    // cycle is not among the last ones seen.
+    jack_time_t cycleBegan(jack_nframes_t frame) const {
+        const Cycle& cycle = cycles_[(frame / kPeriod) % kCycles];
+        return cycle.start.load(std::memory_order_acquire) == frame
+                   ? cycle.began.load(std::memory_order_acquire)
+                   : 0;
+    }
+
+    bool waitForEvents(int wanted) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count() < wanted && std::chrono::steady_clock::now() < deadline) {
+            sleepMicroseconds(1000);
+        }
+        return count() >= wanted;
+    }
+
+private:
+    static int process(jack_nframes_t nframes, void* arg) {
+        auto* self = static_cast<Recorder*>(arg);
+        const auto* samples =
+            static_cast<const float*>(jack_port_get_buffer(self->audio_, nframes));
+        float loudest = self->loudest_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < nframes; ++i) {
+            loudest = std::max(loudest, std::fabs(samples[i]));
+        }
+        self->loudest_.store(loudest, std::memory_order_release);
+
+        void* buffer = jack_port_get_buffer(self->port_, nframes);
+        const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
+        jack_nframes_t frames = 0;
+        jack_time_t began = 0;
+        jack_time_t nextBegins = 0;
+        float periodMicros = 0;
+        if (jack_get_cycle_times(self->client_, &frames, &began, &nextBegins, &periodMicros) == 0) {
+            Cycle& cycle = self->cycles_[(cycleStart / kPeriod) % kCycles];
+            cycle.start.store(0xFFFFFFFF, std::memory_order_release);
+            cycle.began.store(began, std::memory_order_release);
+            cycle.start.store(cycleStart, std::memory_order_release);
+        }
+        const std::uint32_t events = jack_midi_get_event_count(buffer);
+        int stored = self->count_.load(std::memory_order_relaxed);
+        for (std::uint32_t i = 0; i < events && stored < kCapacity; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer, i) != 0) {
+                continue;
+            }
+            Event& record = self->events_[static_cast<std::size_t>(stored)];
+            record.frame = cycleStart + event.time;
+            record.size = std::min<std::size_t>(event.size, 3);
+            record.bytes = {};
+            std::copy(event.buffer, event.buffer + record.size, record.bytes.begin());
+            ++stored;
+        }
+        self->count_.store(stored, std::memory_order_release);
+        return 0;
+    }
+
+    struct Cycle {
+        std::atomic<jack_nframes_t> start{0};
+        std::atomic<jack_time_t> began{0};
+    };
+
+    static constexpr int kCapacity = 1024;
+    static constexpr std::size_t kCycles = 8192;  // about ten seconds of cycles
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    jack_port_t* audio_ = nullptr;
+    std::atomic<float> loudest_{0.0f};
+    std::array<Event, kCapacity> events_{};
+    std::atomic<int> count_{0};
+    std::array<Cycle, kCycles> cycles_{};
+};
+
+}  // namespace jacktest
