@@ -23,6 +23,9 @@ struct CommandLine {
     std::string midiLogPath;
     std::string screenshotPath;
     bool play = false;
+    // --midi-clock, --jack-transport: turned on for this run (the preferences stay).
+    bool midiClock = false;
+    bool jackTransport = false;
     std::vector<std::string> documentArgs;
     std::string error;
 };

@@ -19,6 +19,10 @@ public:
     // Whether the program paints the main window's caption itself where the platform allows
     // it (the caption painter); same store and texts as highResTimer.
     static constexpr const char* kCustomCaptionKey = "customCaption";
+    // Send MIDI clock; follow and drive the JACK transport. Same store and texts, but on only
+    // for exactly "on": both are off until asked for.
+    static constexpr const char* kMidiClockKey = "midiClock";
+    static constexpr const char* kJackTransportKey = "jackTransport";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -37,6 +41,10 @@ public:
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,
     // switches the clock's time base and saves. The setup's dirty flag is left alone.
     void toggleHighResTimer();
+    // "Send MIDI Clock": inverts the option, hands it to the player and saves.
+    void toggleMidiClock();
+    // "JACK Transport": inverts the option and saves; the window applies it.
+    void toggleJackTransport();
 
 private:
     Setup& setup_;

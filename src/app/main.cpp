@@ -33,6 +33,8 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     MainWindow::Options options;
     options.setupPath = commandLine.setupPath;
     options.midiLogPath = commandLine.midiLogPath;
+    options.midiClock = commandLine.midiClock;
+    options.jackTransport = commandLine.jackTransport;
     MainWindow window(std::move(options));
     window.initialise();
 

@@ -230,6 +230,10 @@ void MenuBar::applyEnabling(QMenu* menu) {
     setEnabled(menu, ID_PASTE_VISIBLE, clipboardHoldsMeasure);
     setEnabled(menu, ID_SAVE_SETUP, setup_->dirty);
     setEnabled(menu, ID_EXPAND_VISIBLE, setup_->stepsPerMeasure <= Setup::kMaxStepsPerMeasure / 2);
+    // Asked only for the menu that holds the item: the answer takes a JACK client's opening.
+    if (services_.jackServerRunning && MenuTables::FindAction(menu, ID_JACK_TRANSPORT) != nullptr) {
+        setEnabled(menu, ID_JACK_TRANSPORT, services_.jackServerRunning());
+    }
 }
 
 void MenuBar::applyMarks(QMenu* menu) {
@@ -246,6 +250,8 @@ void MenuBar::applyMarks(QMenu* menu) {
     setChecked(menu, ID_POLYPHONIC, setup_->polyphonic != 0);
     setChecked(menu, ID_MUTE_COMMAND, setup_->mute != 0);
     setChecked(menu, ID_USE_HIGH_RES_TIMER, setup_->highResTimer);
+    setChecked(menu, ID_SEND_MIDI_CLOCK, setup_->midiClock);
+    setChecked(menu, ID_JACK_TRANSPORT, setup_->jackTransport);
     setRadio(menu, ID_CHANNEL_BASE + 1, ID_CHANNEL_BASE + 16, ID_CHANNEL_BASE + port.channel);
 }
 

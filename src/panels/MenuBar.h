@@ -39,6 +39,8 @@ public:
         std::function<void(int column, int program)> chooseProgram;
         // 3 or 2 when the clipboard holds a measure in that layout, else 0.
         std::function<int()> clipboardKind;
+        // Whether a JACK server runs ("JACK Transport" is disabled without one); unset: yes.
+        std::function<bool()> jackServerRunning;
     };
 
     MenuBar();

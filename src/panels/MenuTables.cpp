@@ -66,7 +66,7 @@ const std::array<Entry, 16> kChannels = {{
     item(ID_CHANNEL_BASE + 16, "16"),
 }};
 
-const std::array<Entry, 14> kMidi = {{
+const std::array<Entry, 16> kMidi = {{
     Entry{Kind::Submenu, 0, "Select Port", kPorts},
     Entry{Kind::Submenu, 0, "Channel", kChannels},
     item(ID_POLYPHONIC, "Polyphonic\tCtrl+P"),
@@ -80,6 +80,8 @@ const std::array<Entry, 14> kMidi = {{
     separator(),
     item(ID_MUTE_COMMAND, "Mute\tCtrl+M"),
     item(ID_KILL_ALL_SOUND, "Kill All Sound\tCtrl+K"),
+    item(ID_SEND_MIDI_CLOCK, "Send MIDI &Clock"),
+    item(ID_JACK_TRANSPORT, "&JACK Transport"),
 }};
 
 const std::array<const char*, MenuTables::kProgramCount> kProgramNames = {

@@ -28,3 +28,14 @@ target_link_libraries(app_jack_tests PRIVATE gs_document_format gs_core PkgConfi
                       GTest::gtest_main)
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server)
+
+# MIDI clock, the JACK transport and frame placement, end to end: the program, a JACK server at
+# 256-frame periods, a recorder, and a transport master of the test's own.
+add_executable(app_sync_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramSyncTest.cpp)
+target_compile_definitions(app_sync_tests PRIVATE
+    GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
+add_dependencies(app_sync_tests glimmerstave)
+target_link_libraries(app_sync_tests PRIVATE gs_document_format gs_core PkgConfig::APP_TEST_JACK
+                      GTest::gtest_main)
+gtest_discover_tests(app_sync_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
+                     RESOURCE_LOCK jack_server)

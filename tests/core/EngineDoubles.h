@@ -23,6 +23,12 @@ public:
     void sendShort(int status, int data1, int data2) override {
         std::lock_guard guard(mutex);
         sent.push_back({status & 0xFF, data1 & 0xFF, data2 & 0xFF});
+        lateness.push_back(0);
+    }
+    void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override {
+        sendShort(status, data1, data2);
+        std::lock_guard guard(mutex);
+        lateness.back() = lateUs;
     }
     void enumeratePorts() override { ++enumerations; }
     void handlePortMessage(int message, std::intptr_t, std::intptr_t) override {
@@ -32,11 +38,14 @@ public:
         std::lock_guard guard(mutex);
         std::vector<ShortMessage> result;
         result.swap(sent);
+        lateness.clear();
         return result;
     }
 
     std::mutex mutex;
     std::vector<ShortMessage> sent;
+    // Per message sent: how long after its due time it was handed over.
+    std::vector<std::int64_t> lateness;
     std::vector<int> portMessages;
     int enumerations = 0;
 };

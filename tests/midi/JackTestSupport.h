@@ -32,7 +32,7 @@ inline void sleepMicroseconds(long micros) {
 // A JACK server of this test's own, under a name no other test uses.
 class JackServer {
 public:
-    bool start(const std::string& name) {
+    bool start(const std::string& name, jack_nframes_t period = kPeriod) {
         name_ = name;
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -40,7 +40,7 @@ public:
             ::dup2(quiet, STDOUT_FILENO);
             ::dup2(quiet, STDERR_FILENO);
             ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p",
-                     std::to_string(kPeriod).c_str(), static_cast<char*>(nullptr));
+                     std::to_string(period).c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         // Ready when a client can connect; it takes about a tenth of a second.
