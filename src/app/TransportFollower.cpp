@@ -34,7 +34,9 @@ TransportFollower::~TransportFollower() {
 void TransportFollower::poll() {
     timeline_->setTempo(setup_.bpm);
     const bool rolling = timeline_->rollingAsAsked();
-    if (rolling != wasRolling_) {
+    if (rolling != wasRolling_ || (rolling && player_.isRunning())) {
+        // Also while rolling: the clock thread sleeps towards a due time that a relocation may
+        // since have moved, and learns of it only when it asks again.
         wasRolling_ = rolling;
         clock_.wake();
     }

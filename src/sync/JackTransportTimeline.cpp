@@ -150,44 +150,42 @@ std::int64_t JackTransportTimeline::dueUs(std::int64_t step) {
         position.frame_rate == 0) {
         return kNever;
     }
-    // Where the transport is on the grid, and how long a sixteenth lasts now.
+    // How long a sixteenth lasts now, at the master's tempo (else the program's own), and where
+    // the transport is on that grid, frame 0 being bar 1, beat 1. From the frame rather than
+    // the master's bar, beat and tick, whose tick is a whole number: 10 frames at 150 BPM.
     TransportGrid::Bbt bbt;
-    double sixteenths = 0.0;
-    double frames = 0.0;
-    if ((position.valid & JackPositionBBT) != 0) {
-        bbt.bar = position.bar;
-        bbt.beat = position.beat;
-        bbt.tick = position.tick;
+    const bool master = (position.valid & JackPositionBBT) != 0;
+    if (master) {
         bbt.beatsPerBar = position.beats_per_bar;
         bbt.beatType = position.beat_type;
-        bbt.ticksPerBeat = position.ticks_per_beat;
         bbt.beatsPerMinute = position.beats_per_minute;
-        sixteenths = TransportGrid::sixteenthsAt(bbt);
-        frames = TransportGrid::framesPerSixteenth(bbt.beatsPerMinute, bbt.beatType,
-                                                   position.frame_rate);
     } else {
-        // No master: the grid at the program's own tempo, frame 0 being bar 1, beat 1.
-        frames = TransportGrid::framesPerSixteenth(tempo_.load(std::memory_order_acquire), 4.0,
-                                                   position.frame_rate);
-        sixteenths = frames > 0.0 ? static_cast<double>(position.frame) / frames : 0.0;
+        bbt.beatsPerMinute = tempo_.load(std::memory_order_acquire);
     }
-    if (!(frames > 0.0) || !std::isfinite(sixteenths)) {
+    const double frames =
+        TransportGrid::framesPerSixteenth(bbt.beatsPerMinute, bbt.beatType, position.frame_rate);
+    if (!(frames > 0.0)) {
         return kNever;
     }
+    const double sixteenths = static_cast<double>(position.frame) / frames;
     // The cycle that the position belongs to begins on a multiple of the period on JACK's
     // frame clock; rounding to it removes the jitter of the cycle's time stamp.
     const jack_nframes_t period = std::max<jack_nframes_t>(jack_get_buffer_size(client_), 1);
     const jack_nframes_t stamped = jack_time_to_frames(client_, position.usecs);
     const jack_nframes_t cycleFrame = ((stamped + period / 2) / period) * period;
     const auto offset = static_cast<std::int64_t>(static_cast<std::int32_t>(cycleFrame - position.frame));
-    if (!anchored_ || std::llabs(offset - transportOffset_) > static_cast<std::int64_t>(period / 2)) {
+    // The sixteenth of the engine's next step; the transport lies just before it, or just past
+    // it while that step is being played. Further off, a tempo change rescaled the grid.
+    const double expected = static_cast<double>(firstSixteenth_ + nextStep_);
+    const bool offTheGrid = sixteenths > expected + 1.0 || sixteenths < expected - 2.0;
+    if (!anchored_ || offTheGrid ||
+        std::llabs(offset - transportOffset_) > static_cast<std::int64_t>(period / 2)) {
         // A start, or a relocation: go on from the next sixteenth at the step it implies.
         anchored_ = true;
         transportOffset_ = offset;
         firstSixteenth_ = static_cast<std::int64_t>(std::ceil(sixteenths - kOnTheGrid)) - nextStep_;
         placedStep_ = nextStep_;
-        const double perBar = TransportGrid::sixteenthsPerBar(bbt);
-        sixteenthsPerBar_ = (position.valid & JackPositionBBT) != 0 ? perBar : 16.0;
+        sixteenthsPerBar_ = TransportGrid::sixteenthsPerBar(bbt);
     }
     const double framesAhead =
         static_cast<double>(firstSixteenth_ + step) - sixteenths;

@@ -1,7 +1,6 @@
 #include "sync/TransportGrid.h"
 
 #include <cmath>
-#include <limits>
 
 namespace TransportGrid {
 
@@ -10,16 +9,6 @@ double sixteenthsPerBar(const Bbt& bbt) {
         return 0.0;
     }
     return bbt.beatsPerBar * 16.0 / bbt.beatType;
-}
-
-double sixteenthsAt(const Bbt& bbt) {
-    if (!(bbt.beatsPerBar > 0.0) || !(bbt.beatType > 0.0) || !(bbt.ticksPerBeat > 0.0)) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    const double beats = static_cast<double>(bbt.bar - 1) * bbt.beatsPerBar +
-                         static_cast<double>(bbt.beat - 1) +
-                         static_cast<double>(bbt.tick) / bbt.ticksPerBeat;
-    return beats * 16.0 / bbt.beatType;
 }
 
 double framesPerSixteenth(double beatsPerMinute, double beatType, double frameRate) {

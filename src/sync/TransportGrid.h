@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-// The arithmetic of a transport's sixteenth-note grid, free of JACK: where a position lies on
-// the grid, how many frames a sixteenth lasts, which step of a measure a sixteenth is, and the
-// bar, beat and tick that a timebase master reports for a beat position.
+// The arithmetic of a transport's sixteenth-note grid, free of JACK: how many frames a sixteenth
+// lasts, how many make a bar, which step of a measure a sixteenth plays, and the bar, beat and
+// tick that a timebase master reports for a beat position.
 namespace TransportGrid {
 
 // A position as a timebase master reports it (bar and beat count from 1).
@@ -18,9 +18,6 @@ struct Bbt {
     double beatsPerMinute = 120.0;
 };
 
-// Sixteenths since bar 1, beat 1, fractional; NaN for a position that makes no sense (zero or
-// negative signature or tick rate).
-double sixteenthsAt(const Bbt& bbt);
 // Sixteenths in one bar; 0 for a nonsensical signature.
 double sixteenthsPerBar(const Bbt& bbt);
 // Frames one sixteenth lasts at this tempo and frame rate; 0 when either is not positive.
