@@ -455,8 +455,7 @@ std::vector<double> residuals(const std::vector<double>& frames, double& slope) 
 
 void printJackErrors(const char* what, const std::vector<double>& frames, double nominal) {
     if (frames.size() < 3) {
-        std::printf("  %s: too few to measure (%zu)
-", what, frames.size());
+        std::printf("  %s: too few to measure (%zu)\n", what, frames.size());
         return;
     }
     double slope = 0;

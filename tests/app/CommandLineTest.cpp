@@ -19,6 +19,12 @@ TEST(CommandLine, OptionsAndTheirValuesAreNotPartOfThePath) {
     EXPECT_EQ(line.midiLogPath, "out.log");
     EXPECT_EQ(line.screenshotPath, "shot.png");
     EXPECT_TRUE(line.play);
+    EXPECT_FALSE(line.midiClock);
+    EXPECT_FALSE(line.jackTransport);
+    const CommandLine sync = parse({"--midi-clock", "song", "--jack-transport", "two.qov"});
+    EXPECT_TRUE(sync.midiClock);
+    EXPECT_TRUE(sync.jackTransport);
+    EXPECT_EQ(sync.setupPath, "song two.qov");
 }
 
 TEST(CommandLine, MissingValuesAndUnknownOptionsAreErrors) {

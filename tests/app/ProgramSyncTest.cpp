@@ -178,9 +178,14 @@ protected:
         }
     }
 
-    void launch(std::vector<std::string> options) {
-        options.insert(options.begin(), GLIMMERSTAVE_PROGRAM);
-        options.push_back(setupPath_);
+    void launch(const std::vector<std::string>& options) {
+        std::vector<std::string> words;
+        words.reserve(options.size() + 2);
+        words.emplace_back(GLIMMERSTAVE_PROGRAM);
+        for (const std::string& option : options) {
+            words.push_back(option);
+        }
+        words.push_back(setupPath_);
         program_ = ::fork();
         if (program_ == 0) {
             const int out =
@@ -188,7 +193,7 @@ protected:
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
             std::vector<char*> argv;
-            for (std::string& word : options) {
+            for (std::string& word : words) {
                 argv.push_back(word.data());
             }
             argv.push_back(nullptr);
