@@ -21,14 +21,12 @@ struct ShortMessage {
 class RecordingPort : public MidiOut {
 public:
     void sendShort(int status, int data1, int data2) override {
-        std::lock_guard guard(mutex);
-        sent.push_back({status & 0xFF, data1 & 0xFF, data2 & 0xFF});
-        lateness.push_back(0);
+        sendShortDue(status, data1, data2, 0);
     }
     void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override {
-        sendShort(status, data1, data2);
         std::lock_guard guard(mutex);
-        lateness.back() = lateUs;
+        sent.push_back({status & 0xFF, data1 & 0xFF, data2 & 0xFF});
+        lateness.push_back(lateUs);
     }
     void enumeratePorts() override { ++enumerations; }
     void handlePortMessage(int message, std::intptr_t, std::intptr_t) override {
