@@ -23,8 +23,7 @@ public:
     static constexpr int kPollMs = 20;
 
     // nullptr when no JACK server answers.
-    static std::unique_ptr<TransportFollower> start(Player& player, Setup& setup,
-                                                    StepTimer& clock);
+    static std::unique_ptr<TransportFollower> start(Player& player, Setup& setup, StepTimer& clock);
     // Takes the timeline away from the player first.
     ~TransportFollower() override;
 

@@ -173,7 +173,8 @@ std::int64_t JackTransportTimeline::dueUs(std::int64_t step) {
     const jack_nframes_t period = std::max<jack_nframes_t>(jack_get_buffer_size(client_), 1);
     const jack_nframes_t stamped = jack_time_to_frames(client_, position.usecs);
     const jack_nframes_t cycleFrame = ((stamped + period / 2) / period) * period;
-    const auto offset = static_cast<std::int64_t>(static_cast<std::int32_t>(cycleFrame - position.frame));
+    const auto offset =
+        static_cast<std::int64_t>(static_cast<std::int32_t>(cycleFrame - position.frame));
     // The sixteenth of the engine's next step; the transport lies just before it, or just past
     // it while that step is being played. Further off, a tempo change rescaled the grid.
     const double expected = static_cast<double>(firstSixteenth_ + nextStep_);
@@ -187,8 +188,7 @@ std::int64_t JackTransportTimeline::dueUs(std::int64_t step) {
         placedStep_ = nextStep_;
         sixteenthsPerBar_ = TransportGrid::sixteenthsPerBar(bbt);
     }
-    const double framesAhead =
-        static_cast<double>(firstSixteenth_ + step) - sixteenths;
+    const double framesAhead = static_cast<double>(firstSixteenth_ + step) - sixteenths;
     // One period early: the output port places it one period after its due frame.
     const double usAhead =
         (framesAhead * frames - static_cast<double>(period)) * 1e6 / position.frame_rate;
@@ -196,8 +196,7 @@ std::int64_t JackTransportTimeline::dueUs(std::int64_t step) {
         return kNever;
     }
     const auto cycleUs = static_cast<std::int64_t>(jack_frames_to_time(client_, cycleFrame));
-    const std::int64_t engineLessJack =
-        clock_.nowUs() - static_cast<std::int64_t>(jack_get_time());
+    const std::int64_t engineLessJack = clock_.nowUs() - static_cast<std::int64_t>(jack_get_time());
     return cycleUs + engineLessJack + static_cast<std::int64_t>(std::llround(usAhead));
 }
 
@@ -229,7 +228,8 @@ void JackTransportTimeline::supplyPosition(jack_transport_state_t, jack_nframes_
     position->bar = bbt.bar;
     position->beat = bbt.beat;
     position->tick = bbt.tick;
-    position->bar_start_tick = static_cast<double>(bbt.bar - 1) * bbt.beatsPerBar * bbt.ticksPerBeat;
+    position->bar_start_tick =
+        static_cast<double>(bbt.bar - 1) * bbt.beatsPerBar * bbt.ticksPerBeat;
     position->beats_per_bar = static_cast<float>(bbt.beatsPerBar);
     position->beat_type = static_cast<float>(bbt.beatType);
     position->ticks_per_beat = bbt.ticksPerBeat;

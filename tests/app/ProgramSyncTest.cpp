@@ -51,11 +51,15 @@ bool waitFor(const std::function<bool()>& done) {
     return true;
 }
 
-bool isChannel(const Recorder::Event& e) { return e.bytes[0] >= 0x80 && e.bytes[0] < 0xF0; }
+bool isChannel(const Recorder::Event& e) {
+    return e.bytes[0] >= 0x80 && e.bytes[0] < 0xF0;
+}
 bool isAllNotesOff(const Recorder::Event& e) {
     return (e.bytes[0] & 0xF0) == 0xB0 && e.bytes[1] == 123;
 }
-bool isNoteOn(const Recorder::Event& e) { return (e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0; }
+bool isNoteOn(const Recorder::Event& e) {
+    return (e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0;
+}
 
 // A timebase master at 150 BPM in 4/4 that starts, stops and locates the transport, and notes
 // JACK's frame clock less the transport frame while rolling.
@@ -206,7 +210,8 @@ protected:
     int terminate() {
         ::kill(program_, SIGTERM);
         int status = 0;
-        const bool gone = waitFor([&] { return ::waitpid(program_, &status, WNOHANG) == program_; });
+        const bool gone =
+            waitFor([&] { return ::waitpid(program_, &status, WNOHANG) == program_; });
         program_ = -1;
         return gone && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -328,8 +333,8 @@ TEST_F(ProgramSync, FollowsTheTransportOnItsGridThroughARelocationAndStops) {
         char* uuid = jack_get_uuid_for_client_name(master.client(), "Glimmerstave transport");
         const bool transportClient = uuid != nullptr;
         jack_free(uuid);
-        return transportClient && jack_port_connected(jack_port_by_name(
-                                      recorder_->client(), "recorder:in")) > 0;
+        return transportClient &&
+               jack_port_connected(jack_port_by_name(recorder_->client(), "recorder:in")) > 0;
     })) << "the program did not come up";
     EXPECT_EQ(countWhere(isNoteOn), 0) << "nothing plays before the transport rolls";
 
@@ -382,8 +387,8 @@ TEST_F(ProgramSync, FollowsTheTransportOnItsGridThroughARelocationAndStops) {
                                      static_cast<std::int64_t>(e.frame) - relocated >= 36 * 4800;
         const std::int64_t transportFrame =
             static_cast<std::int64_t>(e.frame) - (afterRelocation ? relocated : offset);
-        const double onGrid = std::remainder(static_cast<double>(transportFrame),
-                                             kFramesPerSixteenth);
+        const double onGrid =
+            std::remainder(static_cast<double>(transportFrame), kFramesPerSixteenth);
         // On their sixteenth, and on its very frame unless the machine held the clock thread
         // up for longer than the period of latency.
         EXPECT_LT(std::fabs(onGrid), kFramesPerSixteenth / 2)
