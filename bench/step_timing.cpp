@@ -6,7 +6,13 @@
 //
 //   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
 //               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]
-//               [--no-floor] [--own-floor]
+//               [--no-floor] [--own-floor] [--jack-seconds S]
+//
+// The JACK case (--jack-seconds, 0 for none) starts a JACK server of its own (dummy driver,
+// 48 kHz, 256-frame periods) and plays with MIDI clock into a recorder client through the JACK
+// driver, and prints each step's and each clock tick's error at the recorder's port against an
+// even grid, in frames and microseconds, for messages placed by their due time and, to compare,
+// for messages placed by the moment they were handed over.
 
 #include <pthread.h>
 #include <sched.h>
@@ -23,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -34,7 +41,10 @@
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
 #include "midi/ClockCalibration.h"
+#include "midi/JackMidiDriver.h"
 #include "midi/StepClock.h"
+// The test suite's JACK server and recorder client.
+#include "../tests/midi/JackTestSupport.h"
 
 namespace {
 
@@ -52,6 +62,7 @@ struct Settings {
     bool useTsc = true;
     bool floor = true;
     bool ownFloor = false;
+    double jackSeconds = 20.0;
 };
 
 struct Stamp {
@@ -386,6 +397,155 @@ void printCase(const char* name, double bpm, double seconds, const RunResult& r,
     }
 }
 
+// ---- The JACK case ---------------------------------------------------------------------------
+
+// The output port's part for one JACK connection: each message with its due time, or (to
+// compare) as handed over.
+class JackOut : public MidiOut {
+public:
+    JackOut(MidiConnection& connection, bool byDueTime)
+        : connection_(connection), byDueTime_(byDueTime) {}
+    void sendShort(int status, int data1, int data2) override {
+        sendShortDue(status, data1, data2, 0);
+    }
+    void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override {
+        const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(status),
+                                       static_cast<std::uint8_t>(data1 & 0x7F),
+                                       static_cast<std::uint8_t>(data2 & 0x7F)};
+        if (byDueTime_) {
+            connection_.sendDue(bytes, lateUs);
+        } else {
+            connection_.send(bytes);
+        }
+    }
+    void enumeratePorts() override {}
+    void handlePortMessage(int, std::intptr_t, std::intptr_t) override {}
+
+private:
+    MidiConnection& connection_;
+    bool byDueTime_;
+};
+
+class SilentHost : public PlayerHost {
+public:
+    void postMessage(int, std::intptr_t, std::intptr_t) override {}
+    int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
+    bool isCtrlHeld() const override { return true; }
+    void setStepColumnLit(int, bool) override {}
+    void markPlayingMeasure(int) override {}
+    void showPlayReleased() override {}
+    void showStatus(const std::string&) override {}
+};
+
+// Distances (frames) of points from their least-squares line, and the line's slope: the even
+// grid that the server's frame clock sees, whose rate may differ from the system clock's by a
+// few parts in 10^5 (the dummy driver times its periods in whole microseconds).
+std::vector<double> residuals(const std::vector<double>& frames, double& slope) {
+    const auto n = static_cast<double>(frames.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto x = static_cast<double>(i);
+        sx += x;
+        sy += frames[i];
+        sxx += x * x;
+        sxy += x * frames[i];
+    }
+    slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / n;
+    std::vector<double> result;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        result.push_back(std::fabs(frames[i] - (intercept + slope * static_cast<double>(i))));
+    }
+    return result;
+}
+
+void printJackErrors(const char* what, const std::vector<double>& frames, double nominal) {
+    if (frames.size() < 3) {
+        std::printf("  %s: too few to measure (%zu)\n", what, frames.size());
+        return;
+    }
+    double slope = 0;
+    const Percentiles p = percentiles(residuals(frames, slope));
+    const double usPerFrame = 1e6 / 48000.0;
+    std::printf("  %s (%zu): |error| p50 %.2f  p99 %.2f  max %.2f frames"
+                " = p50 %.1f  p99 %.1f  max %.1f us; grid rate %+.1f ppm\n",
+                what, frames.size(), p.p50, p.p99, p.max, p.p50 * usPerFrame, p.p99 * usPerFrame,
+                p.max * usPerFrame, (slope / nominal - 1.0) * 1e6);
+}
+
+void runJackCase(const Settings& settings, bool byDueTime) {
+    // Late events would be recorded where the previous run left off: a recorder per run.
+    jacktest::Recorder recorder;
+    if (!recorder.open("recorder")) {
+        std::printf("  no recorder client\n");
+        return;
+    }
+    JackMidiDriver driver("step_timing");
+    std::unique_ptr<MidiConnection> connection = driver.open("recorder:in (JACK)", 0);
+    if (connection == nullptr) {
+        std::printf("  could not connect to the recorder\n");
+        return;
+    }
+    StepClock::Options options;
+    options.spinUs = settings.spinUs;
+    options.maxSpinUs = settings.maxSpinUs;
+    StepClock clock(options);
+    clock.setUseTsc(settings.useTsc);
+    JackOut port(*connection, byDueTime);
+    SilentHost host;
+    Setup setup;
+    fillSetup(setup, settings.bpm);
+    Player player;
+    player.setMidiClock(true);
+    clock.configure(1, player);
+    player.init(host, setup, clock, port);
+    player.start();
+    sleepSeconds(settings.jackSeconds);
+    player.stop();
+    // What is still queued leaves with the next cycles.
+    sleepSeconds(0.1);
+    recorder.close();
+
+    std::vector<double> steps;
+    std::vector<double> ticks;
+    jack_nframes_t origin = 0;
+    bool stepOpen = true;
+    for (int i = 0; i < recorder.count(); ++i) {
+        const jacktest::Recorder::Event& e = recorder.event(i);
+        if (i == 0) {
+            origin = e.frame;
+        }
+        const auto frame = static_cast<double>(static_cast<std::int32_t>(e.frame - origin));
+        if (e.bytes[0] == 0xF8) {
+            ticks.push_back(frame);
+            stepOpen = ticks.size() % 6 == 1;
+        } else if (e.bytes[0] < 0xF0 && stepOpen) {
+            steps.push_back(frame);
+            stepOpen = false;
+        }
+    }
+    // The last step's messages are followed by Stop and the All Notes Off: not a step.
+    const double stepFrames = Player::periodForBpm(settings.bpm) * 48.0;
+    std::printf("\n== JACK, %s: %.0f BPM for %.0f s, dummy driver 48 kHz, 256-frame periods\n",
+                byDueTime ? "placed by due time" : "placed by hand-over (to compare)",
+                settings.bpm, settings.jackSeconds);
+    printJackErrors("steps", steps, stepFrames);
+    printJackErrors("clock ticks", ticks, stepFrames / 6.0);
+}
+
+void jackCase(const Settings& settings) {
+    const std::string name = "step-timing-" + std::to_string(::getpid());
+    ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    jacktest::JackServer server;
+    if (!server.start(name, 256)) {
+        std::printf("\n== JACK: no server (jackd -d dummy) could be started\n");
+        return;
+    }
+    runJackCase(settings, true);
+    runJackCase(settings, false);
+    server.stop();
+}
+
 bool parse(int argc, char** argv, Settings& s) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -395,6 +555,7 @@ bool parse(int argc, char** argv, Settings& s) {
                         : arg == "--fast-seconds"  ? &s.fastSeconds
                         : arg == "--floor-seconds" ? &s.floorSeconds
                         : arg == "--idle-seconds"  ? &s.idleSeconds
+                        : arg == "--jack-seconds"  ? &s.jackSeconds
                                                    : nullptr;
         if (value != nullptr || arg == "--spin-us" || arg == "--max-spin-us") {
             if (i + 1 >= argc) {
@@ -434,7 +595,7 @@ int main(int argc, char** argv) {
             "usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
             "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
             "                   [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]\n"
-            "                   [--no-floor] [--own-floor]");
+            "                   [--no-floor] [--own-floor] [--jack-seconds S (0: none)]");
         return 2;
     }
     mlockall(MCL_CURRENT | MCL_FUTURE);
@@ -481,6 +642,9 @@ int main(int argc, char** argv) {
         const RunResult fast = runCase(settings, settings.fastBpm, settings.fastSeconds);
         printCase("fast", settings.fastBpm, settings.fastSeconds, fast,
                   settings.floor ? &floor : nullptr);
+    }
+    if (settings.jackSeconds > 0) {
+        jackCase(settings);
     }
     return 0;
 }

@@ -41,6 +41,10 @@ CommandLine CommandLine::parse(const std::vector<std::string>& words) {
             result.play = true;
         } else if (word == "--link") {
             result.link = true;
+        } else if (word == "--midi-clock") {
+            result.midiClock = true;
+        } else if (word == "--jack-transport") {
+            result.jackTransport = true;
         } else if (word == "--midi-log") {
             if (!takeValue(words, i, result.midiLogPath, result.error)) {
                 result.mode = Mode::Error;
@@ -72,6 +76,8 @@ const char* CommandLine::helpText() {
            "  --help              show this text\n"
            "  --play              start playing once the window is up\n"
            "  --link              play in an Ableton Link session for this run (not stored)\n"
+           "  --midi-clock        send MIDI clock for this run\n"
+           "  --jack-transport    follow and drive the JACK transport for this run\n"
            "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
            "  --list-ports        print the MIDI output ports (index and name) and exit\n"
            "  --midi-log FILE     append every MIDI message sent to FILE";

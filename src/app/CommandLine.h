@@ -25,6 +25,9 @@ struct CommandLine {
     bool play = false;
     // --link: Ableton Link on for this run, whatever the stored preference says.
     bool link = false;
+    // --midi-clock, --jack-transport: turned on for this run (the preferences stay).
+    bool midiClock = false;
+    bool jackTransport = false;
     std::vector<std::string> documentArgs;
     std::string error;
 };

@@ -29,6 +29,7 @@
 #include "core/Messages.h"
 #include "core/Random.h"
 #include "core/TextFormat.h"
+#include "midi/JackMidiDriver.h"
 #include "decor/AboutDialog.h"
 #include "decor/CaptionFrame.h"
 #include "document/FileTypeRegistration.h"
@@ -105,10 +106,31 @@ void MainWindow::initialise() {
     link_ = std::make_unique<LinkControl>(*this);
     controller_.SetTempoListener([this](double bpm) { link_->onLocalTempo(bpm); });
     link_->setEnabled(options_.link || Preferences::linkWanted());
+    applyRunOptions();
     installCaptionPainter();
     setTitle(setup_.title);
     qApp->installEventFilter(this);
     initDone_ = true;
+}
+
+void MainWindow::applyRunOptions() {
+    if (options_.midiClock) {
+        setup_.midiClock = true;
+        player_.setMidiClock(true);
+    }
+    if (options_.jackTransport) {
+        setup_.jackTransport = true;
+    }
+    applyJackTransport();
+}
+
+void MainWindow::applyJackTransport() {
+    if (!setup_.jackTransport) {
+        transport_.reset();
+    } else if (transport_ == nullptr) {
+        // Without a server it stays off for now; the menu item is disabled then.
+        transport_ = TransportFollower::start(player_, setup_, clock_);
+    }
 }
 
 void MainWindow::createPort() {
@@ -243,6 +265,11 @@ void MainWindow::postMessage(int message, std::intptr_t wParam, std::intptr_t lP
 }
 
 int MainWindow::broadcastToInstances(int message, std::intptr_t wParam, std::intptr_t lParam) {
+    if (message == Messages::UM_REOPEN_PORT) {
+        // Marked as this copy's, which just opened its port: reopening it on hearing its own
+        // request would drop what it plays meanwhile (a --play start, its first MIDI clock).
+        lParam = ::getpid();
+    }
     if (!bus_.isRunning()) {
         // Without a bus this instance still hears its own broadcasts.
         queue_.post(message, wParam, lParam);
@@ -281,6 +308,9 @@ void MainWindow::showStatus(const std::string& text) {
 }
 
 void MainWindow::onInstanceMessage(int message, qintptr wParam, qintptr lParam) {
+    if (message == Messages::UM_REOPEN_PORT && lParam == ::getpid()) {
+        return;
+    }
     player_.handleMessage(message, wParam, lParam);
 }
 
@@ -300,6 +330,9 @@ void MainWindow::wireMenus() {
     services.linkEnabled = [this] { return link_ && link_->isEnabled(); };
     services.linkText = [this] { return link_ ? link_->menuText() : std::string(); };
     services.linkToolTip = [this] { return link_ ? link_->statusText() : std::string(); };
+    services.jackServerRunning = [this] {
+        return transport_ != nullptr || JackMidiDriver::serverRunning();
+    };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -332,6 +365,13 @@ void MainWindow::onCommand(int commandId) {
             return;
         case ID_ABLETON_LINK:
             link_->toggle();
+            return;
+        case ID_SEND_MIDI_CLOCK:
+            preferences_.toggleMidiClock();
+            return;
+        case ID_JACK_TRANSPORT:
+            preferences_.toggleJackTransport();
+            applyJackTransport();
             return;
         case ID_ABOUT:
             showAbout();
@@ -588,6 +628,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::closeWithoutQuestion() {
+    // This copy leaves; the transport goes on for the others.
+    transport_.reset();
     if (player_.isRunning()) {
         player_.stop();
     }
@@ -601,6 +643,7 @@ void MainWindow::shutDownOutput() {
         return;
     }
     outputShutDown_ = true;
+    transport_.reset();
     clock_.stopTimer();
     releasePortSilenced();
 }

@@ -7,6 +7,7 @@
 
 #include "app/PostedMessageQueue.h"
 #include "app/Preferences.h"
+#include "app/TransportFollower.h"
 #include "core/Player.h"
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
@@ -39,6 +40,9 @@ public:
         std::string setupPath;
         // Where to record every MIDI message sent (--midi-log), or nothing.
         std::string midiLogPath;
+        // --midi-clock, --jack-transport: on for this run whatever the preferences say.
+        bool midiClock = false;
+        bool jackTransport = false;
         // Devices and synthesizer: the system's, unless a test gives its own.
         std::optional<OutputPort::Drivers> drivers;
         StepClock::Options clock;
@@ -140,6 +144,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The command line's --midi-clock and --jack-transport, after the preferences.
+    void applyRunOptions();
+    // Starts or ends following the JACK transport as the setup's jackTransport says.
+    void applyJackTransport();
     void createPort();
     void applyStartColour();
     void openStartSetup();
@@ -179,6 +187,9 @@ private:
     // Declared after the player: it is destroyed first, which stops its thread.
     StepClock clock_;
     Preferences preferences_;
+    // Following and driving the JACK transport while that is on and a server runs. After the
+    // clock: it hands the player its timeline back before the clock goes.
+    std::unique_ptr<TransportFollower> transport_;
     std::unique_ptr<MainPanel> panel_;
     SetupController controller_;
     MeasureClipboard clipboard_;

@@ -33,6 +33,14 @@ void Preferences::loadPreferences() {
         stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOff);
     setup_.highResTimer = !off;
     clock_.setUseTsc(setup_.highResTimer);
+    const auto storedOn = [&settings](const char* key) {
+        const QVariant value = settings.value(QString::fromLatin1(kGroup) + QLatin1Char('/') +
+                                              QString::fromLatin1(key));
+        return value.typeId() == QMetaType::QString && value.toString() == QLatin1String(kOn);
+    };
+    setup_.midiClock = storedOn(kMidiClockKey);
+    setup_.jackTransport = storedOn(kJackTransportKey);
+    player_.setMidiClock(setup_.midiClock);
 }
 
 bool Preferences::customCaptionWanted() {
@@ -61,6 +69,11 @@ void Preferences::saveLink(bool on) {
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(highResTimerKey(), QString::fromLatin1(setup_.highResTimer ? kOn : kOff));
+    const QString group = QString::fromLatin1(kGroup) + QLatin1Char('/');
+    settings.setValue(group + QString::fromLatin1(kMidiClockKey),
+                      QString::fromLatin1(setup_.midiClock ? kOn : kOff));
+    settings.setValue(group + QString::fromLatin1(kJackTransportKey),
+                      QString::fromLatin1(setup_.jackTransport ? kOn : kOff));
     settings.sync();
 }
 
@@ -70,5 +83,16 @@ void Preferences::toggleHighResTimer() {
     }
     setup_.highResTimer = !setup_.highResTimer;
     clock_.setUseTsc(setup_.highResTimer);
+    savePreferences();
+}
+
+void Preferences::toggleMidiClock() {
+    setup_.midiClock = !setup_.midiClock;
+    player_.setMidiClock(setup_.midiClock);
+    savePreferences();
+}
+
+void Preferences::toggleJackTransport() {
+    setup_.jackTransport = !setup_.jackTransport;
     savePreferences();
 }

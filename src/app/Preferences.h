@@ -21,6 +21,10 @@ public:
     static constexpr const char* kCustomCaptionKey = "customCaption";
     // Whether the program plays in an Ableton Link session; same store, off unless exactly "on".
     static constexpr const char* kLinkKey = "link";
+    // Send MIDI clock; follow and drive the JACK transport. Same store and texts, but on only
+    // for exactly "on": both are off until asked for.
+    static constexpr const char* kMidiClockKey = "midiClock";
+    static constexpr const char* kJackTransportKey = "jackTransport";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -42,6 +46,10 @@ public:
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,
     // switches the clock's time base and saves. The setup's dirty flag is left alone.
     void toggleHighResTimer();
+    // "Send MIDI Clock": inverts the option, hands it to the player and saves.
+    void toggleMidiClock();
+    // "JACK Transport": inverts the option and saves; the window applies it.
+    void toggleJackTransport();
 
 private:
     Setup& setup_;

@@ -95,6 +95,8 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     options.midiLogPath = commandLine.midiLogPath;
     options.sessionManaged = nsm != nullptr;
     options.link = commandLine.link;
+    options.midiClock = commandLine.midiClock;
+    options.jackTransport = commandLine.jackTransport;
     MainWindow window(std::move(options));
     window.initialise();
     FirstPaintReport::installIfAsked(window);

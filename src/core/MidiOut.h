@@ -11,6 +11,13 @@ public:
     // well as the window thread: must not allocate, log or block beyond the port's own lock.
     // A send without an open port is dropped silently.
     virtual void sendShort(int status, int data1, int data2) = 0;
+    // The same, for a message that was due lateUs microseconds before this call (negative: due
+    // that much later). A port that can place messages in time (JACK) puts it on its due time,
+    // one period of constant latency later; others send it at once, as sendShort does.
+    virtual void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) {
+        static_cast<void>(lateUs);
+        sendShort(status, data1, data2);
+    }
     // Lists the devices and opens "MIDI Mapper". Window thread.
     virtual void enumeratePorts() = 0;
     // UM_PORT_BUSY, UM_PORT_HANDLE, UM_SHARE_COUNT and UM_REOPEN_PORT. Window thread.

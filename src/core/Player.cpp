@@ -20,9 +20,16 @@ constexpr int kProgramChange = 0xC0;
 constexpr int kPanController = 10;
 constexpr int kAllNotesOff = 123;
 constexpr int kNoProgram = -1;
+// MIDI clock: system real-time bytes, without a channel.
+constexpr int kTimingClock = 0xF8;
+constexpr int kClockStart = 0xFA;
+constexpr int kClockStop = 0xFC;
+constexpr std::int64_t kTicksPerStep = 6;
 // Sounding notes are stored less 60 and clamped so that the list never exceeds 127 records.
 constexpr std::int32_t kLowestSoundingNote = -59;
 constexpr std::int32_t kHighestSoundingNote = 67;
+
+constexpr std::int64_t kNever = StepTimeline::kNever;
 
 int clampMeasureIndex(int index) { return std::clamp(index, 0, Setup::kMeasureCount - 1); }
 
@@ -81,11 +88,11 @@ void Player::start() {
     updatePositionDisplay(true);
     {
         std::lock_guard guard(engineLock_);
-        const bool dueAtOnce = restartLocked(alone);
+        const std::int64_t due = restartLocked(alone);
+        const std::int64_t now = clock_->nowUs();
         setup_->playingMeasure = setup_->selectedMeasure;
-        if (dueAtOnce) {
-            playStepLocked();
-            nextStep_ = 1;
+        if (due <= now) {
+            playDueStepLocked(due, now);
             // The pass just begun counts as the first.
             setup_->repeatCount = 1;
         } else {
@@ -110,6 +117,10 @@ void Player::stop() {
             timeline_->end(alone);
         }
         haltLocked();
+        if (clockRunning_) {
+            sendClockLocked(kClockStop, kNever, 0);
+            clockRunning_ = false;
+        }
         sendOnChannel(kControlChange, kAllNotesOff, 0);
         setup_->port.currentStep = 0;
         host_->postMessage(Messages::UM_MEASURE_PLAYING, setup_->playingMeasure, -1);
@@ -146,10 +157,10 @@ bool Player::tick(std::int64_t nowUs) {
     }
     const std::int64_t due = timeline_->dueUs(nextStep_);
     if (due == StepTimeline::kNever || nowUs < due) {
+        sendDueTicksLocked(nowUs);
         return false;
     }
-    playStepLocked();
-    ++nextStep_;
+    playDueStepLocked(due, nowUs);
     return true;
 }
 
@@ -158,7 +169,26 @@ std::int64_t Player::nextDueUs() {
     if (!isRunning()) {
         return std::numeric_limits<std::int64_t>::max();
     }
-    return timeline_->dueUs(nextStep_);
+    const std::int64_t stepDue = timeline_->dueUs(nextStep_);
+    if (clockRunning_ && nextTick_ < nextStep_ * kTicksPerStep) {
+        return std::min(stepDue, tickDueUsLocked(nextTick_));
+    }
+    return stepDue;
+}
+
+void Player::setMidiClock(bool on) {
+    std::lock_guard guard(engineLock_);
+    midiClock_ = on;
+    if (!on && clockRunning_) {
+        // Followers must not wait for ticks that no longer come.
+        sendClockLocked(kClockStop, kNever, 0);
+        clockRunning_ = false;
+    }
+}
+
+bool Player::midiClock() {
+    std::lock_guard guard(engineLock_);
+    return midiClock_;
 }
 
 void Player::onTempoChanged() {
@@ -285,6 +315,65 @@ void Player::playStepLocked() {
     advanceLocked();
 }
 
+void Player::playDueStepLocked(std::int64_t dueUs, std::int64_t nowUs) {
+    if (clockRunning_) {
+        // A late wake-up may have skipped the last ticks of the step before: none goes missing.
+        while (nextTick_ < nextStep_ * kTicksPerStep) {
+            sendClockLocked(kTimingClock, tickDueUsLocked(nextTick_), nowUs);
+            ++nextTick_;
+        }
+    } else if (midiClock_ && nextStep_ == 0) {
+        sendClockLocked(kClockStart, dueUs, nowUs);
+        clockRunning_ = true;
+        nextTick_ = 0;
+    }
+    if (clockRunning_) {
+        sendClockLocked(kTimingClock, dueUs, nowUs);
+        nextTick_ = nextStep_ * kTicksPerStep + 1;
+    }
+    const int placed = timeline_->stepInMeasure(nextStep_, setup_->stepsPerMeasure);
+    if (placed >= 0) {
+        setup_->port.currentStep = placed;
+    }
+    sendDueUs_ = dueUs;
+    playStepLocked();
+    sendDueUs_ = kNever;
+    ++nextStep_;
+}
+
+void Player::sendDueTicksLocked(std::int64_t nowUs) {
+    if (!clockRunning_) {
+        return;
+    }
+    while (nextTick_ < nextStep_ * kTicksPerStep) {
+        const std::int64_t due = tickDueUsLocked(nextTick_);
+        if (due == kNever || due > nowUs) {
+            return;
+        }
+        sendClockLocked(kTimingClock, due, nowUs);
+        ++nextTick_;
+    }
+}
+
+std::int64_t Player::tickDueUsLocked(std::int64_t tick) {
+    const std::int64_t step = tick / kTicksPerStep;
+    const std::int64_t sixth = tick % kTicksPerStep;
+    const std::int64_t stepDue = timeline_->dueUs(step);
+    if (sixth == 0 || stepDue == kNever) {
+        return stepDue;
+    }
+    const std::int64_t nextDue = timeline_->dueUs(step + 1);
+    if (nextDue == kNever) {
+        return kNever;
+    }
+    // From the step's own due times, never summed up, so the ticks keep to the step grid.
+    return stepDue + (nextDue - stepDue) * sixth / kTicksPerStep;
+}
+
+void Player::sendClockLocked(int status, std::int64_t dueUs, std::int64_t nowUs) {
+    port_->sendShortDue(status, 0, 0, dueUs == kNever ? 0 : nowUs - dueUs);
+}
+
 void Player::releaseNotesLocked(bool stepIsActive) {
     if (setup_->polyphonic != 0) {
         for (auto note = soundingNotes_.begin(); note != soundingNotes_.end();) {
@@ -370,15 +459,16 @@ void Player::advanceLocked() {
     setup.port.currentStep = 0;
 }
 
-bool Player::restartLocked(bool alone) {
+std::int64_t Player::restartLocked(bool alone) {
     // A start always runs at the current tempo: the timeline's pass begins afresh, so a change
     // still pending from the last run (stopped within its step) cannot carry over.
     period_ = periodForBpm(setup_->bpm);
     nextStep_ = 0;
+    nextTick_ = 0;
+    clockRunning_ = false;
     running_.store(true, std::memory_order_release);
     clock_->startTimer();
-    const std::int64_t now = clock_->nowUs();
-    return timeline_->begin(now, period_, alone) <= now;
+    return timeline_->begin(clock_->nowUs(), period_, alone);
 }
 
 void Player::haltLocked() {
@@ -403,7 +493,11 @@ void Player::refreshStatusLocked() {
 
 void Player::sendOnChannel(int kind, int data1, int data2) {
     // The status byte is the low byte of channel + kind - 1.
-    port_->sendShort((setup_->port.channel + kind - 1) & 0xFF, data1, data2);
+    port_->sendShortDue((setup_->port.channel + kind - 1) & 0xFF, data1, data2, lateUsLocked());
+}
+
+std::int64_t Player::lateUsLocked() const {
+    return sendDueUs_ == kNever ? 0 : clock_->nowUs() - sendDueUs_;
 }
 
 void Player::updatePositionDisplay(bool show) {

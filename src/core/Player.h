@@ -9,6 +9,7 @@
 #include "EngineLock.h"
 #include "FixedPeriodTimeline.h"
 #include "SoundingNote.h"
+#include "StepTimeline.h"
 
 class MidiOut;
 class PlayerHost;
@@ -53,6 +54,12 @@ public:
     // running, the timeline's answer for the next step.
     std::int64_t nextDueUs();
 
+    // MIDI clock on the output port: Start with the first step, 6 Timing Clocks per step
+    // (24 per quarter note) at sixths of each step's span on the timeline, Stop before the All
+    // Notes Off of a stop. Taken up by the next pass when changed during one.
+    void setMidiClock(bool on);
+    bool midiClock();
+
     void onTempoChanged();
     void onMeasureSelected(int index);
     void jumpToMeasure(int index);
@@ -70,15 +77,25 @@ private:
     static constexpr std::size_t kMaxSoundingNotes = 127;  // offsets are clamped to -59..67
 
     void playStepLocked();
+    // Plays the pass's next step (due at dueUs) with its clock ticks, the ones missed before
+    // it first.
+    void playDueStepLocked(std::int64_t dueUs, std::int64_t nowUs);
+    // Sends the clock ticks due by nowUs that come before the next step.
+    void sendDueTicksLocked(std::int64_t nowUs);
+    // When clock tick `tick` of the pass is due (6 per step); kNever when it will not come.
+    std::int64_t tickDueUsLocked(std::int64_t tick);
+    void sendClockLocked(int status, std::int64_t dueUs, std::int64_t nowUs);
     void releaseNotesLocked(bool stepIsActive);
     void strikeNotesLocked(const Step& step, bool stepIsActive);
     void recordSoundingNotesLocked(const Step& step);
     void advanceLocked();
-    // Begins a pass on the timeline (alone: this copy only); returns whether step 0 is due at once.
-    bool restartLocked(bool alone);
+    // Begins a pass on the timeline (alone: this copy only); returns step 0's due time.
+    std::int64_t restartLocked(bool alone);
     void haltLocked();
     void refreshStatusLocked();
     void sendOnChannel(int kind, int data1, int data2);
+    // The due time of what sendOnChannel sends, as lateness at the time of sending.
+    std::int64_t lateUsLocked() const;
     void updatePositionDisplay(bool show);
     void markPlaying(int index);
 
@@ -94,6 +111,12 @@ private:
     double period_ = 0.0;
     // The number of the pass's step to play next.
     std::int64_t nextStep_ = 0;
+    // MIDI clock: wanted, sending in this pass (Start went out), and the pass's next tick.
+    bool midiClock_ = false;
+    bool clockRunning_ = false;
+    std::int64_t nextTick_ = 0;
+    // Due time of the messages being sent by the step routine; kNever: due now.
+    std::int64_t sendDueUs_ = StepTimeline::kNever;
     std::vector<SoundingNote> soundingNotes_;
 
     std::array<char, 4096> statusBuffer_{};

@@ -45,4 +45,8 @@ public:
     std::int32_t undoMute = 0;
     double undoBpm = 0.0;
     bool highResTimer = true;
+    // Preferences beside highResTimer, not stored in setup files: MIDI clock out, following
+    // and driving the JACK transport.
+    bool midiClock = false;
+    bool jackTransport = false;
 };

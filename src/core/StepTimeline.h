@@ -40,4 +40,12 @@ public:
     virtual void retime(std::int64_t lastStep, double periodMs) = 0;
     // The due time of step (>= 0) of the current pass; kNever when it will never come.
     virtual std::int64_t dueUs(std::int64_t step) = 0;
+    // The step of the measure that step (>= 0) of the pass plays, where the timeline decides it
+    // (a transport's position does, at a start and after a relocation); -1 leaves the engine's
+    // own order. Asked from the clock thread just before the step plays: real-time safe.
+    virtual int stepInMeasure(std::int64_t step, int visibleSteps) {
+        static_cast<void>(step);
+        static_cast<void>(visibleSteps);
+        return -1;
+    }
 };

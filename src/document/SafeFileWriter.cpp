@@ -112,7 +112,7 @@ void SafeFileWriter::write(std::span<const std::uint8_t> bytes) {
 
 void SafeFileWriter::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     if (descriptor_ < 0) {
-        throw SetupFileError::cannotWrite(path_, EBADF);
+        throw SetupFileError::cannotWrite(path_, EBADF, SetupFileError::SaveStep::Write);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -124,7 +124,7 @@ void SafeFileWriter::writeAt(std::uint64_t offset, std::span<const std::uint8_t>
             }
             const int error = errno;
             discard();
-            throw SetupFileError::cannotWrite(path_, error);
+            throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Write);
         }
         done += static_cast<std::size_t>(written);
     }

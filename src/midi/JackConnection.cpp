@@ -26,6 +26,7 @@ std::unique_ptr<JackConnection> JackConnection::open(jack_client_t* client,
     jack_set_port_registration_callback(client, &JackConnection::portRegistered, self);
     jack_set_graph_order_callback(client, &JackConnection::graphOrderChanged, self);
     jack_on_shutdown(client, &JackConnection::serverGone, self);
+    jack_set_latency_callback(client, &JackConnection::reportLatency, self);
     if (jack_activate(client) != 0 ||
         jack_connect(client, jack_port_name(connection->port_), target.c_str()) != 0) {
         return nullptr;
@@ -61,6 +62,32 @@ JackConnection::~JackConnection() {
 }
 
 bool JackConnection::send(const std::uint8_t* bytes) {
+    return queue(bytes, jack_frame_time(client_));
+}
+
+bool JackConnection::sendDue(const std::uint8_t* bytes, std::int64_t lateUs) {
+    const auto dueTime = static_cast<jack_time_t>(static_cast<std::int64_t>(jack_get_time()) - lateUs);
+    return queue(bytes, jack_time_to_frames(client_, dueTime));
+}
+
+// Frame placement and its latency. A message due at frame f goes into the cycle that covers
+// f + P (P: the period in frames), at offset (f + P) mod P, so it leaves the port exactly one
+// period after its due frame, whatever the clock thread's wake-up jitter within that period.
+// Listeners that compensate latency read it as the output port's capture latency, [P, P]
+// (jack_port_get_latency_range with JackCaptureLatency): what leaves the port was due P frames
+// before. Followers of a shared grid (the JACK transport) hand messages over P frames early so
+// that they land on the grid itself.
+void JackConnection::reportLatency(jack_latency_callback_mode_t mode, void* arg) {
+    if (mode != JackCaptureLatency) {
+        return;
+    }
+    auto* self = static_cast<JackConnection*>(arg);
+    const jack_nframes_t period = jack_get_buffer_size(self->client_);
+    jack_latency_range_t range{period, period};
+    jack_port_set_latency_range(self->port_, JackCaptureLatency, &range);
+}
+
+bool JackConnection::queue(const std::uint8_t* bytes, jack_nframes_t frame) {
     const int length = MidiBytes::lengthForStatus(bytes[0]);
     if (length == 0 || !serverAlive_.load(std::memory_order_acquire) ||
         !targetPresent_.load(std::memory_order_acquire) ||
@@ -69,7 +96,7 @@ bool JackConnection::send(const std::uint8_t* bytes) {
         return false;
     }
     Event event;
-    event.frame = jack_frame_time(client_);
+    event.frame = frame;
     event.length = static_cast<std::uint8_t>(length);
     // A data byte with its top bit set would read as a status byte on the wire.
     event.bytes[0] = bytes[0];

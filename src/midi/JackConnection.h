@@ -34,6 +34,11 @@ public:
     ~JackConnection() override;
 
     bool send(const std::uint8_t* bytes) override;
+    // Frame-exact placement: the message goes out on the frame of its due time (now - lateUs
+    // by JACK's clock, converted with jack_time_to_frames) plus one period, the constant
+    // latency that send() has too. A message handed over up to one period late still lands on
+    // its frame; later ones go out at the start of the next cycle.
+    bool sendDue(const std::uint8_t* bytes, std::int64_t lateUs) override;
 
     // How long opening waits for the connection to take effect, and closing for the queue to
     // drain. The server normally needs one or two periods for either; the margin is for a
@@ -49,6 +54,10 @@ private:
     };
 
     explicit JackConnection(jack_client_t* client, std::string target);
+    // Queues a message for the frame `frame` + one period.
+    bool queue(const std::uint8_t* bytes, jack_nframes_t frame);
+    // Reports the period of added latency on the output port.
+    static void reportLatency(jack_latency_callback_mode_t mode, void* arg);
 
     // JACK's process thread.
     static int process(jack_nframes_t nframes, void* arg);

@@ -6,8 +6,9 @@
 
 // The JACK backend: every MIDI input port of another JACK client is a device, named
 // "client:port (JACK)". Each open device gets its own JACK client with one output port; a
-// message is placed in the JACK MIDI buffer at the frame that matches the moment it was sent,
-// one period later, so timing is not rounded to the period. An open device follows its port
+// message is placed in the JACK MIDI buffer one period after the frame of its due time (the
+// moment it was sent, for a message sent without one), so timing is not rounded to the period
+// (JackConnection::sendDue). An open device follows its port
 // by name when it goes away and comes back (JackConnection). Never starts a JACK server.
 class JackMidiDriver : public MidiDriver {
 public:

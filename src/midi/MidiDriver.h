@@ -21,6 +21,13 @@ public:
     // from the clock thread as well as others: never allocates, logs or blocks. Returns false
     // when the message could not be handed on (it is then lost; the caller does not retry).
     virtual bool send(const std::uint8_t* bytes) = 0;
+    // The same for a message that was due lateUs microseconds before this call (negative: due
+    // later). A connection that can place messages in time puts it on its due time plus a
+    // constant latency; the others send it at once.
+    virtual bool sendDue(const std::uint8_t* bytes, std::int64_t lateUs) {
+        static_cast<void>(lateUs);
+        return send(bytes);
+    }
 };
 
 // One backend of MIDI output devices (ALSA sequencer, JACK, the embedded synthesizer).

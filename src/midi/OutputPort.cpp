@@ -65,12 +65,19 @@ bool OutputPort::enableLending(const std::string& directory, std::intptr_t insta
 }
 
 void OutputPort::sendShort(int status, int data1, int data2) {
+    sendShortDue(status, data1, data2, 0);
+}
+
+void OutputPort::sendShortDue(int status, int data1, int data2, std::int64_t lateUs) {
     // Data bytes are seven bits on the wire; the log records them as they are sent.
     const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(status & 0xFF),
                                    static_cast<std::uint8_t>(data1 & 0x7F),
                                    static_cast<std::uint8_t>(data2 & 0x7F)};
     std::lock_guard guard(portLock_);
-    if (target_ != nullptr && target_->send(bytes) && log_ != nullptr) {
+    if (target_ == nullptr || (bytes[0] >= kFirstRealTimeByte && target_ != own_.get())) {
+        return;
+    }
+    if (target_->sendDue(bytes, lateUs) && log_ != nullptr) {
         log_->record(logPortName_, bytes);
     }
 }

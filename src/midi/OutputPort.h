@@ -31,6 +31,8 @@ public:
     static constexpr int kMaxDevices = 49;
     static constexpr const char* kMapperName = "MIDI Mapper";
     static constexpr const char* kNotFoundText = "Could not find port: ";
+    // Timing Clock and the other system real-time bytes start here.
+    static constexpr std::uint8_t kFirstRealTimeByte = 0xF8;
 
     using Broadcast = std::function<int(int message, std::intptr_t wParam, std::intptr_t lParam)>;
     using ShowNote = std::function<void(const std::string& text)>;
@@ -66,6 +68,9 @@ public:
 
     // MidiOut.
     void sendShort(int status, int data1, int data2) override;
+    // MIDI clock (system real-time bytes) goes out only on a connection this instance opened:
+    // a borrower's clock would double the lender's.
+    void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override;
     void enumeratePorts() override;
     void handlePortMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
 

@@ -233,6 +233,10 @@ void MenuBar::applyEnabling(QMenu* menu) {
     setEnabled(menu, ID_OPEN_SETUP, !sessionOwnsFile);
     setEnabled(menu, ID_SAVE_SETUP_AS, !sessionOwnsFile);
     setEnabled(menu, ID_EXPAND_VISIBLE, setup_->stepsPerMeasure <= Setup::kMaxStepsPerMeasure / 2);
+    // Asked only for the menu that holds the item: the answer takes a JACK client's opening.
+    if (services_.jackServerRunning && MenuTables::FindAction(menu, ID_JACK_TRANSPORT) != nullptr) {
+        setEnabled(menu, ID_JACK_TRANSPORT, services_.jackServerRunning());
+    }
 }
 
 void MenuBar::applyMarks(QMenu* menu) {
@@ -257,6 +261,8 @@ void MenuBar::applyMarks(QMenu* menu) {
         link->setToolTip(QString::fromStdString(services_.linkToolTip()));
         menu->setToolTipsVisible(true);
     }
+    setChecked(menu, ID_SEND_MIDI_CLOCK, setup_->midiClock);
+    setChecked(menu, ID_JACK_TRANSPORT, setup_->jackTransport);
     setRadio(menu, ID_CHANNEL_BASE + 1, ID_CHANNEL_BASE + 16, ID_CHANNEL_BASE + port.channel);
 }
 

@@ -46,6 +46,8 @@ public:
         std::function<bool()> linkEnabled;
         std::function<std::string()> linkText;
         std::function<std::string()> linkToolTip;
+        // Whether a JACK server runs ("JACK Transport" is disabled without one); unset: yes.
+        std::function<bool()> jackServerRunning;
     };
 
     MenuBar();

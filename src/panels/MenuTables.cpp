@@ -85,6 +85,8 @@ const auto kMidi = std::to_array<Entry>({
     item(ID_KILL_ALL_SOUND, "Kill All Sound\tCtrl+K"),
     separator(),
     item(ID_ABLETON_LINK, "Ableton &Link"),
+    item(ID_SEND_MIDI_CLOCK, "Send MIDI &Clock"),
+    item(ID_JACK_TRANSPORT, "&JACK Transport"),
 });
 
 const std::array<const char*, MenuTables::kProgramCount> kProgramNames = {

@@ -26,6 +26,12 @@ TEST(CommandLine, OptionsAndTheirValuesAreNotPartOfThePath) {
     EXPECT_TRUE(line.play);
     EXPECT_TRUE(line.link);
     EXPECT_FALSE(parse({"song.qov"}).link);
+    EXPECT_FALSE(line.midiClock);
+    EXPECT_FALSE(line.jackTransport);
+    const CommandLine sync = parse({"--midi-clock", "song", "--jack-transport", "two.qov"});
+    EXPECT_TRUE(sync.midiClock);
+    EXPECT_TRUE(sync.jackTransport);
+    EXPECT_EQ(sync.setupPath, "song two.qov");
 }
 
 TEST(CommandLine, MissingValuesAndUnknownOptionsAreErrors) {

@@ -85,6 +85,27 @@ TEST_F(PreferencesTest, WithNothingStoredTheOptionIsOn) {
     EXPECT_FALSE(QFile::exists(Preferences::filePath())) << "loading writes nothing";
 }
 
+// MIDI clock and the JACK transport are off unless exactly "on" is stored; toggling one saves
+// it and hands MIDI clock to the engine.
+TEST_F(PreferencesTest, MidiClockAndJackTransportAreOnOnlyForExactlyOn) {
+    QSettings settings(Preferences::filePath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Frostquillion/data/8/midiClock"), QStringLiteral("On"));
+    settings.setValue(QStringLiteral("Frostquillion/data/8/jackTransport"), QStringLiteral("on"));
+    settings.sync();
+    preferences.loadPreferences();
+    EXPECT_FALSE(setup.midiClock);
+    EXPECT_FALSE(player.midiClock());
+    EXPECT_TRUE(setup.jackTransport);
+
+    preferences.toggleMidiClock();
+    EXPECT_TRUE(player.midiClock());
+    preferences.toggleJackTransport();
+    preferences.loadPreferences();
+    EXPECT_TRUE(setup.midiClock) << "saved by the toggle";
+    EXPECT_TRUE(player.midiClock());
+    EXPECT_FALSE(setup.jackTransport);
+}
+
 struct StoredText {
     const char* text;
     bool on;

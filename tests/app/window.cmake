@@ -60,3 +60,14 @@ add_executable(app_window_screenshots
     ${CMAKE_CURRENT_LIST_DIR}/WindowScreenshots.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp)
 target_link_libraries(app_window_screenshots PRIVATE gs_app Qt6::Test)
+
+# MIDI clock, the JACK transport and frame placement, end to end: the program, a JACK server at
+# 256-frame periods, a recorder, and a transport master of the test's own.
+add_executable(app_sync_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramSyncTest.cpp)
+target_compile_definitions(app_sync_tests PRIVATE
+    GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
+add_dependencies(app_sync_tests glimmerstave)
+target_link_libraries(app_sync_tests PRIVATE gs_document_format gs_core PkgConfig::APP_TEST_JACK
+                      GTest::gtest_main)
+gtest_discover_tests(app_sync_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
+                     RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

@@ -21,8 +21,12 @@ struct ShortMessage {
 class RecordingPort : public MidiOut {
 public:
     void sendShort(int status, int data1, int data2) override {
+        sendShortDue(status, data1, data2, 0);
+    }
+    void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override {
         std::lock_guard guard(mutex);
         sent.push_back({status & 0xFF, data1 & 0xFF, data2 & 0xFF});
+        lateness.push_back(lateUs);
     }
     void enumeratePorts() override { ++enumerations; }
     void handlePortMessage(int message, std::intptr_t, std::intptr_t) override {
@@ -32,11 +36,14 @@ public:
         std::lock_guard guard(mutex);
         std::vector<ShortMessage> result;
         result.swap(sent);
+        lateness.clear();
         return result;
     }
 
     std::mutex mutex;
     std::vector<ShortMessage> sent;
+    // Per message sent: how long after its due time it was handed over.
+    std::vector<std::int64_t> lateness;
     std::vector<int> portMessages;
     int enumerations = 0;
 };

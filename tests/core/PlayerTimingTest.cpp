@@ -194,4 +194,76 @@ TEST_F(PlayerSchedule, SwitchingTimelinesMidPlayGoesOnFromTheLastStep) {
     EXPECT_TRUE(grid.endedAlone.empty()) << "a timeline left before the stop is not stopped";
 }
 
+// MIDI clock: Start with step 0, six Timing Clocks per step at exact sixths of its span, each
+// handed over with its lateness against its own due time, and Stop before the All Notes Off.
+TEST_F(PlayerSchedule, MidiClockTicksOnSixthsOfEachStepBetweenStartAndStop) {
+    setup.bpm = 120.0;  // 125 ms steps
+    player.setMidiClock(true);
+    timer.now = 1'000'000;
+    player.start();
+    std::vector<ShortMessage> sent = port.take();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0].status, 0xFA);
+    EXPECT_EQ(sent[1].status, 0xF8) << "the first tick with the first step";
+    std::vector<std::int64_t> tickedAt{timer.now};
+    while (tickedAt.size() < 13) {
+        timer.now = player.nextDueUs();
+        player.tick(timer.now);
+        for (const ShortMessage& m : port.take()) {
+            if (m.status == 0xF8) {
+                tickedAt.push_back(timer.now);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < tickedAt.size(); ++i) {
+        const auto ideal = 1'000'000 + static_cast<std::int64_t>(i) * 125'000 / 6;
+        EXPECT_EQ(tickedAt[i], ideal) << "tick " << i;
+    }
+    player.stop();
+    sent = port.take();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0].status, 0xFC);
+    EXPECT_EQ(sent[1], (ShortMessage{0xB0, 123, 0}));
+    player.stop();
+    EXPECT_EQ(port.take().size(), 1u) << "a second stop sends no second Stop";
+}
+
+TEST_F(PlayerSchedule, ALateWakeUpSendsTheMissedTicksBeforeTheStepThatIsDue) {
+    setup.bpm = 120.0;
+    chord(0, 1, IntArray{0}, 1);
+    player.setMidiClock(true);
+    timer.now = 0;
+    player.start();
+    port.take();
+    timer.now = 130'000;  // 5 ms after step 1 was due; none of step 0's later ticks was sent
+    EXPECT_TRUE(player.tick(timer.now));
+    const std::vector<std::int64_t> lateness = port.lateness;
+    const std::vector<ShortMessage> sent = port.take();
+    ASSERT_GE(sent.size(), 7u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(sent[static_cast<std::size_t>(i)].status, 0xF8);
+        EXPECT_EQ(lateness[static_cast<std::size_t>(i)], 130'000 - (i + 1) * 125'000 / 6)
+            << "tick " << i + 1 << " keeps its own due time";
+    }
+    EXPECT_EQ(lateness.back(), 5'000) << "the step's messages are due with the step";
+    EXPECT_EQ(player.nextDueUs(), 125'000 + 125'000 / 6);
+}
+
+TEST_F(PlayerSchedule, MidiClockTurnedOnMidPassWaitsForTheNextStartAndOffSendsStop) {
+    timer.now = 0;
+    player.start();
+    player.setMidiClock(true);
+    timer.now = player.nextDueUs();
+    player.tick(timer.now);
+    for (const ShortMessage& m : port.take()) {
+        EXPECT_LT(m.status, 0xF8) << "no clock without its Start";
+    }
+    player.stop();
+    EXPECT_EQ(port.take(), std::vector<ShortMessage>{(ShortMessage{0xB0, 123, 0})});
+    player.start();
+    EXPECT_EQ(port.take().front().status, 0xFA);
+    player.setMidiClock(false);
+    EXPECT_EQ(port.take(), std::vector<ShortMessage>{(ShortMessage{0xFC, 0, 0})});
+}
+
 }  // namespace

@@ -455,6 +455,27 @@ TEST_F(OutputPortLending, ABorrowerSoundsThroughTheLender) {
     }
 }
 
+// Two copies sharing a port, both sending MIDI clock, would double it: only the lender's goes
+// out, while the borrower's notes still do.
+TEST_F(OutputPortLending, OnlyTheCopyThatOpenedThePortSendsClock) {
+    auto a = start(111);
+    auto b = start(112);
+    choose(*a, "Desk");
+    choose(*b, "Desk");
+    ASSERT_EQ(b->state().handle, 111);
+    for (const int status : {0xFA, 0xF8, 0xFC}) {
+        b->port->sendShortDue(status, 0, 0, 0);
+        a->port->sendShortDue(status, 0, 0, 0);
+    }
+    b->port->sendShort(0x90, 60, 100);
+    ASSERT_TRUE(desk->waitForMessages(4));
+    std::vector<int> statuses;
+    for (const Bytes& bytes : desk->received()) {
+        statuses.push_back(bytes[0]);
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{0xFA, 0xF8, 0xFC, 0x90}));
+}
+
 TEST_F(OutputPortLending, ThreeInstancesShareOneCount) {
     auto a = start(201);
     auto b = start(202);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+// The arithmetic of a transport's sixteenth-note grid, free of JACK: how many frames a sixteenth
+// lasts, how many make a bar, which step of a measure a sixteenth plays, and the bar, beat and
+// tick that a timebase master reports for a beat position.
+namespace TransportGrid {
+
+// A position as a timebase master reports it (bar and beat count from 1).
+struct Bbt {
+    std::int32_t bar = 1;
+    std::int32_t beat = 1;
+    std::int32_t tick = 0;
+    double beatsPerBar = 4.0;
+    double beatType = 4.0;
+    double ticksPerBeat = 1920.0;
+    double beatsPerMinute = 120.0;
+};
+
+// Sixteenths in one bar; 0 for a nonsensical signature.
+double sixteenthsPerBar(const Bbt& bbt);
+// Frames one sixteenth lasts at this tempo and frame rate; 0 when either is not positive.
+double framesPerSixteenth(double beatsPerMinute, double beatType, double frameRate);
+// The step of the measure that sixteenth `sixteenth` plays: sixteenths since its bar's start,
+// modulo the visible steps (perBar 0: modulo the visible steps alone).
+int stepInMeasure(std::int64_t sixteenth, double perBar, int visibleSteps);
+// The BBT of a beat position (beats since frame 0) in 4/4 at 1920 ticks per beat.
+Bbt bbtForBeats(double beats, double beatsPerMinute);
+
+}  // namespace TransportGrid
