@@ -68,7 +68,7 @@ TEST(CommandLine, EveryOptionsDescriptionStartsInOneColumn) {
             columns.insert(line.find_first_not_of(' '));  // a description on its own line
         }
     }
-    EXPECT_EQ(options, 8);
+    EXPECT_EQ(options, 12);
     EXPECT_EQ(columns, std::set<std::size_t>{22});
 }
 
