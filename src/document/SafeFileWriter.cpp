@@ -91,33 +91,22 @@ void SafeFileWriter::discard() {
     }
 }
 
-void SafeFileWriter::write(std::span<const std::uint8_t> bytes) {
-    if (descriptor_ < 0) {
-        throw SetupFileError::cannotWrite(path_, EBADF, SetupFileError::SaveStep::Write);
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(descriptor_, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int error = errno;
-            discard();
-            throw SetupFileError::cannotWrite(path_, error, SetupFileError::SaveStep::Write);
-        }
-        done += static_cast<std::size_t>(written);
-    }
-}
+void SafeFileWriter::write(std::span<const std::uint8_t> bytes) { writeBytes(bytes, -1); }
 
 void SafeFileWriter::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    writeBytes(bytes, static_cast<std::int64_t>(offset));
+}
+
+void SafeFileWriter::writeBytes(std::span<const std::uint8_t> bytes, std::int64_t offset) {
     if (descriptor_ < 0) {
         throw SetupFileError::cannotWrite(path_, EBADF, SetupFileError::SaveStep::Write);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(descriptor_, bytes.data() + done, bytes.size() - done,
-                                         static_cast<off_t>(offset + done));
+        const ssize_t written =
+            offset < 0 ? ::write(descriptor_, bytes.data() + done, bytes.size() - done)
+                       : ::pwrite(descriptor_, bytes.data() + done, bytes.size() - done,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (written < 0) {
             if (errno == EINTR) {
                 continue;

@@ -28,6 +28,8 @@ public:
     const std::string& temporaryPath() const { return temporaryPath_; }
 
 private:
+    // Appends at the end (offset < 0) or overwrites from offset, retrying short writes.
+    void writeBytes(std::span<const std::uint8_t> bytes, std::int64_t offset);
     void discard();
 
     std::string path_;        // as given, for messages
