@@ -234,7 +234,7 @@ TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
 class LinkWindowsWithTransport : public LinkWindows {
 protected:
     void SetUp() override {
-        const std::string name = "glimmerstave-link-" + std::to_string(::getpid());
+        const std::string name = "glimmerstave-link-transport-" + std::to_string(::getpid());
         ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);
         ASSERT_TRUE(server_.start(name, 256)) << "jackd (package jackd2) did not start";
