@@ -23,7 +23,9 @@ LinkControl::~LinkControl() {
     if (session_) {
         // Nothing more from Link's threads, and the engine back on its own schedule.
         session_->setListener({});
-        window_.player().setTimeline(nullptr);
+        if (enabled_) {
+            window_.player().setTimeline(nullptr);
+        }
     }
 }
 
@@ -31,11 +33,11 @@ void LinkControl::setEnabled(bool enabled) {
     if (enabled == enabled_) {
         return;
     }
-    Player& player = window_.player();
     if (!enabled) {
         enabled_ = false;
-        // The tempo stays as the session left it; the pass goes on on the program's schedule.
-        player.setTimeline(nullptr);
+        // The tempo stays as the session left it; the pass goes on on the program's schedule,
+        // or the JACK transport's while that is on.
+        window_.applyTimeline();
         session_->setEnabled(false);
         showPeers();
         return;
@@ -62,7 +64,7 @@ void LinkControl::setEnabled(bool enabled) {
     session_->setTempo(window_.setup().bpm);
     session_->setEnabled(true);
     enabled_ = true;
-    player.setTimeline(session_.get());
+    window_.applyTimeline();
     // Link's range may have clamped the tempo.
     applyTempo();
     showPeers();

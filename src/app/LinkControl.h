@@ -20,8 +20,9 @@ public:
     ~LinkControl() override;
 
     // Joins or leaves the session. Joining makes the session the engine's timeline (a pass
-    // already playing goes on on its grid); leaving keeps the tempo and goes on playing on the
-    // program's own schedule.
+    // already playing goes on on its grid; a JACK transport followed then follows the engine);
+    // leaving keeps the tempo and goes on playing on the program's own schedule, or the JACK
+    // transport's.
     void setEnabled(bool enabled);
     bool isEnabled() const { return enabled_; }
     // The menu command: toggles and stores the preference.

@@ -43,6 +43,8 @@
 #include "panels/ControlTips.h"
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
+#include "sync/JackTransportTimeline.h"
+#include "sync/LinkSession.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"
 #include "toolkit/ControlToolTip.h"
@@ -129,7 +131,21 @@ void MainWindow::applyJackTransport() {
         transport_.reset();
     } else if (transport_ == nullptr) {
         // Without a server it stays off for now; the menu item is disabled then.
-        transport_ = TransportFollower::start(player_, setup_, clock_);
+        transport_ = TransportFollower::start(player_, setup_, clock_,
+                                              link_ != nullptr && link_->isEnabled());
+    }
+}
+
+void MainWindow::applyTimeline() {
+    // Link leads when on: the transport, if on too, then follows the engine.
+    const bool linkOn = link_ != nullptr && link_->isEnabled();
+    if (transport_ != nullptr) {
+        transport_->setFollowEngine(linkOn);
+    }
+    if (linkOn) {
+        player_.setTimeline(link_->session());
+    } else {
+        player_.setTimeline(transport_ != nullptr ? &transport_->timeline() : nullptr);
     }
 }
 

@@ -100,6 +100,10 @@ public:
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
     LinkControl& link() { return *link_; }
+    // Hands the engine the timeline that leads it: Link's session while Link is on (a JACK
+    // transport followed then follows the engine), else the JACK transport's while that is
+    // followed, else the program's own schedule. After Link is turned on or off.
+    void applyTimeline();
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }

@@ -6,21 +6,28 @@
 #include "sync/JackTransportTimeline.h"
 
 std::unique_ptr<TransportFollower> TransportFollower::start(Player& player, Setup& setup,
-                                                            StepTimer& clock) {
+                                                            StepTimer& clock, bool followEngine) {
     std::unique_ptr<JackTransportTimeline> timeline =
         JackTransportTimeline::open(clock, "Glimmerstave transport");
     if (timeline == nullptr) {
         return nullptr;
     }
     return std::unique_ptr<TransportFollower>(
-        new TransportFollower(player, setup, clock, std::move(timeline)));
+        new TransportFollower(player, setup, clock, std::move(timeline), followEngine));
 }
 
 TransportFollower::TransportFollower(Player& player, Setup& setup, StepTimer& clock,
-                                     std::unique_ptr<JackTransportTimeline> timeline)
-    : player_(player), setup_(setup), clock_(clock), timeline_(std::move(timeline)) {
+                                     std::unique_ptr<JackTransportTimeline> timeline,
+                                     bool followEngine)
+    : player_(player),
+      setup_(setup),
+      clock_(clock),
+      timeline_(std::move(timeline)),
+      followEngine_(followEngine) {
     timeline_->setTempo(setup_.bpm);
-    player_.setTimeline(timeline_.get());
+    if (!followEngine_) {
+        player_.setTimeline(timeline_.get());
+    }
     connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
     timer_.start(kPollMs);
     poll();
@@ -28,11 +35,23 @@ TransportFollower::TransportFollower(Player& player, Setup& setup, StepTimer& cl
 
 TransportFollower::~TransportFollower() {
     timer_.stop();
-    player_.setTimeline(nullptr);
+    if (!followEngine_) {
+        player_.setTimeline(nullptr);
+    }
+}
+
+void TransportFollower::setFollowEngine(bool followEngine) {
+    followEngine_ = followEngine;
+    // An engine already playing starts the transport at the next look.
+    wasRunning_ = false;
 }
 
 void TransportFollower::poll() {
     timeline_->setTempo(setup_.bpm);
+    if (followEngine_) {
+        driveTransport();
+        return;
+    }
     const bool rolling = timeline_->rollingAsAsked();
     if (rolling != wasRolling_ || (rolling && player_.isRunning())) {
         // Also while rolling: the clock thread sleeps towards a due time that a relocation may
@@ -44,5 +63,18 @@ void TransportFollower::poll() {
         player_.start();
     } else if (!rolling && player_.isRunning() && !timeline_->playingAlone()) {
         player_.stop();
+    }
+}
+
+void TransportFollower::driveTransport() {
+    // Only when the engine starts or stops: between those, another client may move the
+    // transport as it likes.
+    const bool running = player_.isRunning();
+    if (running == wasRunning_) {
+        return;
+    }
+    wasRunning_ = running;
+    if (running != timeline_->rollingAsAsked()) {
+        timeline_->setRolling(running);
     }
 }

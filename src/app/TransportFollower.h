@@ -10,29 +10,42 @@ class Player;
 class Setup;
 class StepTimer;
 
-// Follows and drives the JACK transport for the window: hands the player the transport's
-// timeline, and watches the transport every 20 ms from the window thread, starting the engine
-// when the transport rolls and stopping it when the transport stops (a pass played alone goes
+// Follows and drives the JACK transport for the window, every 20 ms from the window thread.
+//
+// Following the transport (the window hands the player the transport's timeline): the engine
+// starts when the transport rolls and stops when the transport stops (a pass played alone goes
 // on). The clock thread is woken whenever the transport's state changes, because a stopped
-// transport leaves it with no due time to wait for. Owned by the main window; the player and
-// the clock must outlive it.
+// transport leaves it with no due time to wait for.
+//
+// Following the engine (while Ableton Link leads it on Link's timeline): the transport starts
+// when the engine starts and stops when the engine stops, and, when this copy is the timebase
+// master, runs at the setup's tempo, which Link then sets. The transport's bar is not aligned
+// with Link's: it starts from wherever it stands.
+//
+// Owned by the main window; the player and the clock must outlive it.
 class TransportFollower : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int kPollMs = 20;
 
-    // nullptr when no JACK server answers.
-    static std::unique_ptr<TransportFollower> start(Player& player, Setup& setup, StepTimer& clock);
-    // Takes the timeline away from the player first.
+    // nullptr when no JACK server answers. Unless followEngine, hands the player the
+    // transport's timeline.
+    static std::unique_ptr<TransportFollower> start(Player& player, Setup& setup, StepTimer& clock,
+                                                    bool followEngine);
+    // Takes the timeline away from the player first, unless following the engine.
     ~TransportFollower() override;
 
     JackTransportTimeline& timeline() { return *timeline_; }
+    // Switches between following the transport and following the engine; the caller hands the
+    // player the timeline that leads it.
+    void setFollowEngine(bool followEngine);
 
 private:
     TransportFollower(Player& player, Setup& setup, StepTimer& clock,
-                      std::unique_ptr<JackTransportTimeline> timeline);
+                      std::unique_ptr<JackTransportTimeline> timeline, bool followEngine);
     void poll();
+    void driveTransport();
 
     Player& player_;
     Setup& setup_;
@@ -40,4 +53,6 @@ private:
     std::unique_ptr<JackTransportTimeline> timeline_;
     QTimer timer_;
     bool wasRolling_ = false;
+    bool followEngine_ = false;
+    bool wasRunning_ = false;
 };

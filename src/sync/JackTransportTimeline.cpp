@@ -86,6 +86,22 @@ void JackTransportTimeline::tryToLead() {
     }
 }
 
+void JackTransportTimeline::setRolling(bool roll) {
+    if (!serverAlive_.load(std::memory_order_acquire)) {
+        return;
+    }
+    if (roll) {
+        tryToLead();
+    }
+    askedAtUs_.store(clock_.nowUs(), std::memory_order_release);
+    asked_.store(roll ? kStartAsked : kStopAsked, std::memory_order_release);
+    if (roll) {
+        jack_transport_start(client_);
+    } else {
+        jack_transport_stop(client_);
+    }
+}
+
 std::int64_t JackTransportTimeline::begin(std::int64_t nowUs, double periodMs, bool alone) {
     alone_ = alone;
     anchored_ = false;
@@ -97,20 +113,15 @@ std::int64_t JackTransportTimeline::begin(std::int64_t nowUs, double periodMs, b
     if (alone) {
         return fixed_.begin(nowUs, periodMs, alone);
     }
-    if (!rolling() && serverAlive_.load(std::memory_order_acquire)) {
-        tryToLead();
-        askedAtUs_.store(nowUs, std::memory_order_release);
-        asked_.store(kStartAsked, std::memory_order_release);
-        jack_transport_start(client_);
+    if (!rolling()) {
+        setRolling(true);
     }
     return dueUs(0);
 }
 
 void JackTransportTimeline::end(bool alone) {
     if (!alone_ && !alone && rollingAsAsked()) {
-        askedAtUs_.store(clock_.nowUs(), std::memory_order_release);
-        asked_.store(kStopAsked, std::memory_order_release);
-        jack_transport_stop(client_);
+        setRolling(false);
     }
     alone_ = false;
     anchored_ = false;

@@ -59,6 +59,10 @@ public:
     bool playingAlone() const { return alone_; }
     // The tempo supplied while leading.
     void setTempo(double beatsPerMinute);
+    // Starts (taking the lead first when no master exists) or stops the transport, outside any
+    // pass: for a follower that drives the transport while another timeline leads the engine.
+    // Window thread.
+    void setRolling(bool roll);
 
     std::int64_t begin(std::int64_t nowUs, double periodMs, bool alone) override;
     void end(bool alone) override;

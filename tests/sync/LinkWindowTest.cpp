@@ -1,10 +1,12 @@
 // Two main windows in one process, each with Link on and an instance bus of its own, so that
 // whatever passes between them went through the Link session: tempo, start and stop both ways,
 // Ctrl+Space for this copy only, a peer's tempo leaving the setup unchanged, and Link turned off
-// in mid-play.
+// in mid-play. And one copy following the JACK transport of a server of the test's own as well,
+// where Link leads and the transport follows.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -12,9 +14,12 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "../midi/JackTestSupport.h"
 
 #include "app/LinkControl.h"
 #include "app/MainWindow.h"
@@ -53,7 +58,7 @@ public:
 // One copy of the program: a window with Link on, its own bus and a MIDI log.
 class Copy {
 public:
-    Copy() {
+    explicit Copy(bool jackTransport = false) {
         ::chmod(dir_.path().toLocal8Bit().constData(), 0700);
         MainWindow::Options options;
         options.drivers = OutputPort::Drivers{};
@@ -61,6 +66,7 @@ public:
         options.clock.calibrationMs = 1;
         options.clock.realtimePriority = 0;
         options.link = true;
+        options.jackTransport = jackTransport;
         window_ = std::make_unique<MainWindow>(std::move(options));
         window_->initialise();
         window_->show();
@@ -101,7 +107,7 @@ class LinkWindows : public testing::Test {
 protected:
     void SetUp() override {
         NoteBox::setHandler([](const std::string&) {});
-        a = std::make_unique<Copy>();
+        a = std::make_unique<Copy>(aFollowsTheTransport);
         b = std::make_unique<Copy>();
         // Every step sounds, so that playing shows in the logs.
         for (Copy* copy : {a.get(), b.get()}) {
@@ -123,6 +129,7 @@ protected:
     static bool near(double x, double y) { return std::fabs(x - y) < 1e-3; }
 
     ControlKey keys;
+    bool aFollowsTheTransport = false;
     std::unique_ptr<Copy> a;
     std::unique_ptr<Copy> b;
 };
@@ -220,6 +227,64 @@ TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
     (*a)->player().toggle();
     EXPECT_TRUE(b->session().isPlaying());
     (*b)->player().toggle();
+}
+
+// As LinkWindows, with a JACK server of the test's own whose transport a follows too, and a
+// client of the test's own that watches the transport.
+class LinkWindowsWithTransport : public LinkWindows {
+protected:
+    void SetUp() override {
+        const std::string name = "glimmerstave-link-transport-" + std::to_string(::getpid());
+        ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        ::setenv("JACK_NO_START_SERVER", "1", 1);
+        ASSERT_TRUE(server_.start(name, 256)) << "jackd (package jackd2) did not start";
+        jack_status_t status{};
+        watcher_ = jack_client_open("watcher", JackNoStartServer, &status);
+        ASSERT_NE(watcher_, nullptr);
+        aFollowsTheTransport = true;
+        LinkWindows::SetUp();
+    }
+    void TearDown() override {
+        LinkWindows::TearDown();
+        if (watcher_ != nullptr) {
+            jack_client_close(watcher_);
+        }
+        server_.stop();
+        ::unsetenv("JACK_DEFAULT_SERVER");
+    }
+    bool rolling() { return jack_transport_query(watcher_, nullptr) == JackTransportRolling; }
+    // The tempo in the master's BBT, 0 without one.
+    double bbtTempo() {
+        jack_position_t position{};
+        jack_transport_query(watcher_, &position);
+        return (position.valid & JackPositionBBT) != 0 ? position.beats_per_minute : 0.0;
+    }
+
+    jacktest::JackServer server_;
+    jack_client_t* watcher_ = nullptr;
+};
+
+TEST_F(LinkWindowsWithTransport, LinkLeadsTheEngineAndTheTransportFollowsIt) {
+    // Space plays the session: b starts with a, and a's start rolls the transport.
+    (*a)->player().toggle();
+    ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); })) << "a's start reached b";
+    ASSERT_TRUE(waitFor([&] { return rolling(); })) << "the transport did not roll";
+    ASSERT_TRUE(a->playsOn(2));
+    // A tempo from the session reaches the transport, a being the timebase master.
+    (*b)->controller().SetBpm(97.0);
+    ASSERT_TRUE(waitFor([&] { return near(bbtTempo(), 97.0); })) << "BBT tempo " << bbtTempo();
+    // b's stop, through the session, stops a and then the transport.
+    (*b)->player().toggle();
+    ASSERT_TRUE(waitFor([&] { return !(*a)->player().isRunning(); }));
+    ASSERT_TRUE(waitFor([&] { return !rolling(); })) << "the transport still rolls";
+
+    // With Link off, a follows the transport again.
+    (*a)->link().setEnabled(false);
+    jack_transport_start(watcher_);
+    ASSERT_TRUE(waitFor([&] { return (*a)->player().isRunning(); })) << "a ignores the transport";
+    EXPECT_FALSE((*b)->player().isRunning());
+    jack_transport_stop(watcher_);
+    ASSERT_TRUE(waitFor([&] { return !(*a)->player().isRunning(); }));
 }
 
 }  // namespace
