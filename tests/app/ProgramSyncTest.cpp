@@ -278,9 +278,12 @@ TEST_F(ProgramSync, MidiClockStartsWithTheFirstStepTicksSixPerStepAndStopsAtTheE
     ASSERT_LT(stopAt + 1, all.size());
     EXPECT_TRUE(isAllNotesOff(all[stopAt + 1])) << "Stop comes before the All Notes Off";
     EXPECT_EQ(all[1].bytes[0], 0xF8);
-    EXPECT_EQ(all[1].frame, all[0].frame) << "Start and the first tick together";
+    // Together: each message's frame is worked out when it is handed over, so two messages
+    // of one due time may round to neighbouring frames.
+    EXPECT_LE(std::abs(since(all[1].frame, all[0].frame)), 1)
+        << "Start and the first tick together";
     ASSERT_GE(steps.size(), 10u);
-    EXPECT_EQ(steps.front(), all[0].frame) << "the first step with Start";
+    EXPECT_LE(std::abs(since(steps.front(), all[0].frame)), 1) << "the first step with Start";
     // Six ticks per step, the first of them on the step's own frame; none missing.
     ASSERT_GE(ticks.size(), (steps.size() - 1) * 6);
     EXPECT_LT(ticks.size(), (steps.size() + 1) * 6);
