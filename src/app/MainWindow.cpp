@@ -29,7 +29,6 @@
 #include "core/Messages.h"
 #include "core/Random.h"
 #include "core/TextFormat.h"
-#include "midi/JackMidiDriver.h"
 #include "decor/AboutDialog.h"
 #include "decor/CaptionFrame.h"
 #include "document/FileTypeRegistration.h"
@@ -37,6 +36,7 @@
 #include "document/SetupFile.h"
 #include "document/SetupFileError.h"
 #include "document/SetupRecord.h"
+#include "midi/JackMidiDriver.h"
 #include "midi/MidiLog.h"
 #include "midi/SystemDrivers.h"
 #include "panels/CommandIds.h"
@@ -61,8 +61,7 @@ MainWindow::MainWindow(Options options)
       preferences_(setup_, clock_, player_),
       documents_(std::make_unique<DocumentController>(*this)),
       exports_(std::make_unique<ExportController>(*this)) {
-    connect(&queue_, &PostedMessageQueue::messageArrived, this,
-            &MainWindow::onInstanceMessage);
+    connect(&queue_, &PostedMessageQueue::messageArrived, this, &MainWindow::onInstanceMessage);
     connect(&bus_, &InstanceBus::messageReceived, this, &MainWindow::onInstanceMessage);
 }
 
@@ -150,9 +149,9 @@ void MainWindow::applyTimeline() {
 }
 
 void MainWindow::createPort() {
-    if (!bus_.start(options_.busDirectory.empty() ? InstanceBus::defaultDirectory()
-                                                  : options_.busDirectory,
-                    ::getpid())) {
+    if (!bus_.start(
+            options_.busDirectory.empty() ? InstanceBus::defaultDirectory() : options_.busDirectory,
+            ::getpid())) {
         std::fprintf(stderr, "glimmerstave: %s\n", bus_.errorText().c_str());
     }
     port_ = std::make_unique<OutputPort>(
@@ -573,8 +572,7 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
         applyFieldOnEnter();
         return true;
     }
-    if (key >= Qt::Key_1 && key <= Qt::Key_8 && player_.isRunning() &&
-        watched == defaultButton_) {
+    if (key >= Qt::Key_1 && key <= Qt::Key_8 && player_.isRunning() && watched == defaultButton_) {
         player_.jumpToMeasure(key - Qt::Key_1);
         return true;
     }
@@ -684,16 +682,20 @@ bool MainWindow::confirmDiscard() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) {
+    // Under a session manager the session owns the setup's file: nothing else is opened.
+    if (event->mimeData()->hasUrls() && !options_.sessionManaged) {
         event->acceptProposedAction();
     }
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
     // The first file of a drop is opened; the others are ignored.
+    if (options_.sessionManaged) {
+        return;
+    }
     const QList<QUrl> urls = event->mimeData()->urls();
-    const auto first = std::find_if(urls.begin(), urls.end(),
-                                    [](const QUrl& url) { return url.isLocalFile(); });
+    const auto first =
+        std::find_if(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
     if (first == urls.end()) {
         return;
     }

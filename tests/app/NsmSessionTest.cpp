@@ -9,9 +9,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <filesystem>
 #include <memory>
 
@@ -210,6 +213,13 @@ TEST_F(NsmSessionTest, TheSessionOwnsTheFileSoOpenAndSaveAsAreOff) {
     EXPECT_FALSE(MenuTables::FindAction(popup, ID_SAVE_SETUP_AS)->isEnabled());
     EXPECT_TRUE(MenuTables::FindAction(popup, ID_EXPORT_AUDIO)->isEnabled());
     popup->close();
+
+    // Nor does a dropped setup take the session's place.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(prefix("other") + ".qov"))});
+    QDragEnterEvent enter(QPoint(300, 80), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window->window(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
 }
 
 // The program itself: announced, opened, then SIGTERM ends it with status 0 and its
