@@ -43,6 +43,18 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
     file.commit();
 }
 
+// The setup as the program holds it right after reading the file into a new one.
+Setup readIntoNewSetup(const std::string& path) {
+    Setup setup;
+    SetupReader::readFile(path).applyTo(setup);
+    return setup;
+}
+
+// N steps when given, else 16 x the steps per measure.
+int exportStepCount(const Setup& setup, std::optional<int> steps) {
+    return steps.value_or(Measure::kStepCount * setup.stepsPerMeasure);
+}
+
 }  // namespace
 
 namespace DocumentCommands {
@@ -138,11 +150,8 @@ int convert(const std::string& path, const std::string& outPath, std::ostream& e
 int exportMidi(const std::string& path, const std::string& outPath, std::optional<int> steps,
                std::ostream& err) {
     try {
-        const SetupRecord record = SetupReader::readFile(path);
-        Setup setup;
-        record.applyTo(setup);
-        const int stepCount = steps.value_or(Measure::kStepCount * setup.stepsPerMeasure);
-        writeFile(outPath, MidiExport::render(setup, stepCount));
+        Setup setup = readIntoNewSetup(path);
+        writeFile(outPath, MidiExport::render(setup, exportStepCount(setup, steps)));
         return 0;
     } catch (const SetupFileError& error) {
         return fail(err, error.what());
@@ -156,11 +165,8 @@ int exportMidi(const std::string& path, const std::string& outPath, std::optiona
 int exportAudio(const std::string& path, const std::string& outPath, std::optional<int> steps,
                 std::ostream& err) {
     try {
-        const SetupRecord record = SetupReader::readFile(path);
-        Setup setup;
-        record.applyTo(setup);
-        const int stepCount = steps.value_or(Measure::kStepCount * setup.stepsPerMeasure);
-        AudioExport::writeFile(setup, stepCount, outPath);
+        Setup setup = readIntoNewSetup(path);
+        AudioExport::writeFile(setup, exportStepCount(setup, steps), outPath);
         return 0;
     } catch (const SetupFileError& error) {
         return fail(err, error.what());
