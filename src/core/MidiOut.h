@@ -18,6 +18,10 @@ public:
         static_cast<void>(lateUs);
         sendShort(status, data1, data2);
     }
+    // How long after its hand-over a message sent now sounds: the port's own latency plus what
+    // its listeners report (JACK's playback latency), in microseconds; 0 where unknown. Read on
+    // the clock thread: real-time safe.
+    virtual std::int64_t outputLatencyUs() { return 0; }
     // Lists the devices and opens "MIDI Mapper". Window thread.
     virtual void enumeratePorts() = 0;
     // UM_PORT_BUSY, UM_PORT_HANDLE, UM_SHARE_COUNT and UM_REOPEN_PORT. Window thread.

@@ -48,4 +48,14 @@ public:
         static_cast<void>(visibleSteps);
         return -1;
     }
+    // Whether the timeline is a clock shared with others (a network session, a transport). On a
+    // shared clock a step more than kLateSkipUs late is skipped rather than played late, and
+    // events are handed to the port early by its output latency, so that what sounds lands on
+    // the shared grid. The program's own schedule catches up after a late wake-up instead.
+    virtual bool sharedClock() const { return false; }
+    static constexpr std::int64_t kLateSkipUs = 5000;
+    // The song position, in sixteenths of the leading clock, at which step (>= 0) of the pass
+    // plays: what MIDI clock followers are told when a pass begins anywhere but at the start or
+    // after a relocation. Asked from the clock thread: real-time safe.
+    virtual std::int64_t songPosition(std::int64_t step) { return step; }
 };

@@ -28,6 +28,10 @@ public:
         static_cast<void>(lateUs);
         return send(bytes);
     }
+    // How long after sendDue's due time the message sounds (the connection's own constant
+    // latency plus the playback latency its listeners report), in microseconds; 0 where
+    // unknown. Called with the output port's lock held, from the clock thread: real-time safe.
+    virtual std::int64_t latencyUs() const { return 0; }
 };
 
 // One backend of MIDI output devices (ALSA sequencer, JACK, the embedded synthesizer).

@@ -82,6 +82,11 @@ void OutputPort::sendShortDue(int status, int data1, int data2, std::int64_t lat
     }
 }
 
+std::int64_t OutputPort::outputLatencyUs() {
+    std::lock_guard guard(portLock_);
+    return target_ != nullptr && target_ == own_.get() ? target_->latencyUs() : 0;
+}
+
 void OutputPort::refreshPortTable() {
     devices_.clear();
     for (const std::unique_ptr<MidiDriver>& driver : drivers_.devices) {

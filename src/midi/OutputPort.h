@@ -71,6 +71,8 @@ public:
     // MIDI clock (system real-time bytes) goes out only on a connection this instance opened:
     // a borrower's clock would double the lender's.
     void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override;
+    // The latency of the connection the sends go to; 0 while borrowing or silent.
+    std::int64_t outputLatencyUs() override;
     void enumeratePorts() override;
     void handlePortMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
 
