@@ -28,8 +28,8 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The standard-library-only code under AddressSanitizer + UBSan, and the engine's
-# concurrency tests under ThreadSanitizer.
+# The standard-library-only code under AddressSanitizer + UBSan, the engine's concurrency tests
+# under ThreadSanitizer, and the clock, JACK, Link and window threads meeting under it too.
 sanitize: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIMMERSTAVE_WERROR=$(WERROR) \
 	    -DGLIMMERSTAVE_STDLIB_ONLY=ON -DGLIMMERSTAVE_SANITIZE=address,undefined
@@ -41,6 +41,11 @@ sanitize: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    ctest --output-on-failure -L concurrency --timeout 600
+	cmake -S . -B build-tsan-threads -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DGLIMMERSTAVE_WERROR=$(WERROR) -DGLIMMERSTAVE_SANITIZE=thread
+	cmake --build build-tsan-threads -j $(JOBS) --target sync_threads_tests
+	cd build-tsan-threads && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sync/ThreadsTsan.supp \
+	    ctest --output-on-failure -L threads --timeout 600
 
 bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks
@@ -57,4 +62,4 @@ fuzz: deps
 	        build-fuzz/corpus/$$name fuzz/corpus/$${name#fuzz_} || exit 1; done
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-tsan-threads build-fuzz

@@ -109,7 +109,6 @@ public:
         }
     }
     int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
-    bool isCtrlHeld() const override { return true; }
     void setStepColumnLit(int, bool) override {}
     void markPlayingMeasure(int) override {}
     void showPlayReleased() override {}
@@ -250,14 +249,14 @@ RunResult runCase(const Settings& settings, double bpm, double seconds) {
     const std::int64_t cpuBefore = clock.threadCpuNs();
     const std::uint64_t wakeupsBefore = clock.wakeups();
     const std::int64_t monotonicBefore = ClockCalibration::monotonicNs();
-    player.start();
+    player.start(true);
     // The first due time lies one period after the start time: this recovers the start time
     // exactly, in the clock's own base.
     const std::int64_t startUs =
         player.nextDueUs() - static_cast<std::int64_t>(std::ceil(periodMs * 1000.0));
     sleepSeconds(seconds);
     port.stopRecording();
-    player.stop();
+    player.stop(true);
     const std::int64_t cpuUsed = clock.threadCpuNs() - cpuBefore;
     const double wakeupsUsed = static_cast<double>(clock.wakeups() - wakeupsBefore);
     const double wallSeconds =
@@ -430,7 +429,6 @@ class SilentHost : public PlayerHost {
 public:
     void postMessage(int, std::intptr_t, std::intptr_t) override {}
     int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
-    bool isCtrlHeld() const override { return true; }
     void setStepColumnLit(int, bool) override {}
     void markPlayingMeasure(int) override {}
     void showPlayReleased() override {}
@@ -499,9 +497,9 @@ void runJackCase(const Settings& settings, bool byDueTime) {
     player.setMidiClock(true);
     clock.configure(1, player);
     player.init(host, setup, clock, port);
-    player.start();
+    player.start(true);
     sleepSeconds(settings.jackSeconds);
-    player.stop();
+    player.stop(true);
     // What is still queued leaves with the next cycles.
     sleepSeconds(0.1);
     recorder.close();

@@ -23,7 +23,6 @@
 #include "app/Accelerators.h"
 #include "app/DocumentController.h"
 #include "app/ExportController.h"
-#include "app/LinkControl.h"
 #include "app/NoteBox.h"
 #include "app/WindowPlacement.h"
 #include "core/Messages.h"
@@ -44,6 +43,7 @@
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
 #include "sync/JackTransportTimeline.h"
+#include "sync/TimeKeeper.h"
 #include "sync/LinkSession.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"
@@ -104,9 +104,8 @@ void MainWindow::initialise() {
         openStartSetup();
     }
     preferences_.loadPreferences();
-    link_ = std::make_unique<LinkControl>(*this);
-    controller_.SetTempoListener([this](double bpm) { link_->onLocalTempo(bpm); });
-    link_->setEnabled(options_.link || Preferences::linkWanted());
+    createTimeKeeper();
+    time_->setLinkEnabled(options_.link || Preferences::linkWanted());
     applyRunOptions();
     installCaptionPainter();
     setTitle(setup_.title);
@@ -126,26 +125,18 @@ void MainWindow::applyRunOptions() {
 }
 
 void MainWindow::applyJackTransport() {
-    if (!setup_.jackTransport) {
-        transport_.reset();
-    } else if (transport_ == nullptr) {
-        // Without a server it stays off for now; the menu item is disabled then.
-        transport_ = TransportFollower::start(player_, setup_, clock_,
-                                              link_ != nullptr && link_->isEnabled());
-    }
+    // Without a server the transport is looked for again until one runs.
+    time_->setTransportWanted(setup_.jackTransport);
 }
 
-void MainWindow::applyTimeline() {
-    // Link leads when on: the transport, if on too, then follows the engine.
-    const bool linkOn = link_ != nullptr && link_->isEnabled();
-    if (transport_ != nullptr) {
-        transport_->setFollowEngine(linkOn);
-    }
-    if (linkOn) {
-        player_.setTimeline(link_->session());
-    } else {
-        player_.setTimeline(transport_ != nullptr ? &transport_->timeline() : nullptr);
-    }
+void MainWindow::createTimeKeeper() {
+    time_ = std::make_unique<TimeKeeper>(player_, setup_, clock_);
+    TimeKeeper::Listener listener;
+    listener.tempoChanged = [this](double bpm) { panel_->TempoDial().SetTempo(bpm); };
+    listener.started = [this] { panel_->PlayButton().SetState(1); };
+    listener.stateChanged = [this] { showStatus(player_.statusText()); };
+    time_->setListener(std::move(listener));
+    controller_.SetTempoListener([this](double bpm) { time_->setTempo(bpm); });
 }
 
 void MainWindow::createPort() {
@@ -286,15 +277,15 @@ int MainWindow::broadcastToInstances(int message, std::intptr_t wParam, std::int
         lParam = ::getpid();
     }
     if (!bus_.isRunning()) {
-        // Without a bus this instance still hears its own broadcasts.
-        queue_.post(message, wParam, lParam);
+        // Without a bus this instance still hears its own broadcasts, in order, through the
+        // window thread's own event queue: the engine's ring takes one producer, the clock
+        // thread.
+        QMetaObject::invokeMethod(
+            this, [this, message, wParam, lParam] { onInstanceMessage(message, wParam, lParam); },
+            Qt::QueuedConnection);
         return 1;
     }
     return bus_.broadcast(message, wParam, lParam);
-}
-
-bool MainWindow::isCtrlHeld() const {
-    return thisCopyOnly_ || InputState::Current().IsControlHeld();
 }
 
 void MainWindow::setStepColumnLit(int column, bool lit) {
@@ -318,7 +309,8 @@ void MainWindow::showPlayReleased() {
 void MainWindow::showStatus(const std::string& text) {
     if (panel_) {
         // With Link on, the diagnostic line also tells how many peers share the session.
-        panel_->ShowStatus(link_ && link_->isEnabled() ? text + "  " + link_->statusText() : text);
+        const bool link = time_ != nullptr && time_->linkEnabled();
+        panel_->ShowStatus(link ? text + "  " + time_->linkStatusText() : text);
     }
 }
 
@@ -342,12 +334,11 @@ void MainWindow::wireMenus() {
     };
     services.clipboardKind = [this] { return clipboard_.ClipboardKind(); };
     services.sessionOwnsFile = [this] { return options_.sessionManaged; };
-    services.linkEnabled = [this] { return link_ && link_->isEnabled(); };
-    services.linkText = [this] { return link_ ? link_->menuText() : std::string(); };
-    services.linkToolTip = [this] { return link_ ? link_->statusText() : std::string(); };
-    services.jackServerRunning = [this] {
-        return transport_ != nullptr || JackMidiDriver::serverRunning();
-    };
+    services.linkEnabled = [this] { return time_ && time_->linkEnabled(); };
+    services.linkText = [this] { return time_ ? time_->linkMenuText() : std::string(); };
+    services.linkToolTip = [this] { return time_ ? time_->linkStatusText() : std::string(); };
+    // Asked afresh each time the menu opens: a server may have gone or come back since.
+    services.jackServerRunning = [] { return JackMidiDriver::serverRunning(); };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -379,7 +370,8 @@ void MainWindow::onCommand(int commandId) {
             preferences_.toggleHighResTimer();
             return;
         case ID_ABLETON_LINK:
-            link_->toggle();
+            time_->setLinkEnabled(!time_->linkEnabled());
+            Preferences::saveLink(time_->linkEnabled());
             return;
         case ID_SEND_MIDI_CLOCK:
             preferences_.toggleMidiClock();
@@ -591,15 +583,12 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
 
 void MainWindow::togglePlay() {
     panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
-    player_.toggle();
+    time_->toggle(false);
 }
 
 void MainWindow::togglePlayThisCopyOnly() {
-    // The engine leaves the other copies alone while Ctrl is held; the key says it is, even
-    // where the keyboard state read afterwards would not.
-    thisCopyOnly_ = true;
-    togglePlay();
-    thisCopyOnly_ = false;
+    panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    time_->toggle(true);
 }
 
 void MainWindow::applyFieldOnEnter() {
@@ -642,11 +631,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::closeWithoutQuestion() {
-    // This copy leaves; the transport goes on for the others.
-    transport_.reset();
-    if (player_.isRunning()) {
-        player_.stop();
-    }
     shutDownOutput();
     hide();
     QCoreApplication::quit();
@@ -657,7 +641,11 @@ void MainWindow::shutDownOutput() {
         return;
     }
     outputShutDown_ = true;
-    transport_.reset();
+    // This copy leaves: it stops alone (Stop and All Notes Off on its port); Link and the
+    // transport go on for the others.
+    if (time_ != nullptr) {
+        time_->leave();
+    }
     clock_.stopTimer();
     releasePortSilenced();
 }
@@ -667,10 +655,14 @@ void MainWindow::releasePortSilenced() {
         port_->releasePort();
         return;
     }
-    // Under the engine lock no step comes between the All Notes Off and the release; the
-    // release waits for the driver to deliver both, a few periods at most.
-    std::lock_guard guard(player_.engineLock());
-    player_.killAllSound();
+    // Under the engine lock no step comes between the All Notes Off and the muting; the
+    // release then waits for the driver to deliver both (a few periods at most) without the
+    // lock, which the clock thread must never wait for long.
+    {
+        std::lock_guard guard(player_.engineLock());
+        player_.silencePortLocked();
+        port_->muteSends();
+    }
     port_->releasePort();
 }
 

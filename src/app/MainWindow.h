@@ -7,7 +7,6 @@
 
 #include "app/PostedMessageQueue.h"
 #include "app/Preferences.h"
-#include "app/TransportFollower.h"
 #include "core/Player.h"
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
@@ -22,7 +21,7 @@
 
 class DocumentController;
 class ExportController;
-class LinkControl;
+class TimeKeeper;
 class MainPanel;
 class MidiLog;
 class QPushButton;
@@ -99,11 +98,8 @@ public:
     bool sessionManaged() const { return options_.sessionManaged; }
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
-    LinkControl& link() { return *link_; }
-    // Hands the engine the timeline that leads it: Link's session while Link is on (a JACK
-    // transport followed then follows the engine), else the JACK transport's while that is
-    // followed, else the program's own schedule. After Link is turned on or off.
-    void applyTimeline();
+    // The owner of the engine's time: which clock leads, start, stop and tempo requests.
+    TimeKeeper& time() { return *time_; }
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }
@@ -111,7 +107,6 @@ public:
     // PlayerHost.
     void postMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
     int broadcastToInstances(int message, std::intptr_t wParam, std::intptr_t lParam) override;
-    bool isCtrlHeld() const override;
     void setStepColumnLit(int column, bool lit) override;
     void markPlayingMeasure(int index) override;
     void showPlayReleased() override;
@@ -152,6 +147,7 @@ private:
     void applyRunOptions();
     // Starts or ends following the JACK transport as the setup's jackTransport says.
     void applyJackTransport();
+    void createTimeKeeper();
     void createPort();
     void applyStartColour();
     void openStartSetup();
@@ -191,16 +187,13 @@ private:
     // Declared after the player: it is destroyed first, which stops its thread.
     StepClock clock_;
     Preferences preferences_;
-    // Following and driving the JACK transport while that is on and a server runs. After the
-    // clock: it hands the player its timeline back before the clock goes.
-    std::unique_ptr<TransportFollower> transport_;
     std::unique_ptr<MainPanel> panel_;
     SetupController controller_;
     MeasureClipboard clipboard_;
     std::unique_ptr<DocumentController> documents_;
     std::unique_ptr<ExportController> exports_;
     // Destroyed before the clock and the player: it hands the engine back its own schedule.
-    std::unique_ptr<LinkControl> link_;
+    std::unique_ptr<TimeKeeper> time_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;
@@ -208,8 +201,6 @@ private:
     int clientHeight_ = kNormalHeight;
     bool initDone_ = false;
     bool outputShutDown_ = false;
-    // Set while Ctrl+Space plays: the engine then tells no other copy.
-    bool thisCopyOnly_ = false;
 
     // The painted caption. Kept last: the painter is destroyed first and gives the window back
     // its own decoration while everything else still exists.

@@ -79,7 +79,7 @@ void Preferences::savePreferences() const {
 
 void Preferences::toggleHighResTimer() {
     if (player_.isRunning()) {
-        player_.stop();
+        player_.stop(true);  // the timer changes here only: shared clocks go on
     }
     setup_.highResTimer = !setup_.highResTimer;
     clock_.setUseTsc(setup_.highResTimer);

@@ -14,6 +14,7 @@
 #include "app/DocumentCommands.h"
 #include "app/FirstPaintReport.h"
 #include "app/MainWindow.h"
+#include "sync/TimeKeeper.h"
 #include "app/MidiCommands.h"
 #include "app/NsmSession.h"
 #include "app/ShutdownSignals.h"
@@ -133,7 +134,7 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
         QTimer::singleShot(0, &window, [&window] {
             if (!window.player().isRunning()) {
                 window.panel().PlayButton().SetState(1);
-                window.player().toggle();
+                window.time().toggle(false);
             }
         });
     }

@@ -24,6 +24,16 @@ constexpr int kNoProgram = -1;
 constexpr int kTimingClock = 0xF8;
 constexpr int kClockStart = 0xFA;
 constexpr int kClockStop = 0xFC;
+constexpr int kClockContinue = 0xFB;
+constexpr int kSongPosition = 0xF2;
+// Song Position Pointer counts sixteenths in 14 bits.
+constexpr std::int64_t kSongPositionRange = 1 << 14;
+// A shared clock's first step of a pass may come later than the others and still play: a start
+// made by another peer arrives here after its own time, and the downbeat must not be lost.
+constexpr std::int64_t kLateFirstStepUs = 30'000;
+// At most this many late steps are passed over in one tick, so that a clock thread woken after
+// a jump far ahead never spins long under the engine lock; the next tick goes on.
+constexpr int kMaxSkippedSteps = 256;
 constexpr std::int64_t kTicksPerStep = 6;
 // Sounding notes are stored less 60 and clamped so that the list never exceeds 127 records.
 constexpr std::int32_t kLowestSoundingNote = -59;
@@ -83,15 +93,26 @@ void Player::setTimeline(StepTimeline* timeline) {
     clock_->wake();
 }
 
-void Player::start() {
-    const bool alone = host_->isCtrlHeld();
+void Player::start(bool alone) {
     updatePositionDisplay(true);
     {
         std::lock_guard guard(engineLock_);
-        const std::int64_t due = restartLocked(alone);
+        const std::int64_t begun = restartLocked(alone);
         const std::int64_t now = clock_->nowUs();
         setup_->playingMeasure = setup_->selectedMeasure;
-        if (due <= now) {
+        leadUs_ = timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+        std::int64_t due = begun == kNever ? kNever : begun - leadUs_;
+        if (due != kNever && timeline_->sharedClock() && now - due > kLateFirstStepUs) {
+            // A shared clock whose bar lies well in the past: the pass comes in at the step of
+            // the clock's phase, on time, rather than with the missed steps played late.
+            setup_->port.currentStep = 0;
+            setup_->repeatCount = 0;
+            skipLateStepsLocked(now);
+            due = handOverUsLocked(nextStep_);
+            if (due <= now) {
+                playDueStepLocked(due, now);
+            }
+        } else if (due <= now) {
             playDueStepLocked(due, now);
             // The pass just begun counts as the first.
             setup_->repeatCount = 1;
@@ -109,13 +130,13 @@ void Player::start() {
     }
 }
 
-void Player::stop() {
-    const bool alone = host_->isCtrlHeld();
+void Player::stop(bool alone) {
     {
         std::lock_guard guard(engineLock_);
         if (isRunning()) {
-            timeline_->end(alone);
+            timeline_->end(alone || passAlone_);
         }
+        passAlone_ = false;
         haltLocked();
         if (clockRunning_) {
             sendClockLocked(kClockStop, kNever, 0);
@@ -131,18 +152,25 @@ void Player::stop() {
     host_->showPlayReleased();
 }
 
-void Player::toggle() {
+void Player::toggle(bool alone) {
     int message = 0;
     if (isRunning()) {
-        stop();
+        // A pass begun for this copy alone ends for it alone.
+        alone = alone || passAlone();
+        stop(alone);
         message = Messages::UM_STOP;
     } else {
-        start();
+        start(alone);
         message = Messages::UM_START;
     }
-    if (!host_->isCtrlHeld()) {
+    if (!alone) {
         host_->broadcastToInstances(message, 0, 0);
     }
+}
+
+bool Player::passAlone() {
+    std::lock_guard guard(engineLock_);
+    return isRunning() && passAlone_;
 }
 
 void Player::playStep() {
@@ -155,8 +183,13 @@ bool Player::tick(std::int64_t nowUs) {
     if (!isRunning()) {
         return false;
     }
-    const std::int64_t due = timeline_->dueUs(nextStep_);
-    if (due == StepTimeline::kNever || nowUs < due) {
+    leadUs_ = timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+    std::int64_t due = handOverUsLocked(nextStep_);
+    if (due != kNever && nowUs >= due && timeline_->sharedClock()) {
+        skipLateStepsLocked(nowUs);
+        due = handOverUsLocked(nextStep_);
+    }
+    if (due == kNever || nowUs < due) {
         sendDueTicksLocked(nowUs);
         return false;
     }
@@ -164,12 +197,40 @@ bool Player::tick(std::int64_t nowUs) {
     return true;
 }
 
+std::int64_t Player::handOverUsLocked(std::int64_t step) {
+    const std::int64_t due = timeline_->dueUs(step);
+    return due == kNever ? kNever : due - leadUs_;
+}
+
+void Player::skipLateStepsLocked(std::int64_t nowUs) {
+    for (int skipped = 0; skipped < kMaxSkippedSteps; ++skipped) {
+        const std::int64_t due = handOverUsLocked(nextStep_);
+        const std::int64_t tolerance = nextStep_ == 0 ? kLateFirstStepUs : StepTimeline::kLateSkipUs;
+        if (due == kNever || nowUs - due <= tolerance) {
+            return;
+        }
+        const int placed = timeline_->stepInMeasure(nextStep_, setup_->stepsPerMeasure);
+        if (placed >= 0) {
+            setup_->port.currentStep = placed;
+        }
+        // Silent, but the measure position, repeats and chains move on as if it had played.
+        releaseNotesLocked(false);
+        if (setup_->port.currentStep == 0) {
+            ++setup_->repeatCount;
+        }
+        advanceLocked();
+        ++nextStep_;
+        nextTick_ = nextStep_ * kTicksPerStep;
+        clockResync_ = clockRunning_ || clockResync_;
+    }
+}
+
 std::int64_t Player::nextDueUs() {
     std::lock_guard guard(engineLock_);
     if (!isRunning()) {
         return std::numeric_limits<std::int64_t>::max();
     }
-    const std::int64_t stepDue = timeline_->dueUs(nextStep_);
+    const std::int64_t stepDue = handOverUsLocked(nextStep_);
     if (clockRunning_ && nextTick_ < nextStep_ * kTicksPerStep) {
         return std::min(stepDue, tickDueUsLocked(nextTick_));
     }
@@ -205,12 +266,9 @@ void Player::onTempoChanged() {
     clock_->wake();
 }
 
-void Player::onMeasureSelected(int index) {
-    if (!isRunning()) {
+void Player::onMeasureSelected(int index, bool keepPlaying) {
+    if (!isRunning() || keepPlaying) {
         return;
-    }
-    if (host_->isCtrlHeld()) {
-        return;  // Ctrl: edit another measure while this one keeps playing.
     }
     {
         std::lock_guard guard(engineLock_);
@@ -244,12 +302,12 @@ void Player::handleMessage(int message, std::intptr_t wParam, std::intptr_t lPar
             return;
         case Messages::UM_START:
             if (!isRunning()) {
-                start();
+                start(false);
             }
             return;
         case Messages::UM_STOP:
             if (isRunning()) {
-                stop();
+                stop(false);
             }
             return;
         case Messages::UM_MEASURE_PLAYING:
@@ -267,6 +325,15 @@ void Player::handleMessage(int message, std::intptr_t wParam, std::intptr_t lPar
         default:
             return;
     }
+}
+
+void Player::silencePortLocked() {
+    if (clockRunning_) {
+        sendClockLocked(kClockStop, kNever, 0);
+        clockRunning_ = false;
+        clockResync_ = isRunning() && midiClock_;
+    }
+    killAllSound();
 }
 
 void Player::killAllSound() {
@@ -316,22 +383,22 @@ void Player::playStepLocked() {
 }
 
 void Player::playDueStepLocked(std::int64_t dueUs, std::int64_t nowUs) {
-    if (clockRunning_) {
+    const int placed = timeline_->stepInMeasure(nextStep_, setup_->stepsPerMeasure);
+    // A step placed by the timeline after the first is a jump (a relocation).
+    const bool jumped = placed >= 0 && nextStep_ > 0;
+    if (midiClock_ && (nextStep_ == 0 || jumped || clockResync_)) {
+        startClockLocked(dueUs, nowUs);
+    } else if (clockRunning_) {
         // A late wake-up may have skipped the last ticks of the step before: none goes missing.
         while (nextTick_ < nextStep_ * kTicksPerStep) {
             sendClockLocked(kTimingClock, tickDueUsLocked(nextTick_), nowUs);
             ++nextTick_;
         }
-    } else if (midiClock_ && nextStep_ == 0) {
-        sendClockLocked(kClockStart, dueUs, nowUs);
-        clockRunning_ = true;
-        nextTick_ = 0;
     }
     if (clockRunning_) {
         sendClockLocked(kTimingClock, dueUs, nowUs);
         nextTick_ = nextStep_ * kTicksPerStep + 1;
     }
-    const int placed = timeline_->stepInMeasure(nextStep_, setup_->stepsPerMeasure);
     if (placed >= 0) {
         setup_->port.currentStep = placed;
     }
@@ -339,6 +406,26 @@ void Player::playDueStepLocked(std::int64_t dueUs, std::int64_t nowUs) {
     playStepLocked();
     sendDueUs_ = kNever;
     ++nextStep_;
+}
+
+void Player::startClockLocked(std::int64_t dueUs, std::int64_t nowUs) {
+    const std::int64_t position = timeline_->songPosition(nextStep_);
+    if (clockRunning_) {
+        // Song Position Pointer counts only while followers stand still.
+        sendClockLocked(kClockStop, dueUs, nowUs);
+    }
+    if (position == 0) {
+        sendClockLocked(kClockStart, dueUs, nowUs);
+    } else {
+        const std::int64_t wrapped =
+            ((position % kSongPositionRange) + kSongPositionRange) % kSongPositionRange;
+        port_->sendShortDue(kSongPosition, static_cast<int>(wrapped & 0x7F),
+                            static_cast<int>(wrapped >> 7), dueUs == kNever ? 0 : nowUs - dueUs);
+        sendClockLocked(kClockContinue, dueUs, nowUs);
+    }
+    clockRunning_ = true;
+    clockResync_ = false;
+    nextTick_ = nextStep_ * kTicksPerStep;
 }
 
 void Player::sendDueTicksLocked(std::int64_t nowUs) {
@@ -358,11 +445,11 @@ void Player::sendDueTicksLocked(std::int64_t nowUs) {
 std::int64_t Player::tickDueUsLocked(std::int64_t tick) {
     const std::int64_t step = tick / kTicksPerStep;
     const std::int64_t sixth = tick % kTicksPerStep;
-    const std::int64_t stepDue = timeline_->dueUs(step);
+    const std::int64_t stepDue = handOverUsLocked(step);
     if (sixth == 0 || stepDue == kNever) {
         return stepDue;
     }
-    const std::int64_t nextDue = timeline_->dueUs(step + 1);
+    const std::int64_t nextDue = handOverUsLocked(step + 1);
     if (nextDue == kNever) {
         return kNever;
     }
@@ -466,6 +553,8 @@ std::int64_t Player::restartLocked(bool alone) {
     nextStep_ = 0;
     nextTick_ = 0;
     clockRunning_ = false;
+    clockResync_ = false;
+    passAlone_ = alone;
     running_.store(true, std::memory_order_release);
     clock_->startTimer();
     return timeline_->begin(clock_->nowUs(), period_, alone);

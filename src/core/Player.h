@@ -43,9 +43,14 @@ public:
     // alive until it is replaced. Window thread.
     void setTimeline(StepTimeline* timeline);
 
-    void start();
-    void stop();
-    void toggle();
+    // Starting and stopping. alone: for this copy only, as Ctrl+Space asks; a shared clock is
+    // then neither started nor stopped for the others, and the others are not told. A pass begun
+    // alone also ends alone. The engine never asks the keyboard what the user meant.
+    void start(bool alone = false);
+    void stop(bool alone = false);
+    void toggle(bool alone = false);
+    // Whether the current pass was begun for this copy only.
+    bool passAlone();
     void playStep();
     // The clock's tick at time nowUs (same base as StepTimer::nowUs): plays at most one step
     // when one is due. Returns whether a step was played. Clock thread.
@@ -61,10 +66,17 @@ public:
     bool midiClock();
 
     void onTempoChanged();
-    void onMeasureSelected(int index);
+    // keepPlaying: the user edits another measure while the playing one goes on (Ctrl held).
+    void onMeasureSelected(int index, bool keepPlaying = false);
     void jumpToMeasure(int index);
     void handleMessage(int message, std::intptr_t wParam, std::intptr_t lParam);
+    // All Notes Off on every channel.
     void killAllSound();
+    // Every end of playback on a port, the pass going on elsewhere or not: Stop for MIDI clock
+    // followers (when clock went out), then All Notes Off on every channel. A pass that goes on
+    // tells the followers of its next port where it is (Song Position Pointer, Continue) with
+    // its next step. Engine lock held by the caller.
+    void silencePortLocked();
 
     bool isRunning() const { return running_.load(std::memory_order_acquire); }
     EngineLock& engineLock() { return engineLock_; }
@@ -80,6 +92,15 @@ private:
     // Plays the pass's next step (due at dueUs) with its clock ticks, the ones missed before
     // it first.
     void playDueStepLocked(std::int64_t dueUs, std::int64_t nowUs);
+    // When the pass's step is to be handed to the port: its due time, early by the port's
+    // latency on a shared clock so that the sound lands on the shared grid.
+    std::int64_t handOverUsLocked(std::int64_t step);
+    // On a shared clock: passes over the steps that are too late to play, keeping the measure
+    // position, so that the pass goes on at the step of the clock's phase without a burst.
+    void skipLateStepsLocked(std::int64_t nowUs);
+    // MIDI clock for a pass that begins, or goes on after a jump: Start at the song's start,
+    // else Song Position Pointer and Continue (Stop first while followers run).
+    void startClockLocked(std::int64_t dueUs, std::int64_t nowUs);
     // Sends the clock ticks due by nowUs that come before the next step.
     void sendDueTicksLocked(std::int64_t nowUs);
     // When clock tick `tick` of the pass is due (6 per step); kNever when it will not come.
@@ -115,6 +136,12 @@ private:
     bool midiClock_ = false;
     bool clockRunning_ = false;
     std::int64_t nextTick_ = 0;
+    // Followers must be told the position again with the next step (a jump, a new port).
+    bool clockResync_ = false;
+    // The current pass was begun for this copy only.
+    bool passAlone_ = false;
+    // How early steps are handed over on a shared clock: the port's latency, read per step.
+    std::int64_t leadUs_ = 0;
     // Due time of the messages being sent by the step routine; kNever: due now.
     std::int64_t sendDueUs_ = StepTimeline::kNever;
     std::vector<SoundingNote> soundingNotes_;

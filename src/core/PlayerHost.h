@@ -16,7 +16,6 @@ public:
     // Everything below runs on the window thread only, never with the engine lock held.
     // Posts to every running instance, this one included; returns how many were reached.
     virtual int broadcastToInstances(int message, std::intptr_t wParam, std::intptr_t lParam) = 0;
-    virtual bool isCtrlHeld() const = 0;
     virtual void setStepColumnLit(int column, bool lit) = 0;
     // index -1: no loop selector is marked as playing.
     virtual void markPlayingMeasure(int index) = 0;

@@ -48,7 +48,6 @@ class SilentHost : public PlayerHost {
 public:
     void postMessage(int, std::intptr_t, std::intptr_t) override {}
     int broadcastToInstances(int, std::intptr_t, std::intptr_t) override { return 0; }
-    bool isCtrlHeld() const override { return false; }
     void setStepColumnLit(int, bool) override {}
     void markPlayingMeasure(int) override {}
     void showPlayReleased() override {}

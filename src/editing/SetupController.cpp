@@ -290,11 +290,12 @@ void SetupController::SetBpm(double bpm) {
         setup_->bpm = bpm;
     }
     panel_->TempoDial().SetTempo(bpm);
-    if (player_->isRunning()) {
-        player_->onTempoChanged();
-    }
+    // A shared clock hears of it first: the engine's next due time is read from it.
     if (tempoListener_) {
         tempoListener_(bpm);
+    }
+    if (player_->isRunning()) {
+        player_->onTempoChanged();
     }
 }
 
@@ -450,7 +451,8 @@ void SetupController::OnValueChanged(int id) {
         if (selected != before) {
             setup_->dirty = true;
         }
-        player_->onMeasureSelected(selected);
+        // Ctrl: edit another measure while the playing one goes on.
+        player_->onMeasureSelected(selected, InputState::Current().IsControlHeld());
     } else if (inRange(id, ID_TEMPO, ID_TEMPO_LAST)) {
         MTempoDial& dial = panel_->TempoDial();
         dial.OnChildEvent(id);

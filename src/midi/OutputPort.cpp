@@ -10,6 +10,8 @@
 
 #include "core/Messages.h"
 #include "core/Setup.h"
+#include "midi/ClaimedConnection.h"
+#include "midi/DeviceClaim.h"
 #include "midi/MidiLog.h"
 #include "midi/PortRelay.h"
 
@@ -74,7 +76,7 @@ void OutputPort::sendShortDue(int status, int data1, int data2, std::int64_t lat
                                    static_cast<std::uint8_t>(data1 & 0x7F),
                                    static_cast<std::uint8_t>(data2 & 0x7F)};
     std::lock_guard guard(portLock_);
-    if (target_ == nullptr || (bytes[0] >= kFirstRealTimeByte && target_ != own_.get())) {
+    if (target_ == nullptr || (bytes[0] >= kFirstSystemByte && target_ != own_.get())) {
         return;
     }
     if (target_->sendDue(bytes, lateUs) && log_ != nullptr) {
@@ -157,6 +159,11 @@ void OutputPort::openPort() {
     }
 }
 
+void OutputPort::muteSends() {
+    std::lock_guard guard(portLock_);
+    setTargetLocked(nullptr);
+}
+
 void OutputPort::releasePort() {
     PortState& port = setup_.port;
     // An instance whose open failed and that never borrowed holds nothing to give back; its
@@ -185,6 +192,11 @@ void OutputPort::releasePort() {
 
 void OutputPort::reopenPort() {
     PortState& port = setup_.port;
+    if (port.handle == instanceId_ && own_ != nullptr && heldPortId_ == port.portId) {
+        // The port open here is the one wanted, and it follows its device by name: it stays,
+        // and with it every connection that others made to it.
+        return;
+    }
     if (port.handle == instanceId_ && own_ != nullptr) {
         // Close before opening again; borrowers wait, silent, and follow to the new connection.
         std::vector<int> borrowers;
@@ -312,9 +324,38 @@ std::unique_ptr<MidiConnection> OutputPort::openConnection(int portId) {
     }
     if (portId >= 0 && portId < static_cast<int>(devices_.size())) {
         const Device& device = devices_[static_cast<std::size_t>(portId)];
-        return device.driver->open(device.name, device.occurrence);
+        // One copy per device opens it; the others find it busy and borrow that copy's port,
+        // so that the device hears one MIDI clock, whatever the driver.
+        std::shared_ptr<DeviceClaim> claim = claimDevice(device.name);
+        if (claim == nullptr) {
+            return nullptr;
+        }
+        std::unique_ptr<MidiConnection> connection = device.driver->open(device.name, device.occurrence);
+        if (connection == nullptr) {
+            return nullptr;
+        }
+        return std::make_unique<ClaimedConnection>(std::move(connection), std::move(claim));
     }
     return nullptr;
+}
+
+std::shared_ptr<DeviceClaim> OutputPort::claimDevice(const std::string& name) {
+    if (relayDirectory_.empty()) {
+        // Without lending no other copy could borrow: each opens its own.
+        return DeviceClaim::waived();
+    }
+    std::erase_if(claims_, [](const auto& held) { return held.second.expired(); });
+    for (const auto& [heldName, claim] : claims_) {
+        if (heldName == name) {
+            // This copy's own, kept for its borrowers after it went elsewhere: open again.
+            return claim.lock();
+        }
+    }
+    std::shared_ptr<DeviceClaim> claim = DeviceClaim::take(relayDirectory_, name);
+    if (claim != nullptr) {
+        claims_.emplace_back(name, claim);
+    }
+    return claim;
 }
 
 void OutputPort::useOwnConnection(std::unique_ptr<MidiConnection> connection) {

@@ -11,6 +11,7 @@
 #include "core/MidiOut.h"
 #include "midi/MidiDriver.h"
 
+class DeviceClaim;
 class MidiLog;
 class PortRelayLink;
 class PortRelayServer;
@@ -31,8 +32,9 @@ public:
     static constexpr int kMaxDevices = 49;
     static constexpr const char* kMapperName = "MIDI Mapper";
     static constexpr const char* kNotFoundText = "Could not find port: ";
-    // Timing Clock and the other system real-time bytes start here.
-    static constexpr std::uint8_t kFirstRealTimeByte = 0xF8;
+    // System messages start here: MIDI clock (Timing Clock, Start, Continue, Stop) and Song
+    // Position Pointer among them.
+    static constexpr std::uint8_t kFirstSystemByte = 0xF0;
 
     using Broadcast = std::function<int(int message, std::intptr_t wParam, std::intptr_t lParam)>;
     using ShowNote = std::function<void(const std::string& text)>;
@@ -68,8 +70,8 @@ public:
 
     // MidiOut.
     void sendShort(int status, int data1, int data2) override;
-    // MIDI clock (system real-time bytes) goes out only on a connection this instance opened:
-    // a borrower's clock would double the lender's.
+    // MIDI clock and song position (system messages) go out only on a connection this
+    // instance opened: a borrower's clock would double the lender's.
     void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override;
     // The latency of the connection the sends go to; 0 while borrowing or silent.
     std::int64_t outputLatencyUs() override;
@@ -89,6 +91,9 @@ public:
     // sending (its connection stays open for its borrowers). Last user: closed. Without a
     // port held it does nothing, so the count never goes below 0 nor reaches the others.
     void releasePort();
+    // Drops every send from now on until a port is opened or borrowed again; quick, so that
+    // a caller holding the engine lock can end the engine's output before a slow release.
+    void muteSends();
     // Closes and opens portId again; count and "opened here" stay. A lender's borrowers
     // follow to the new connection. A borrower tries its own open and keeps its lender when
     // that fails and the lender still answers; with the lender gone it falls silent.
@@ -102,6 +107,8 @@ private:
     };
 
     std::unique_ptr<MidiConnection> openConnection(int portId);
+    // This copy's claim on a device, nullptr while another copy holds it.
+    std::shared_ptr<DeviceClaim> claimDevice(const std::string& name);
     // Makes `connection` this instance's own open port and points the sends at it; whatever
     // was held before is let go.
     void useOwnConnection(std::unique_ptr<MidiConnection> connection);
@@ -144,4 +151,6 @@ private:
     int heldPortId_ = 0;
     // Own connections left to borrowers when this instance went to another port, by port id.
     std::vector<std::pair<int, std::weak_ptr<MidiConnection>>> lentOut_;
+    // The devices this copy holds open, by name, lent out or not.
+    std::vector<std::pair<std::string, std::weak_ptr<DeviceClaim>>> claims_;
 };

@@ -181,6 +181,10 @@ void LinkSession::retime(std::int64_t /*lastStep*/, double /*periodMs*/) {
     // The session's tempo is the tempo: a change made here reaches the grid through setTempo.
 }
 
+std::int64_t LinkSession::songPosition(std::int64_t step) {
+    return static_cast<std::int64_t>(std::llround(firstBeat_ * kStepsPerBeat)) + step;
+}
+
 std::int64_t LinkSession::dueUs(std::int64_t step) {
     const auto session = state_->link.captureAudioSessionState();
     const double beat = firstBeat_ + static_cast<double>(step) / kStepsPerBeat;

@@ -73,6 +73,9 @@ public:
     void resume(std::int64_t lastStep, std::int64_t lastDueUs, double periodMs) override;
     void retime(std::int64_t lastStep, double periodMs) override;
     std::int64_t dueUs(std::int64_t step) override;
+    bool sharedClock() const override { return true; }
+    // The session's sixteenth: four per beat, from the session's beat 0.
+    std::int64_t songPosition(std::int64_t step) override;
 
 private:
     struct State;

@@ -182,7 +182,9 @@ protected:
         }
     }
 
-    void launch(const std::vector<std::string>& options) {
+    void launch(const std::vector<std::string>& options) { program_ = spawn(options); }
+
+    pid_t spawn(const std::vector<std::string>& options) {
         std::vector<std::string> words;
         words.reserve(options.size() + 2);
         words.emplace_back(GLIMMERSTAVE_PROGRAM);
@@ -190,10 +192,10 @@ protected:
             words.push_back(option);
         }
         words.push_back(setupPath_);
-        program_ = ::fork();
-        if (program_ == 0) {
+        const pid_t program = ::fork();
+        if (program == 0) {
             const int out =
-                ::open((*root_ + "/program.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                ::open((*root_ + "/program.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
             std::vector<char*> argv;
@@ -204,15 +206,19 @@ protected:
             ::execv(GLIMMERSTAVE_PROGRAM, argv.data());
             ::_exit(127);
         }
-        ASSERT_GT(program_, 0);
+        EXPECT_GT(program, 0);
+        return program;
     }
 
     int terminate() {
-        ::kill(program_, SIGTERM);
-        int status = 0;
-        const bool gone =
-            waitFor([&] { return ::waitpid(program_, &status, WNOHANG) == program_; });
+        const int status = terminate(program_);
         program_ = -1;
+        return status;
+    }
+    static int terminate(pid_t program) {
+        ::kill(program, SIGTERM);
+        int status = 0;
+        const bool gone = waitFor([&] { return ::waitpid(program, &status, WNOHANG) == program; });
         return gone && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -301,6 +307,45 @@ TEST_F(ProgramSync, MidiClockStartsWithTheFirstStepTicksSixPerStepAndStopsAtTheE
         even += std::fabs(apart - tickFrames) <= 2.0 ? 1 : 0;
     }
     EXPECT_GE(even * 10, (ticks.size() - 1) * 9) << even << " of " << ticks.size() - 1;
+}
+
+TEST_F(ProgramSync, TwoCopiesOnOnePortSendOneClockAndTheLastToLeaveEndsItWithStop) {
+    launch({"--play", "--midi-clock"});
+    ASSERT_TRUE(waitFor([&] {
+        return countWhere([](const Recorder::Event& e) { return e.bytes[0] == 0xF8; }) >= 12;
+    })) << "no clock from the first copy";
+    // The second copy finds the port held and borrows it: its notes come through the first
+    // copy's connection, its clock not at all.
+    const pid_t second = spawn({"--play", "--midi-clock"});
+    ASSERT_TRUE(waitFor([&] { return countWhere(isNoteOn) >= 60; }));
+    ASSERT_EQ(terminate(second), 0);
+    const int before = recorder_->count();
+    ASSERT_TRUE(waitFor([&] { return recorder_->count() > before + 40; })) << "the first stopped";
+    ASSERT_EQ(terminate(), 0);
+
+    const std::vector<Recorder::Event> all = events();
+    auto count = [&](std::uint8_t status) {
+        return std::count_if(all.begin(), all.end(),
+                             [&](const Recorder::Event& e) { return e.bytes[0] == status; });
+    };
+    EXPECT_EQ(count(0xFA), 1) << "one Start";
+    EXPECT_EQ(count(0xFC), 1) << "one Stop, from the copy that leaves last";
+    std::vector<jack_nframes_t> ticks;
+    for (const Recorder::Event& e : all) {
+        if (e.bytes[0] == 0xF8) {
+            ticks.push_back(e.frame);
+        }
+    }
+    ASSERT_GE(ticks.size(), 60u);
+    const double tickFrames = Player::periodForBpm(126.0) * kRate / 1000.0 / 6.0;
+    const double perTick = static_cast<double>(since(ticks.back(), ticks.front())) /
+                           static_cast<double>(ticks.size() - 1);
+    EXPECT_NEAR(perTick, tickFrames, tickFrames / 4) << "six ticks a step, not twelve";
+    ASSERT_TRUE(isAllNotesOff(all.back()));
+    const auto stop = std::find_if(all.begin(), all.end(),
+                                   [](const Recorder::Event& e) { return e.bytes[0] == 0xFC; });
+    ASSERT_NE(stop, all.end());
+    EXPECT_TRUE(std::all_of(stop + 1, all.end(), isAllNotesOff)) << "Stop, then All Notes Off";
 }
 
 TEST_F(ProgramSync, EveryStepLeavesOnItsFrameOfAnEvenGrid) {

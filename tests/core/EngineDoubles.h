@@ -28,6 +28,7 @@ public:
         sent.push_back({status & 0xFF, data1 & 0xFF, data2 & 0xFF});
         lateness.push_back(lateUs);
     }
+    std::int64_t outputLatencyUs() override { return latencyUs; }
     void enumeratePorts() override { ++enumerations; }
     void handlePortMessage(int message, std::intptr_t, std::intptr_t) override {
         portMessages.push_back(message);
@@ -46,6 +47,7 @@ public:
     std::vector<std::int64_t> lateness;
     std::vector<int> portMessages;
     int enumerations = 0;
+    std::int64_t latencyUs = 0;
 };
 
 struct PostedMessage {
@@ -65,7 +67,6 @@ public:
         broadcasts.push_back({message, wParam, lParam});
         return 1;
     }
-    bool isCtrlHeld() const override { return ctrlHeld; }
     void setStepColumnLit(int column, bool lit) override {
         litChanges.push_back({column, lit});
     }
@@ -95,7 +96,6 @@ public:
     std::vector<int> playingMarks;
     std::vector<std::string> statusShown;
     int playReleasedCount = 0;
-    bool ctrlHeld = false;
 };
 
 // A clock whose time the test sets.

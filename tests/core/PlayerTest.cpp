@@ -337,10 +337,9 @@ TEST_F(PlayerControl, ToggleBroadcastsUnlessCtrlIsHeld) {
     EXPECT_EQ(host.broadcasts[0].message, UM_STOP);
     host.broadcasts.clear();
 
-    host.ctrlHeld = true;
-    player.toggle();
+    player.toggle(true);
     EXPECT_TRUE(player.isRunning());
-    player.toggle();
+    player.toggle();  // begun alone, ends alone
     EXPECT_FALSE(player.isRunning());
     EXPECT_TRUE(host.broadcasts.empty());
 }
@@ -377,10 +376,8 @@ TEST_F(PlayerControl, SelectingAMeasureWhilePlayingSwitchesUnlessCtrlIsHeld) {
     player.start();
     setup.repeatCount = 1;
     setup.selectedMeasure = 4;
-    host.ctrlHeld = true;
-    player.onMeasureSelected(4);
+    player.onMeasureSelected(4, true);
     EXPECT_EQ(setup.playingMeasure, 0);
-    host.ctrlHeld = false;
     player.onMeasureSelected(4);
     EXPECT_EQ(setup.playingMeasure, 4);
     EXPECT_EQ(setup.repeatCount, 0);

@@ -172,8 +172,7 @@ TEST_F(PlayerSchedule, AStartOnATimelineThatWaitsPlaysStepZeroOnlyWhenDue) {
     EXPECT_EQ(setup.repeatCount, 1) << "step 0 at the bar counts the first pass";
     EXPECT_EQ(setup.port.currentStep, 1);
     EXPECT_EQ(player.nextDueUs(), 3'100'000);
-    host.ctrlHeld = true;
-    player.stop();
+    player.stop(true);
     EXPECT_EQ(grid.startedAlone, std::vector<bool>{false});
     EXPECT_EQ(grid.endedAlone, std::vector<bool>{true});
 }
@@ -264,6 +263,121 @@ TEST_F(PlayerSchedule, MidiClockTurnedOnMidPassWaitsForTheNextStartAndOffSendsSt
     EXPECT_EQ(port.take().front().status, 0xFA);
     player.setMidiClock(false);
     EXPECT_EQ(port.take(), std::vector<ShortMessage>{(ShortMessage{0xFC, 0, 0})});
+}
+
+// The grid as a shared clock: late steps are skipped, steps go out early by the port's
+// latency, and the song position and jumps are the clock's.
+class SharedGrid : public GridTimeline {
+public:
+    bool sharedClock() const override { return true; }
+    std::int64_t songPosition(std::int64_t step) override { return firstSixteenth + step; }
+    int stepInMeasure(std::int64_t step, int) override { return step == placedStep ? placedAt : -1; }
+
+    std::int64_t firstSixteenth = 0;
+    std::int64_t placedStep = -1;
+    int placedAt = 0;
+};
+
+std::vector<int> statuses(const std::vector<ShortMessage>& sent) {
+    std::vector<int> result;
+    for (const ShortMessage& m : sent) {
+        result.push_back(m.status);
+    }
+    return result;
+}
+
+TEST_F(PlayerSchedule, ASharedClockSkipsLateStepsAndGoesOnAtItsPhaseWithoutABurst) {
+    SharedGrid grid;
+    player.setTimeline(&grid);
+    player.setMidiClock(true);
+    for (int i = 0; i < 16; ++i) {
+        chord(0, i, IntArray{i}, 1);
+    }
+    timer.now = 2'300'000;
+    player.start();
+    EXPECT_TRUE(player.tick(3'000'000));
+    port.take();
+    // Woken 450 ms late (or the clock's phase jumped ahead): steps 1 to 5 are past.
+    EXPECT_FALSE(player.tick(3'550'000)) << "nothing late is played";
+    for (const auto& [note, velocity] : noteOns(port.take())) {
+        EXPECT_EQ(velocity, 0) << "note " << note << " struck late";
+    }
+    EXPECT_EQ(setup.port.currentStep, 6) << "the measure moved on with the clock";
+    EXPECT_EQ(player.nextDueUs(), 3'600'000);
+    EXPECT_TRUE(player.tick(3'600'000));
+    const std::vector<ShortMessage> sent = port.take();
+    // Followers are told where the pass went on: Stop, Song Position 6, Continue, then the tick.
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}), (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(sent[1].data1, 6);
+    EXPECT_EQ(noteOns(sent).back().first, 66) << "step 6 plays its own note";
+}
+
+TEST_F(PlayerSchedule, ASharedClockHandsStepsOverEarlyByThePortsLatencyAndTheOwnScheduleDoesNot) {
+    port.latencyUs = 7'000;
+    GridTimeline own;
+    player.setTimeline(&own);
+    timer.now = 2'300'000;
+    player.start();
+    EXPECT_EQ(player.nextDueUs(), 3'000'000);
+    player.stop();
+    SharedGrid shared;
+    player.setTimeline(&shared);
+    player.start();
+    EXPECT_EQ(player.nextDueUs(), 2'993'000);
+    EXPECT_TRUE(player.tick(2'993'000));
+    EXPECT_EQ(player.nextDueUs(), 3'093'000);
+}
+
+TEST_F(PlayerSchedule, APassBegunMidSongAndARelocationTellClockFollowersTheSongPosition) {
+    SharedGrid grid;
+    grid.firstSixteenth = 200;  // bar 13, as a transport might stand
+    grid.placedStep = 0;
+    player.setTimeline(&grid);
+    player.setMidiClock(true);
+    timer.now = 2'300'000;
+    player.start();
+    player.tick(3'000'000);
+    std::vector<ShortMessage> sent = port.take();
+    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 3}), (std::vector<int>{0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(sent[0].data1 + 128 * sent[0].data2, 200);
+    // The transport is moved while rolling: step 2 lands elsewhere.
+    grid.placedStep = 2;
+    grid.firstSixteenth = 1000;
+    player.tick(3'100'000);
+    port.take();
+    player.tick(3'200'000);
+    sent = port.take();
+    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}), (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(sent[1].data1 + 128 * sent[1].data2, 1002);
+}
+
+TEST_F(PlayerSchedule, LeavingAPortSendsStopBeforeAllNotesOffAndTheNextPortHearsWhereThePassIs) {
+    setup.bpm = 120.0;
+    player.setMidiClock(true);
+    timer.now = 0;
+    player.start();
+    // Steps 0 to 2 with their clock ticks.
+    while (setup.port.currentStep != 3) {
+        timer.now = player.nextDueUs();
+        player.tick(timer.now);
+    }
+    port.take();
+    {
+        std::lock_guard guard(player.engineLock());
+        player.silencePortLocked();
+    }
+    const std::vector<ShortMessage> silenced = port.take();
+    ASSERT_EQ(silenced.size(), 17u);
+    EXPECT_EQ(silenced.front().status, 0xFC);
+    EXPECT_EQ(silenced.back(), (ShortMessage{0xBF, 123, 0}));
+    while (setup.port.currentStep != 4) {
+        timer.now = player.nextDueUs();
+        player.tick(timer.now);
+    }
+    const std::vector<ShortMessage> next = port.take();
+    EXPECT_EQ(statuses({next.begin(), next.begin() + 3}), (std::vector<int>{0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(next[0].data1, 3);
 }
 
 }  // namespace

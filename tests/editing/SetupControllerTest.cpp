@@ -439,6 +439,18 @@ TEST_F(ControllerTest, KillAllSoundSendsAllNotesOffOnEverySixteenChannelsAndLeav
     EXPECT_FALSE(w.TheSetup().dirty);
 }
 
+TEST_F(ControllerTest, ASharedClockHearsOfATempoBeforeTheEngineReadsItsNextStepFromIt) {
+    w.Engine().start(true);
+    const double before = w.Engine().period();
+    double periodWhenHeard = 0.0;
+    w.Controller().SetTempoListener([&](double) { periodWhenHeard = w.Engine().period(); });
+    w.Controller().SetBpm(200.0);
+    EXPECT_EQ(periodWhenHeard, before) << "the engine was retimed before the clock heard";
+    EXPECT_EQ(w.Engine().period(), Player::periodForBpm(200.0));
+    w.Controller().SetTempoListener({});
+    w.Engine().stop(true);
+}
+
 // ---- Undo ----------------------------------------------------------------------------------
 
 TEST_F(ControllerTest, UndoBeforeAnySnapshotChangesNothing) {

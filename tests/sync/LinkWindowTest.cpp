@@ -21,7 +21,7 @@
 
 #include "../midi/JackTestSupport.h"
 
-#include "app/LinkControl.h"
+#include "sync/TimeKeeper.h"
 #include "app/MainWindow.h"
 #include "app/NoteBox.h"
 #include "panels/CommandIds.h"
@@ -80,7 +80,7 @@ public:
 
     MainWindow& operator*() { return *window_; }
     MainWindow* operator->() { return window_.get(); }
-    LinkSession& session() { return *window_->link().session(); }
+    LinkSession& session() { return *window_->time().linkSession(); }
     // Waits until the engine has moved on by `steps` steps (its play position, seen changing).
     bool playsOn(int steps) {
         int seen = 0;
@@ -117,7 +117,7 @@ protected:
             (*copy)->setup().selectedMeasure = 0;
         }
         ASSERT_TRUE(waitFor([&] {
-            return (*a)->link().peerCount() >= 1 && (*b)->link().peerCount() >= 1;
+            return (*a)->time().peerCount() >= 1 && (*b)->time().peerCount() >= 1;
         })) << "the two copies did not find each other";
     }
     void TearDown() override {
@@ -182,9 +182,7 @@ TEST_F(LinkWindows, StartAndStopGoBothWays) {
 }
 
 TEST_F(LinkWindows, CtrlSpaceStartsThisCopyOnly) {
-    keys.held = true;
-    (*a)->player().toggle();
-    keys.held = false;
+    (*a)->player().toggle(true);
     EXPECT_TRUE((*a)->player().isRunning());
     // a plays on the session's grid (its first bar may be up to a bar away) ...
     ASSERT_TRUE(a->playsOn(4)) << "a does not play";
@@ -193,18 +191,38 @@ TEST_F(LinkWindows, CtrlSpaceStartsThisCopyOnly) {
     EXPECT_FALSE(b->session().isPlaying());
     EXPECT_FALSE((*b)->player().isRunning());
 
-    keys.held = true;
-    (*a)->player().toggle();
-    keys.held = false;
+    (*a)->player().toggle(true);
     EXPECT_FALSE((*a)->player().isRunning());
 }
 
+TEST_F(LinkWindows, SpaceAfterACtrlSpaceStartStopsOnlyThisCopy) {
+    (*a)->player().toggle(true);
+    ASSERT_TRUE(a->playsOn(2));
+    (*b)->player().toggle();
+    ASSERT_TRUE(waitFor([&] { return a->session().isPlaying(); })) << "b's start reached a";
+    ASSERT_TRUE(b->playsOn(2));
+    (*a)->time().toggle(false);
+    EXPECT_FALSE((*a)->player().isRunning());
+    ASSERT_TRUE(b->playsOn(6)) << "a's stop ended the session for b";
+    EXPECT_TRUE(a->session().isPlaying());
+}
+
+TEST_F(LinkWindows, ACopyThatEndsLeavesTheSessionPlayingForTheOthers) {
+    (*a)->player().toggle();
+    ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); }));
+    ASSERT_TRUE(b->playsOn(2));
+    // As on SIGTERM or a session manager's quit.
+    (*b)->closeWithoutQuestion();
+    ASSERT_TRUE(a->playsOn(8)) << "b's end stopped a";
+    EXPECT_TRUE(a->session().isPlaying());
+}
+
 TEST_F(LinkWindows, ACopyJoiningAPlayingSessionComesIn) {
-    (*b)->link().setEnabled(false);
+    (*b)->time().setLinkEnabled(false);
     (*a)->player().toggle();
     ASSERT_TRUE(a->playsOn(2));
     EXPECT_FALSE((*b)->player().isRunning());
-    (*b)->link().setEnabled(true);
+    (*b)->time().setLinkEnabled(true);
     ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); })) << "b did not join in";
     ASSERT_TRUE(b->playsOn(2));
     (*a)->player().toggle();
@@ -218,7 +236,7 @@ TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
     ASSERT_TRUE(waitFor([&] { return (*b)->player().isRunning(); }));
     // The menu item, as the user chooses it.
     (*a)->onCommand(CommandIds::ID_ABLETON_LINK);
-    EXPECT_FALSE((*a)->link().isEnabled());
+    EXPECT_FALSE((*a)->time().linkEnabled());
     EXPECT_TRUE((*a)->player().isRunning());
     EXPECT_EQ((*a)->setup().bpm, (*b)->setup().bpm);
     ASSERT_TRUE(a->playsOn(4)) << "a stopped playing";
@@ -279,7 +297,7 @@ TEST_F(LinkWindowsWithTransport, LinkLeadsTheEngineAndTheTransportFollowsIt) {
     ASSERT_TRUE(waitFor([&] { return !rolling(); })) << "the transport still rolls";
 
     // With Link off, a follows the transport again.
-    (*a)->link().setEnabled(false);
+    (*a)->time().setLinkEnabled(false);
     jack_transport_start(watcher_);
     ASSERT_TRUE(waitFor([&] { return (*a)->player().isRunning(); })) << "a ignores the transport";
     EXPECT_FALSE((*b)->player().isRunning());

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+
+#include "midi/DeviceClaim.h"
+#include "midi/MidiDriver.h"
+
+// A device connection together with this copy's claim on the device: the claim lasts as long
+// as the connection, lent to other copies or not. Made and owned by the output port; every
+// call goes to the connection inside.
+class ClaimedConnection : public MidiConnection {
+public:
+    ClaimedConnection(std::unique_ptr<MidiConnection> connection,
+                      std::shared_ptr<DeviceClaim> claim)
+        : connection_(std::move(connection)), claim_(std::move(claim)) {}
+    // The connection closes (and drains) before the claim goes.
+    ~ClaimedConnection() override { connection_.reset(); }
+
+    bool send(const std::uint8_t* bytes) override { return connection_->send(bytes); }
+    bool sendDue(const std::uint8_t* bytes, std::int64_t lateUs) override {
+        return connection_->sendDue(bytes, lateUs);
+    }
+    std::int64_t latencyUs() const override { return connection_->latencyUs(); }
+
+private:
+    std::unique_ptr<MidiConnection> connection_;
+    std::shared_ptr<DeviceClaim> claim_;
+};

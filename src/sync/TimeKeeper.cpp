@@ -1,0 +1,303 @@
+#include "sync/TimeKeeper.h"
+
+#include <QDateTime>
+
+#include <cmath>
+#include <mutex>
+
+#include "core/Player.h"
+#include "core/Setup.h"
+#include "core/StepTimer.h"
+#include "sync/JackTransportTimeline.h"
+#include "sync/LinkSession.h"
+
+namespace {
+
+constexpr const char* kTransportClientName = "Glimmerstave transport";
+
+std::string peersText(std::size_t peers) {
+    return std::to_string(peers) + (peers == 1 ? " peer" : " peers");
+}
+
+}  // namespace
+
+TimeKeeper::TimeKeeper(Player& player, Setup& setup, StepTimer& clock)
+    : player_(player), setup_(setup), clock_(clock) {
+    connect(&transportTimer_, &QTimer::timeout, this, [this] { pollTransport(); });
+}
+
+TimeKeeper::~TimeKeeper() { leave(); }
+
+void TimeKeeper::setListener(Listener listener) { listener_ = std::move(listener); }
+
+// ---- Requests ------------------------------------------------------------------------------
+
+void TimeKeeper::start(bool alone) {
+    sittingOut_ = false;
+    player_.start(alone);
+}
+
+void TimeKeeper::stop(bool alone) {
+    const bool stopsAlone = alone || player_.passAlone();
+    if (stopsAlone && leader() == Leader::Transport && transport_->rolling()) {
+        sittingOut_ = true;
+    }
+    player_.stop(alone);
+}
+
+void TimeKeeper::toggle(bool alone) {
+    if (player_.isRunning()) {
+        const bool stopsAlone = alone || player_.passAlone();
+        if (stopsAlone && leader() == Leader::Transport && transport_->rolling()) {
+            sittingOut_ = true;
+        }
+    } else {
+        sittingOut_ = false;
+    }
+    player_.toggle(alone);
+}
+
+void TimeKeeper::setTempo(double bpm) {
+    if (linkEnabled_) {
+        link_->setTempo(bpm);
+    }
+    if (transport_ != nullptr) {
+        transport_->setTempo(bpm);
+    }
+}
+
+void TimeKeeper::leave() {
+    transportTimer_.stop();
+    if (player_.isRunning()) {
+        player_.stop(true);
+    }
+    player_.setTimeline(nullptr);
+    // Closing the transport's client gives up the timebase; the transport rolls on.
+    transport_.reset();
+    if (link_ != nullptr) {
+        // Leaving a Link session changes nothing for the peers that stay.
+        link_->setListener({});
+        link_->setEnabled(false);
+    }
+    linkEnabled_ = false;
+}
+
+TimeKeeper::Leader TimeKeeper::leader() const {
+    if (linkEnabled_) {
+        return Leader::Link;
+    }
+    return transport_ != nullptr ? Leader::Transport : Leader::OwnSchedule;
+}
+
+void TimeKeeper::applyLeader() {
+    if (linkEnabled_) {
+        // An engine already playing starts the transport at the next look.
+        wasRunning_ = false;
+        player_.setTimeline(link_.get());
+    } else {
+        player_.setTimeline(transport_.get());
+    }
+    notifyStateChanged();
+}
+
+void TimeKeeper::notifyStateChanged() {
+    if (listener_.stateChanged) {
+        listener_.stateChanged();
+    }
+}
+
+// ---- Ableton Link --------------------------------------------------------------------------
+
+void TimeKeeper::setLinkEnabled(bool enabled) {
+    if (enabled == linkEnabled_) {
+        return;
+    }
+    if (!enabled) {
+        linkEnabled_ = false;
+        // The tempo stays as the session left it; the pass goes on on the program's schedule,
+        // or the JACK transport's while that is followed.
+        applyLeader();
+        link_->setEnabled(false);
+        return;
+    }
+    if (link_ == nullptr) {
+        link_ = std::make_unique<LinkSession>(clock_, setup_.bpm);
+    }
+    // Link's threads: queue the work for the window thread, never touch anything there.
+    LinkSession::Listener listener;
+    listener.peersChanged = [this](std::size_t) {
+        QMetaObject::invokeMethod(this, [this] { onPeersChanged(); }, Qt::QueuedConnection);
+    };
+    listener.tempoChanged = [this](double) {
+        QMetaObject::invokeMethod(this, [this] { applyLinkTempo(); }, Qt::QueuedConnection);
+    };
+    listener.playingChanged = [this](bool) {
+        QMetaObject::invokeMethod(this, [this] { applyLinkPlaying(); }, Qt::QueuedConnection);
+    };
+    link_->setListener(std::move(listener));
+    // Alone, the session takes this copy's tempo; joining others, theirs wins.
+    link_->setTempo(setup_.bpm);
+    link_->setEnabled(true);
+    linkEnabled_ = true;
+    applyLeader();
+    // Link's range may have clamped the tempo.
+    applyLinkTempo();
+}
+
+std::size_t TimeKeeper::peerCount() const {
+    return linkEnabled_ && link_ != nullptr ? link_->peerCount() : 0;
+}
+
+std::string TimeKeeper::linkMenuText() const {
+    const std::size_t peers = peerCount();
+    return peers == 0 ? "Ableton &Link" : "Ableton Link (" + peersText(peers) + ")";
+}
+
+std::string TimeKeeper::linkStatusText() const {
+    if (!linkEnabled_) {
+        return "Ableton Link: off";
+    }
+    const std::size_t peers = peerCount();
+    return "Ableton Link: on, " + (peers == 0 ? std::string("no peers") : peersText(peers));
+}
+
+void TimeKeeper::applyLinkTempo() {
+    if (!linkEnabled_) {
+        return;
+    }
+    const double bpm = link_->tempo();
+    if (!std::isfinite(bpm) || bpm == setup_.bpm) {
+        return;
+    }
+    // Not an edit of the setup: the dirty flag stays as it was.
+    {
+        std::lock_guard guard(player_.engineLock());
+        setup_.bpm = bpm;
+    }
+    if (listener_.tempoChanged) {
+        listener_.tempoChanged(bpm);
+    }
+    player_.onTempoChanged();
+}
+
+void TimeKeeper::applyLinkPlaying() {
+    if (!linkEnabled_) {
+        return;
+    }
+    const bool playing = link_->isPlaying();
+    // A copy already playing ignores a start, one already stopped a stop; one that plays
+    // alone ignores both.
+    if (playing && !player_.isRunning()) {
+        if (listener_.started) {
+            listener_.started();
+        }
+        player_.start(false);
+    } else if (!playing && player_.isRunning() && !player_.passAlone()) {
+        player_.stop(false);
+    }
+}
+
+void TimeKeeper::onPeersChanged() {
+    if (!linkEnabled_) {
+        return;
+    }
+    const std::size_t peers = link_->peerCount();
+    // Someone joined: if we play the session, the newcomer comes in on the next bar. Joined
+    // ourselves: a session that plays takes us in on its next bar.
+    if (peers > lastPeers_) {
+        if (player_.isRunning() && !player_.passAlone()) {
+            link_->announcePlaying();
+        } else {
+            applyLinkPlaying();
+        }
+    }
+    lastPeers_ = peers;
+    notifyStateChanged();
+}
+
+// ---- The JACK transport --------------------------------------------------------------------
+
+void TimeKeeper::setTransportWanted(bool wanted) {
+    transportWanted_ = wanted;
+    if (!wanted) {
+        transportTimer_.stop();
+        if (transport_ != nullptr) {
+            player_.setTimeline(linkEnabled_ ? link_.get() : nullptr);
+            transport_.reset();
+            notifyStateChanged();
+        }
+        return;
+    }
+    if (transport_ == nullptr) {
+        openTransport();
+    }
+    transportTimer_.start(kPollMs);
+}
+
+void TimeKeeper::openTransport() {
+    lastReopenMs_ = QDateTime::currentMSecsSinceEpoch();
+    transport_ = JackTransportTimeline::open(clock_, kTransportClientName);
+    if (transport_ == nullptr) {
+        return;
+    }
+    transport_->setTempo(setup_.bpm);
+    wasRolling_ = false;
+    wasRunning_ = false;
+    if (!linkEnabled_ && player_.isRunning() && !transport_->rolling()) {
+        // Followed from now on while this copy plays: the transport starts with the pass,
+        // which goes on on its grid instead of waiting for a start that may never come.
+        transport_->setRolling(true);
+    }
+    applyLeader();
+    pollTransport();
+}
+
+void TimeKeeper::pollTransport() {
+    if (transport_ == nullptr) {
+        if (transportWanted_ && QDateTime::currentMSecsSinceEpoch() - lastReopenMs_ >= kReopenMs) {
+            openTransport();
+        }
+        return;
+    }
+    transport_->setTempo(setup_.bpm);
+    if (linkEnabled_) {
+        driveTransport();
+    } else {
+        followTransport();
+    }
+}
+
+void TimeKeeper::followTransport() {
+    const bool rolling = transport_->rollingAsAsked();
+    const bool running = player_.isRunning();
+    if (rolling != wasRolling_ || (rolling && running)) {
+        // Also while rolling: the clock thread sleeps towards a due time that a relocation may
+        // since have moved, and learns of it only when it asks again.
+        wasRolling_ = rolling;
+        clock_.wake();
+    }
+    if (!rolling) {
+        sittingOut_ = false;
+    }
+    if (rolling && !running && !sittingOut_) {
+        if (listener_.started) {
+            listener_.started();
+        }
+        player_.start(false);
+    } else if (!rolling && running && !player_.passAlone()) {
+        player_.stop(false);
+    }
+}
+
+void TimeKeeper::driveTransport() {
+    // Only when the engine starts or stops: between those, another client may move the
+    // transport as it likes.
+    const bool running = player_.isRunning();
+    if (running == wasRunning_) {
+        return;
+    }
+    wasRunning_ = running;
+    if (running != transport_->rollingAsAsked() && !player_.passAlone()) {
+        transport_->setRolling(running);
+    }
+}

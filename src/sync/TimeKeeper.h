@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class JackTransportTimeline;
+class LinkSession;
+class Player;
+class Setup;
+class StepTimer;
+
+// The one owner of the engine's time. It owns the clocks the program can keep time with (an
+// Ableton Link session, the JACK transport), decides which of them leads the engine and which
+// follow it, hands the Player the leader's timeline, and takes every start, stop and tempo
+// request with an explicit "this copy alone". The window asks it and shows what it reports
+// (Listener); nothing else hands the Player a timeline.
+//
+// Who leads: Link when it is on (the transport, when followed too, then follows the engine:
+// it starts and stops with it, and runs at its tempo while this copy is its timebase master);
+// else the JACK transport when followed; else the program's own schedule.
+//
+// Leaving: a copy that ends stops alone. Shared clocks go on for the others, whichever way the
+// copy ends (window, Exit, a signal, a session manager).
+//
+// Owned by the main window; window thread only. Link's callbacks, which run on Link's threads,
+// only queue a call here. The player and the clock must outlive it.
+class TimeKeeper : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Leader { OwnSchedule, Link, Transport };
+
+    struct Listener {
+        // A tempo set by a shared clock: show it (it is no edit of the setup).
+        std::function<void(double bpm)> tempoChanged;
+        // A shared clock started the engine: show the play button pressed. (A stop shows
+        // itself through the Player.)
+        std::function<void()> started;
+        // Peers, the leader or a clock's availability changed: refresh what shows them.
+        std::function<void()> stateChanged;
+    };
+
+    // How often the transport is looked at from the window thread, to start and stop the
+    // engine with it; the steps' timing comes from the transport's own cycles.
+    static constexpr int kPollMs = 20;
+    // How often a followed transport whose server is gone is looked for again.
+    static constexpr int kReopenMs = 1000;
+
+    TimeKeeper(Player& player, Setup& setup, StepTimer& clock);
+    // Leaves: the engine goes back to its own schedule, shared clocks go on.
+    ~TimeKeeper() override;
+    TimeKeeper(const TimeKeeper&) = delete;
+    TimeKeeper& operator=(const TimeKeeper&) = delete;
+
+    void setListener(Listener listener);
+
+    // Requests. alone: for this copy only (Ctrl+Space); a pass begun alone also ends alone.
+    void start(bool alone);
+    void stop(bool alone);
+    void toggle(bool alone);
+    // A tempo set here (the dial): the shared clock hears of it before the engine's next due
+    // time is read from it.
+    void setTempo(double bpm);
+    // This copy ends: it stops alone, and no shared clock is stopped or changed for others.
+    void leave();
+
+    // Ableton Link: join or leave the session.
+    void setLinkEnabled(bool enabled);
+    bool linkEnabled() const { return linkEnabled_; }
+    LinkSession* linkSession() { return link_.get(); }
+    std::size_t peerCount() const;
+    // "Ableton &Link", or "Ableton Link (2 peers)" while there are peers.
+    std::string linkMenuText() const;
+    // "Ableton Link: off", "Ableton Link: on, no peers", "Ableton Link: on, 1 peer", ...
+    std::string linkStatusText() const;
+
+    // The JACK transport: followed (or driven, under Link) while wanted and a server runs.
+    // While the server is gone it is looked for again about once a second.
+    void setTransportWanted(bool wanted);
+    bool transportWanted() const { return transportWanted_; }
+    // The transport's timeline while a server runs and it is wanted; else nullptr.
+    JackTransportTimeline* transport() { return transport_.get(); }
+
+    Leader leader() const;
+
+private:
+    void applyLeader();
+    void openTransport();
+    void pollTransport();
+    void followTransport();
+    void driveTransport();
+    void applyLinkTempo();
+    void applyLinkPlaying();
+    void onPeersChanged();
+    void notifyStateChanged();
+
+    Player& player_;
+    Setup& setup_;
+    StepTimer& clock_;
+    Listener listener_;
+
+    std::unique_ptr<LinkSession> link_;
+    bool linkEnabled_ = false;
+    std::size_t lastPeers_ = 0;
+
+    std::unique_ptr<JackTransportTimeline> transport_;
+    bool transportWanted_ = false;
+    QTimer transportTimer_;
+    qint64 lastReopenMs_ = 0;
+    bool wasRolling_ = false;
+    bool wasRunning_ = false;
+    // This copy was stopped alone while the transport rolled: it stays out until the
+    // transport stops and rolls again.
+    bool sittingOut_ = false;
+};
