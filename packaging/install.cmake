@@ -45,12 +45,14 @@ set(CPACK_PACKAGE_NAME glimmerstave)
 set(CPACK_PACKAGE_VENDOR "The Glimmerstave developers")
 set(CPACK_PACKAGE_CONTACT "The Glimmerstave developers <developers@glimmerstave.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "real-time MIDI step sequencer")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Glimmerstave plays eight loops of sixteen steps in real time while you edit them. Each \
-step has an on/off flag, a chord of note offsets, a General MIDI program, velocity, pan and \
-duration. It plays to its embedded General MIDI synthesizer or to any ALSA or JACK MIDI port, \
-keeps time with other programs over Ableton Link, MIDI clock or the JACK transport, works \
-under NSM session managers and exports Standard MIDI Files and WAV files.")
+# The package's long description, in lines short enough for a terminal.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Glimmerstave plays eight loops of sixteen steps in real time while you edit"
+    "them. Each step has an on/off flag, a chord of note offsets, a General MIDI"
+    "program, velocity, pan and duration. It plays to its embedded General MIDI"
+    "synthesizer or to any ALSA or JACK MIDI port, keeps time with other programs"
+    "over Ableton Link, MIDI clock or the JACK transport, works under NSM session"
+    "managers and exports Standard MIDI Files and WAV files.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -38,7 +38,7 @@ for library in libqt6widgets6 libfluidsynth3 libasound2 libjack; do
 done
 
 # Lintian as a package archive would run it; as root it says so, which is no finding.
-lintian --no-tag-display-limit --display-info "$package" >"$work/lintian.log" 2>&1
+lintian --tag-display-limit 0 --display-info "$package" >"$work/lintian.log" 2>&1
 echo "lintian:"
 sed 's/^/    /' "$work/lintian.log"
 if grep -q '^E:' "$work/lintian.log"; then
