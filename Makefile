@@ -9,7 +9,11 @@ FUZZ_SECONDS  ?= 60
 WERROR        := $(if $(CI),ON,OFF)
 CMAKE_FLAGS   := -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DGLIMMERSTAVE_WERROR=$(WERROR)
 
-.PHONY: all deps configure build run test sanitize bench fuzz clean
+# `make install` puts the program under $(PREFIX) (staged under $(DESTDIR) when set);
+# `make package` makes the Debian package in $(BUILD_DIR)/package.
+PREFIX        ?= /usr/local
+
+.PHONY: all deps configure build program run test install package sanitize bench fuzz clean
 
 all: build
 
@@ -21,6 +25,17 @@ configure: deps
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Only what is installed: the program and its compressed documents.
+program: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target glimmerstave packaging_docs
+
+install: program
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+package: program
+	cd $(BUILD_DIR) && cpack
+	@ls -1 $(BUILD_DIR)/package/*.deb
 
 run: build
 	./$(BUILD_DIR)/glimmerstave $(ARGS)

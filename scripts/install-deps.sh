@@ -12,6 +12,7 @@ packages=(
     fonts-liberation xvfb xauth
     rt-tests clang libclang-rt-dev
     ableton-link-dev libasio-dev liblo-dev openbox xdotool x11-utils
+    dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base
 )
 
 missing=()

@@ -27,6 +27,10 @@ CommandLine CommandLine::parse(const std::vector<std::string>& words) {
             result.mode = Mode::Help;
             return result;
         }
+        if (word == "--version") {
+            result.mode = Mode::Version;
+            return result;
+        }
         if (DocumentCommands::isDocumentOption(word)) {
             result.mode = Mode::Document;
             result.documentArgs.assign(words.begin() + static_cast<std::ptrdiff_t>(i),
@@ -74,6 +78,7 @@ const char* CommandLine::helpText() {
            "\n"
            "Options:\n"
            "  --help              show this text\n"
+           "  --version           show the name and version and exit\n"
            "  --play              start playing once the window is up\n"
            "  --link              play in an Ableton Link session for this run (not stored)\n"
            "  --midi-clock        send MIDI clock for this run\n"
@@ -81,4 +86,12 @@ const char* CommandLine::helpText() {
            "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
            "  --list-ports        print the MIDI output ports (index and name) and exit\n"
            "  --midi-log FILE     append every MIDI message sent to FILE";
+}
+
+const char* CommandLine::versionText() {
+    return "Glimmerstave " GLIMMERSTAVE_VERSION
+           "\n"
+           "License GPL-3.0-or-later: GNU GPL version 3 or later.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.";
 }

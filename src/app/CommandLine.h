@@ -10,6 +10,7 @@ struct CommandLine {
     enum class Mode {
         Window,    // open the window (the usual case)
         Help,      // --help
+        Version,   // --version
         Document,  // --dump / --convert / --export-midi, with documentArgs
         ListPorts, // --list-ports
         Error,     // error says what is wrong
@@ -17,6 +18,8 @@ struct CommandLine {
 
     static CommandLine parse(const std::vector<std::string>& words);
     static const char* helpText();
+    // "Glimmerstave <version>", the version the about box shows, and the licence.
+    static const char* versionText();
 
     Mode mode = Mode::Window;
     std::string setupPath;

@@ -154,6 +154,9 @@ int main(int argc, char** argv) {
             std::puts(CommandLine::helpText());
             std::puts(DocumentCommands::kHelpText);
             return 0;
+        case CommandLine::Mode::Version:
+            std::puts(CommandLine::versionText());
+            return 0;
         case CommandLine::Mode::Document:
             return DocumentCommands::run(commandLine.documentArgs, std::cout, std::cerr);
         case CommandLine::Mode::ListPorts:

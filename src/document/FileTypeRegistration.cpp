@@ -1,11 +1,9 @@
 #include "FileTypeRegistration.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -36,14 +34,6 @@ bool writeIfChanged(const QString& path, const QByteArray& content, bool* writte
     return *written;
 }
 
-QByteArray pngBytes(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 bool startTool(const QString& name, const QString& folder) {
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty()) {
@@ -58,13 +48,55 @@ bool startTool(const QString& name, const QString& folder) {
     return process.startDetached();
 }
 
-// The step grid of the program in miniature: four rows of four steps, some lit, on the dark
-// face of the window.
-constexpr int kIconCells = 4;
-constexpr bool kLitCells[kIconCells][kIconCells] = {{true, false, false, true},
-                                                    {false, true, false, false},
-                                                    {false, false, true, true},
-                                                    {true, false, true, false}};
+// The installed files, compiled in from packaging/, so that the user's copies and the
+// installed ones never differ but for the program path.
+QByteArray packagedFile(const char* name) {
+    return fileContent(QStringLiteral(":/packaging/") + QLatin1String(name));
+}
+
+// A desktop entry's string value with its escapes (\s, \n, \t, \r, \\) undone.
+QString unescapedValue(const QString& value) {
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        QChar c = value[i];
+        if (c == QLatin1Char('\\') && i + 1 < value.size()) {
+            c = value[++i];
+            c = c == QLatin1Char('s')   ? QLatin1Char(' ')
+                : c == QLatin1Char('n') ? QLatin1Char('\n')
+                : c == QLatin1Char('t') ? QLatin1Char('\t')
+                : c == QLatin1Char('r') ? QLatin1Char('\r')
+                                        : c;
+        }
+        text += c;
+    }
+    return text;
+}
+
+// The program an Exec key starts: its first argument, unquoted, found on PATH when it is a
+// bare name. Empty when there is none.
+QString execProgram(const QByteArray& entry) {
+    QString exec;
+    for (const QByteArray& line : entry.split('\n')) {
+        if (line.startsWith("Exec=")) {
+            exec = unescapedValue(QString::fromUtf8(line.mid(5)).trimmed());
+        }
+    }
+    QString program;
+    if (exec.startsWith(QLatin1Char('"'))) {
+        for (qsizetype i = 1; i < exec.size() && exec[i] != QLatin1Char('"'); ++i) {
+            if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size()) {
+                ++i;
+            }
+            program += exec[i];
+        }
+    } else {
+        program = exec.section(QLatin1Char(' '), 0, 0);
+    }
+    if (program.isEmpty() || QDir::isAbsolutePath(program)) {
+        return program;
+    }
+    return QStandardPaths::findExecutable(program);
+}
 
 }  // namespace
 
@@ -72,6 +104,9 @@ FileTypeRegistration::FileTypeRegistration(QString dataHome, QString programPath
     : dataHome_(std::move(dataHome)), programPath_(std::move(programPath)) {}
 
 int FileTypeRegistration::RegisterFileType() {
+    if (installedSystemWide(defaultDataDirs(), runningProgramPath())) {
+        return 0;
+    }
     const FileTypeRegistration registration(defaultDataHome(), runningProgramPath());
     Changes changes;
     registration.writeFiles(&changes);
@@ -84,6 +119,36 @@ QString FileTypeRegistration::defaultDataHome() {
         return QDir::cleanPath(xdg);
     }
     return QDir::homePath() + QStringLiteral("/.local/share");
+}
+
+QStringList FileTypeRegistration::defaultDataDirs() {
+    QStringList dirs;
+    for (const QString& dir : qEnvironmentVariable("XDG_DATA_DIRS").split(QLatin1Char(':'))) {
+        if (QDir::isAbsolutePath(dir)) {
+            dirs.append(QDir::cleanPath(dir));
+        }
+    }
+    if (dirs.isEmpty()) {
+        dirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
+    }
+    return dirs;
+}
+
+bool FileTypeRegistration::installedSystemWide(const QStringList& dataDirs,
+                                               const QString& programPath) {
+    const QString program = QFileInfo(programPath).canonicalFilePath();
+    for (const QString& dir : dataDirs) {
+        const FileTypeRegistration installed(dir, programPath);
+        if (!QFileInfo::exists(installed.mimePackagePath())) {
+            continue;
+        }
+        const QString started = execProgram(fileContent(installed.desktopEntryPath()));
+        if (!started.isEmpty() && !program.isEmpty() &&
+            QFileInfo(started).canonicalFilePath() == program) {
+            return true;
+        }
+    }
+    return false;
 }
 
 QString FileTypeRegistration::runningProgramPath() {
@@ -119,7 +184,7 @@ bool FileTypeRegistration::writeFiles(Changes* changes) const {
     bool written = writeIfChanged(mimePackagePath(), mimePackageText(), &mimeWritten);
     written = writeIfChanged(desktopEntryPath(), desktopEntryText(programPath_), &desktopWritten) &&
               written;
-    written = writeIfChanged(iconPath(), pngBytes(iconImage()), &iconWritten) && written;
+    written = writeIfChanged(iconPath(), iconPngBytes(), &iconWritten) && written;
     written = writeIfChanged(scalableIconPath(), scalableIconText(), &iconWritten) && written;
     if (changes != nullptr) {
         // A database that was never made (its tool was missing or failed) is made now.
@@ -147,15 +212,7 @@ int FileTypeRegistration::refreshDatabases(const Changes& changes) const {
 }
 
 QByteArray FileTypeRegistration::mimePackageText() {
-    // The glob is case-sensitive because the program opens only files ending in lower-case
-    // "qov"; song.QOV would be offered to it and then ignored.
-    return QByteArray(
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-               "  <mime-type type=\"") +
-           kMimeType + "\">\n    <comment>" + kTypeComment + "</comment>\n    <icon name=\"" +
-           kIconName + "\"/>\n    <glob pattern=\"" + kGlob +
-           "\" case-sensitive=\"true\"/>\n  </mime-type>\n</mime-info>\n";
+    return packagedFile("glimmerstave.mime.xml");
 }
 
 QString FileTypeRegistration::execProgramArgument(const QString& programPath) {
@@ -200,68 +257,22 @@ QString FileTypeRegistration::execProgramArgument(const QString& programPath) {
 }
 
 QByteArray FileTypeRegistration::desktopEntryText(const QString& programPath) {
-    QByteArray text("[Desktop Entry]\n");
-    text += "Type=Application\n";
-    text += QByteArray("Name=") + kApplicationName + "\n";
-    text += "GenericName=MIDI Step Sequencer\n";
-    text += "Comment=Real-time MIDI step sequencer\n";
-    text += "Exec=" + execProgramArgument(programPath).toUtf8() + " %f\n";
-    text += QByteArray("Icon=") + kIconName + "\n";
-    text += QByteArray("MimeType=") + kMimeType + ";\n";
-    text += "Categories=AudioVideo;Audio;Midi;\n";
-    text += "Terminal=false\n";
+    // The installed entry starts the program by name; the user's names the program that ran.
+    QByteArray text;
+    for (const QByteArray& line : packagedFile("glimmerstave.desktop").split('\n')) {
+        if (line.startsWith("Exec=")) {
+            text += "Exec=" + execProgramArgument(programPath).toUtf8() + " %f\n";
+        } else if (!line.isEmpty()) {
+            text += line + "\n";
+        }
+    }
     return text;
 }
 
-QImage FileTypeRegistration::iconImage() {
-    QImage image(kIconSize, kIconSize, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    const QRgb face = qRgb(0x20, 0x28, 0x38);
-    const QRgb lit = qRgb(0xF0, 0xC0, 0x40);
-    const QRgb unlit = qRgb(0x50, 0x60, 0x78);
-    constexpr int margin = 2;
-    for (int y = margin; y < kIconSize - margin; ++y) {
-        for (int x = margin; x < kIconSize - margin; ++x) {
-            image.setPixel(x, y, face);
-        }
-    }
-    constexpr int cell = (kIconSize - 2 * margin) / kIconCells;
-    constexpr int gap = 2;
-    for (int row = 0; row < kIconCells; ++row) {
-        for (int column = 0; column < kIconCells; ++column) {
-            const QRgb colour = kLitCells[row][column] ? lit : unlit;
-            const int left = margin + column * cell + gap;
-            const int top = margin + row * cell + gap;
-            for (int y = top; y < top + cell - 2 * gap; ++y) {
-                for (int x = left; x < left + cell - 2 * gap; ++x) {
-                    image.setPixel(x, y, colour);
-                }
-            }
-        }
-    }
-    return image;
+QByteArray FileTypeRegistration::iconPngBytes() {
+    return packagedFile("glimmerstave.png");
 }
 
 QByteArray FileTypeRegistration::scalableIconText() {
-    QByteArray svg(
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"48\" "
-        "viewBox=\"0 0 48 48\">\n"
-        "  <rect x=\"2\" y=\"2\" width=\"44\" height=\"44\" fill=\"#202838\"/>\n");
-    constexpr int margin = 2;
-    constexpr int cell = (kIconSize - 2 * margin) / kIconCells;
-    constexpr int gap = 2;
-    for (int row = 0; row < kIconCells; ++row) {
-        for (int column = 0; column < kIconCells; ++column) {
-            svg += QStringLiteral(
-                       "  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%3\" fill=\"%4\"/>\n")
-                       .arg(margin + column * cell + gap)
-                       .arg(margin + row * cell + gap)
-                       .arg(cell - 2 * gap)
-                       .arg(kLitCells[row][column] ? QStringLiteral("#f0c040")
-                                                   : QStringLiteral("#506078"))
-                       .toUtf8();
-        }
-    }
-    svg += "</svg>\n";
-    return svg;
+    return packagedFile("glimmerstave.svg");
 }

@@ -2,16 +2,17 @@
 
 #include <QByteArray>
 #include <QString>
-
-class QImage;
+#include <QStringList>
 
 // Registers the setup file type with the desktop at every start: a shared-mime-info package
 // for "*.qov", a desktop entry that opens such files with the running program, and the
 // program's icon, all under $XDG_DATA_HOME (default ~/.local/share). Each start makes them name
 // the program that runs, but writes only the files whose content would change and refreshes
 // only the databases that changed, with the tools running detached: a start with nothing to
-// change writes nothing and starts no process. Failures are silent: the program then simply
-// runs without the association.
+// change writes nothing and starts no process. An installed program whose desktop entry and
+// file type the desktop already has from its installation writes nothing at all. Failures are
+// silent: the program then simply runs without the association. The files' content is that of
+// the installed ones in packaging/, but for the program path.
 class FileTypeRegistration {
 public:
     static constexpr const char* kMimeType = "application/x-glimmerstave-setup";
@@ -34,6 +35,12 @@ public:
     // database tools started.
     static int RegisterFileType();
 
+    // True when one of dataDirs holds the file type and a desktop entry that starts this
+    // very program (by path or by name on PATH): it was installed, and copies of the user's
+    // would only shadow the installed files.
+    static bool installedSystemWide(const QStringList& dataDirs, const QString& programPath);
+    // The absolute folders of $XDG_DATA_DIRS, else /usr/local/share and /usr/share.
+    static QStringList defaultDataDirs();
     // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
     static QString defaultDataHome();
     // The absolute path of the running program.
@@ -59,7 +66,7 @@ public:
     // The program path as the first argument of a desktop entry's Exec key: quoted when it
     // holds a character the key reserves, with the escapes the key's rules require.
     static QString execProgramArgument(const QString& programPath);
-    static QImage iconImage();
+    static QByteArray iconPngBytes();
     static QByteArray scalableIconText();
 
 private:

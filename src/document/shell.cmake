@@ -14,6 +14,14 @@ if(NOT GLIMMERSTAVE_STDLIB_ONLY)
         target_link_libraries(gs_document PUBLIC gs_document_format Qt6::Core)
     endif()
     target_sources(gs_document PRIVATE ${CMAKE_CURRENT_LIST_DIR}/FileTypeRegistration.cpp)
-    # Qt Gui only to draw the icon into a PNG; no window is involved.
-    target_link_libraries(gs_document PRIVATE Qt6::Gui)
+    # The user's copies of the desktop files are the installed ones, compiled in.
+    qt_add_resources(gs_document gs_desktop_files
+        PREFIX /packaging
+        BASE ${PROJECT_SOURCE_DIR}/packaging
+        FILES
+            ${PROJECT_SOURCE_DIR}/packaging/glimmerstave.desktop
+            ${PROJECT_SOURCE_DIR}/packaging/glimmerstave.mime.xml
+            ${PROJECT_SOURCE_DIR}/packaging/glimmerstave.png
+            ${PROJECT_SOURCE_DIR}/packaging/glimmerstave.svg
+    )
 endif()

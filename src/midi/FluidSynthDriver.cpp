@@ -21,9 +21,14 @@
 
 namespace {
 
+// TimGM6mb first: the exports' bytes and levels were settled with it. Then Debian's General
+// MIDI alternative (whichever sound font package provides it) and FluidR3, which
+// fluid-soundfont-gm installs, so either package satisfies the program's dependency.
 constexpr const char* kSoundFontPaths[] = {
     "/usr/share/sounds/sf2/TimGM6mb.sf2",
     "/usr/share/soundfonts/TimGM6mb.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
 };
 
 void printFluidError(int level, const char* message, void*) {
@@ -273,14 +278,15 @@ private:
 
 }  // namespace
 
-std::string FluidSynthDriver::findSoundFont() {
+std::string FluidSynthDriver::findSoundFont(const std::string& root) {
     if (const char* chosen = std::getenv("GLIMMERSTAVE_SOUNDFONT"); chosen != nullptr && *chosen) {
         return chosen;
     }
     for (const char* path : kSoundFontPaths) {
-        if (std::FILE* file = std::fopen(path, "rb")) {
+        const std::string candidate = root + path;
+        if (std::FILE* file = std::fopen(candidate.c_str(), "rb")) {
             std::fclose(file);
-            return path;
+            return candidate;
         }
     }
     return {};

@@ -42,9 +42,10 @@ public:
         "The built-in synthesizer (MIDI Mapper) has no audio output, so it cannot be heard. "
         "Choose a MIDI port in the MIDI menu.";
 
-    // The General MIDI sound font: $GLIMMERSTAVE_SOUNDFONT when set, else the TimGM6mb file
-    // where Debian installs it. Empty when none is there.
-    static std::string findSoundFont();
+    // The General MIDI sound font: $GLIMMERSTAVE_SOUNDFONT when set, else the first readable
+    // of TimGM6mb, Debian's default-GM.sf2 and FluidR3_GM.sf2 where Debian installs them.
+    // Empty when none is there. root (tests) stands for "/" in front of those paths.
+    static std::string findSoundFont(const std::string& root = {});
     // The audio outputs to try, in order, among those this FluidSynth has: JACK when a
     // server runs (its outputs connected to the system's playback ports), then PipeWire,
     // PulseAudio and plain ALSA. May block briefly (asks for the JACK server).

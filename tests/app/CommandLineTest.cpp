@@ -47,6 +47,7 @@ TEST(CommandLine, ScriptedOptionsTakeTheRestOfTheLine) {
     EXPECT_EQ(dump.mode, CommandLine::Mode::Document);
     EXPECT_EQ(dump.documentArgs, (std::vector<std::string>{"--dump", "a", "b"}));
     EXPECT_EQ(parse({"x", "--help"}).mode, CommandLine::Mode::Help);
+    EXPECT_EQ(parse({"song.qov", "--version", "--loud"}).mode, CommandLine::Mode::Version);
     EXPECT_EQ(parse({"--list-ports"}).mode, CommandLine::Mode::ListPorts);
     EXPECT_TRUE(parse({}).setupPath.empty());
 }
@@ -68,7 +69,7 @@ TEST(CommandLine, EveryOptionsDescriptionStartsInOneColumn) {
             columns.insert(line.find_first_not_of(' '));  // a description on its own line
         }
     }
-    EXPECT_EQ(options, 12);
+    EXPECT_EQ(options, 13);
     EXPECT_EQ(columns, std::set<std::size_t>{22});
 }
 

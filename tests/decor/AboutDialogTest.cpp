@@ -50,6 +50,15 @@ TEST_F(AboutBox, LaysOutItsPartsInDialogUnits) {
     EXPECT_TRUE(dialog->DefaultButton().isDefault());
 }
 
+TEST_F(AboutBox, TheLicenceFitsInTheVersionLines) {
+    const QLabel& lines = dialog->VersionLines();
+    EXPECT_TRUE(lines.text().contains(QStringLiteral("GPL v3 or later")));
+    const QRect needed = lines.fontMetrics().boundingRect(
+        lines.contentsRect(), static_cast<int>(lines.alignment()), lines.text());
+    EXPECT_LE(needed.height(), lines.contentsRect().height());
+    EXPECT_LE(needed.width(), lines.contentsRect().width());
+}
+
 TEST_F(AboutBox, TakesItsColoursFromThePalette) {
     auto textOf = [](QWidget& widget) {
         return FromQColor(widget.palette().color(QPalette::WindowText));

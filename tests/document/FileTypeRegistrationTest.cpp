@@ -62,7 +62,7 @@ class FileTypeRegistrationTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid());
-        for (const char* name : {"XDG_DATA_HOME", "HOME", "PATH"}) {
+        for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "HOME", "PATH"}) {
             saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
         }
         dataHome = root.filePath(QStringLiteral("data"));
@@ -70,6 +70,19 @@ protected:
         QDir().mkpath(tools);
         qputenv("XDG_DATA_HOME", dataHome.toUtf8());
         qputenv("HOME", root.filePath(QStringLiteral("home")).toUtf8());
+        // Nothing installed, unless a test installs it here.
+        systemData = root.filePath(QStringLiteral("system"));
+        qputenv("XDG_DATA_DIRS", systemData.toUtf8());
+    }
+
+    // The program's desktop entry and file type as a package installs them, the entry
+    // starting `program`.
+    void installSystemWide(const QString& program, bool withFileType = true) {
+        const FileTypeRegistration installed(systemData, program);
+        ASSERT_TRUE(installed.writeFiles());
+        if (!withFileType) {
+            ASSERT_TRUE(QFile::remove(installed.mimePackagePath()));
+        }
     }
 
     void TearDown() override {
@@ -93,6 +106,7 @@ protected:
     QList<Saved> saved;
     QTemporaryDir root;
     QString dataHome;
+    QString systemData;
     QString tools;
 };
 
@@ -134,6 +148,60 @@ TEST_F(FileTypeRegistrationTest, EveryStartRewritesTheEntryForTheRunningProgram)
     FileTypeRegistration::RegisterFileType();
     EXPECT_EQ(QCoreApplication::applicationFilePath() + " %f",
               execLine(readAll(dataHome + "/applications/glimmerstave.desktop")));
+}
+
+TEST_F(FileTypeRegistrationTest, InstalledProgramLeavesTheUserFolderAlone) {
+    useOnlyStandInTools();
+    const QString program = QCoreApplication::applicationFilePath();
+    installSystemWide(program);
+    qputenv("XDG_DATA_DIRS", (root.filePath("elsewhere") + ":" + systemData).toUtf8());
+    EXPECT_EQ(0, FileTypeRegistration::RegisterFileType());
+    EXPECT_FALSE(QFileInfo::exists(dataHome));
+
+    // The installed entry names the program on PATH, as a package's does.
+    QFile::link(program, tools + "/glimmerstave");
+    installSystemWide(QStringLiteral("glimmerstave"));
+    EXPECT_EQ(execLine(readAll(systemData + "/applications/glimmerstave.desktop")),
+              "glimmerstave %f");
+    EXPECT_TRUE(FileTypeRegistration::installedSystemWide({systemData}, program));
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_FALSE(QFileInfo::exists(dataHome));
+}
+
+TEST_F(FileTypeRegistrationTest, ProgramNotTheInstalledOneRegistersForTheUser) {
+    useOnlyStandInTools();
+    const QString program = QCoreApplication::applicationFilePath();
+    const QStringList dirs = {systemData};
+    installSystemWide(QStringLiteral("/usr/games/another/glimmerstave"));
+    EXPECT_FALSE(FileTypeRegistration::installedSystemWide(dirs, program));
+    installSystemWide(QStringLiteral("glimmerstave"));  // not on PATH
+    EXPECT_FALSE(FileTypeRegistration::installedSystemWide(dirs, program));
+    installSystemWide(program, false);  // a desktop entry without its file type
+    EXPECT_FALSE(FileTypeRegistration::installedSystemWide(dirs, program));
+
+    FileTypeRegistration::RegisterFileType();
+    EXPECT_EQ(program + " %f", execLine(readAll(dataHome + "/applications/glimmerstave.desktop")));
+}
+
+TEST_F(FileTypeRegistrationTest, InstalledEntryIsFoundThroughQuotesAndEscapes) {
+    const QString folder = root.filePath("my $tools \\ \"x\"");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString program = folder + "/glimmerstave";
+    ASSERT_TRUE(QFile::link(QCoreApplication::applicationFilePath(), program));
+    installSystemWide(program);
+    EXPECT_TRUE(FileTypeRegistration::installedSystemWide({systemData}, program));
+    EXPECT_FALSE(FileTypeRegistration::installedSystemWide(
+        {systemData}, QStringLiteral("/usr/games/another/glimmerstave")));
+}
+
+TEST_F(FileTypeRegistrationTest, DataDirsDefaultToTheSystemFolders) {
+    qunsetenv("XDG_DATA_DIRS");
+    const QStringList standard = {"/usr/local/share", "/usr/share"};
+    EXPECT_EQ(standard, FileTypeRegistration::defaultDataDirs());
+    qputenv("XDG_DATA_DIRS", "relative:/opt/x/share/:");
+    EXPECT_EQ(QStringList{"/opt/x/share"}, FileTypeRegistration::defaultDataDirs());
+    qputenv("XDG_DATA_DIRS", "");
+    EXPECT_EQ(standard, FileTypeRegistration::defaultDataDirs());
 }
 
 TEST_F(FileTypeRegistrationTest, DataHomeFallsBackToTheHomeFolder) {

@@ -14,6 +14,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -140,6 +142,25 @@ TEST(FluidSynth, TheSoundFontCanBeNamedInTheEnvironment) {
     EXPECT_EQ(FluidSynthDriver::findSoundFont(), "/somewhere/else.sf2");
     ::unsetenv("GLIMMERSTAVE_SOUNDFONT");
     EXPECT_NE(FluidSynthDriver::findSoundFont(), "/somewhere/else.sf2");
+}
+
+TEST(FluidSynth, SoundFontsAreTriedInOrderAfterTheEnvironment) {
+    ::unsetenv("GLIMMERSTAVE_SOUNDFONT");
+    char folder[] = "/tmp/glimmerstave-fonts-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string root = folder;
+    const std::string fonts = root + "/usr/share/sounds/sf2/";
+    std::filesystem::create_directories(fonts);
+    EXPECT_EQ(FluidSynthDriver::findSoundFont(root), "");
+    // Each font placed is preferred to those placed before it.
+    for (const char* name : {"FluidR3_GM.sf2", "default-GM.sf2", "TimGM6mb.sf2"}) {
+        std::ofstream(fonts + name).put('x');
+        EXPECT_EQ(FluidSynthDriver::findSoundFont(root), fonts + name);
+    }
+    ::setenv("GLIMMERSTAVE_SOUNDFONT", "/somewhere/else.sf2", 1);
+    EXPECT_EQ(FluidSynthDriver::findSoundFont(root), "/somewhere/else.sf2");
+    ::unsetenv("GLIMMERSTAVE_SOUNDFONT");
+    std::filesystem::remove_all(root);
 }
 
 // An ALSA device that exists on no machine stands for "no audio device".
