@@ -12,6 +12,7 @@ packages=(
     fonts-liberation xvfb xauth
     rt-tests clang libclang-rt-dev
     ableton-link-dev libasio-dev liblo-dev openbox xdotool x11-utils
+    at-spi2-core python3-pyatspi dbus-x11
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "toolkit/MGroupButton.h"
 
+#include "toolkit/ControlAccessibility.h"
+
 MGroupButton::MGroupButton()
     : highlightUpText_(GetSysColor(SysColor::ButtonFace)),
       highlightUpBack_(GetSysColor(SysColor::Highlight)),
@@ -27,4 +29,14 @@ void MGroupButton::SetAllColors(ColorRef text, ColorRef back, ColorRef pressedTe
     highlightDownText_ = highlightDownText;
     highlightDownBack_ = highlightDownBack;
     SetPressColors(text, back, pressedText, pressedBack);
+}
+
+void MGroupButton::SetUseHighlight(bool flag) {
+    if (flag == useHighlight_) {
+        return;
+    }
+    useHighlight_ = flag;
+    QAccessible::State playing;
+    playing.active = true;
+    ControlAccessibility::NotifyState(this, playing);
 }
