@@ -174,11 +174,19 @@ void ControlAccessibility::NotifyState(MWnd* control, QAccessible::State changed
     }
 }
 
+void ControlAccessibility::NotifyEvent(MWnd* control, QAccessible::Event type) {
+    if (!MayNotify(control)) {
+        return;
+    }
+    if (QAccessibleInterface* iface = InterfaceOf(control)) {
+        QAccessibleEvent event(iface, type);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 void ControlAccessibility::NotifyPlayingStep(MWnd* column) {
     if (!MayNotify(column) || !Shared().playingStep.Allow(NotificationThrottle::Clock::now())) {
         return;
     }
-    QAccessible::State changed;
-    changed.active = true;
-    NotifyState(column, changed);
+    NotifyEvent(column, QAccessible::Selection);
 }

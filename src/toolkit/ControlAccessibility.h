@@ -33,7 +33,11 @@ public:
     static void Forget(MWnd* control);
     static void NotifyValue(MWnd* control);
     static void NotifyState(MWnd* control, QAccessible::State changed);
-    // Column is the step that plays now. Sent at most kPlayingStepsPerSecond times a second
+    // Any other change, such as DescriptionChanged.
+    static void NotifyEvent(MWnd* control, QAccessible::Event type);
+    // Column is the step that plays now: it becomes the selected one (AT-SPI forwards selection
+    // changes of any object, an active state only of windows). Sent at most
+    // kPlayingStepsPerSecond times a second
     // (the rest are dropped: the state is there to be read at any time), never from another
     // thread than the window's.
     static void NotifyPlayingStep(MWnd* column);

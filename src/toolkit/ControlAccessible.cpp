@@ -153,7 +153,8 @@ QAccessible::State ControlAccessible::state() const {
             s.pressed = static_cast<MButton*>(control_)->IsPressed();
             break;
         case Kind::Column:
-            s.active = static_cast<MStepColumn*>(control_)->IsHighlighted();
+            s.selectable = true;
+            s.selected = static_cast<MStepColumn*>(control_)->IsHighlighted();
             break;
         case Kind::Bar:
         case Kind::Tempo:

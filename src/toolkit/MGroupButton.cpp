@@ -36,7 +36,6 @@ void MGroupButton::SetUseHighlight(bool flag) {
         return;
     }
     useHighlight_ = flag;
-    QAccessible::State playing;
-    playing.active = true;
-    ControlAccessibility::NotifyState(this, playing);
+    // The description says "playing"; AT-SPI forwards no active state of a button.
+    ControlAccessibility::NotifyEvent(this, QAccessible::DescriptionChanged);
 }

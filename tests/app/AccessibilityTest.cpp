@@ -326,7 +326,7 @@ TEST_F(AccessibilityTest, ThePlayingStepIsAnnouncedAFewTimesASecondFromTheWindow
     act(node("Play"), QAccessibleActionInterface::pressAction());
     const auto stepsHeard = [this] {
         return std::count_if(heard.begin(), heard.end(), [](const Heard& h) {
-            return h.type == QAccessible::StateChanged && h.name.starts_with("Step ") &&
+            return h.type == QAccessible::Selection && h.name.starts_with("Step ") &&
                    h.name.find(' ', 5) == std::string::npos;
         });
     };

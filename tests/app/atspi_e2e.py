@@ -67,7 +67,7 @@ def describe(node):
     except NotImplementedError:
         pass
     states = [pyatspi.stateToString(s) for s in node.getState().getStates()
-              if s in (pyatspi.STATE_CHECKED, pyatspi.STATE_PRESSED, pyatspi.STATE_ACTIVE,
+              if s in (pyatspi.STATE_CHECKED, pyatspi.STATE_PRESSED, pyatspi.STATE_SELECTED,
                        pyatspi.STATE_CHECKABLE, pyatspi.STATE_FOCUSABLE, pyatspi.STATE_EDITABLE)]
     if states:
         parts.append("states " + " ".join(states))
