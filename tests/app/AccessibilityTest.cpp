@@ -4,6 +4,7 @@
 // from the window thread).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <string>

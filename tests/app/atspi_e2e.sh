@@ -8,11 +8,15 @@ program=$1
 dump=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
+# pyatspi comes with Debian's own Python; another python3 earlier on the PATH lacks it.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
+
 missing=()
 command -v Xvfb >/dev/null || missing+=("Xvfb (xvfb)")
 command -v dbus-run-session >/dev/null || missing+=("dbus-run-session (dbus)")
 [[ -x /usr/libexec/at-spi-bus-launcher ]] || missing+=("at-spi-bus-launcher (at-spi2-core)")
-python3 -c "import pyatspi" 2>/dev/null || missing+=("pyatspi (python3-pyatspi)")
+"$python" -c "import pyatspi" 2>/dev/null || missing+=("pyatspi (python3-pyatspi)")
 if ((${#missing[@]} > 0)); then
     echo "SKIP: the AT-SPI test needs ${missing[*]}; scripts/install-deps.sh installs them"
     exit 77
@@ -44,4 +48,4 @@ fi
 export DISPLAY=":$(head -n1 "$work/display")"
 
 # The session bus starts the accessibility bus when asked for it (D-Bus activation).
-dbus-run-session -- python3 "$here/atspi_e2e.py" "$program" "$work" "$dump"
+dbus-run-session -- "$python" "$here/atspi_e2e.py" "$program" "$work" "$dump"
