@@ -159,13 +159,19 @@ void MainPanel::LayoutColumns() {
         return;
     }
     const int n = columnsForWidth(host_->HostWidget()->width());
+    bool changed = false;
     for (int col = 0; col < kColumnCount; ++col) {
         MStepColumn& column = Column(col);
         if (col < n && !column.IsVisible()) {
             column.Show();
+            changed = true;
         } else if (col >= n && column.IsVisible()) {
             column.Hide();
+            changed = true;
         }
+    }
+    if (changed) {
+        ControlAccessibility::NotifyChildrenChanged(host_);
     }
     std::lock_guard guard(engineLock_);
     setup_.stepsPerMeasure = n;

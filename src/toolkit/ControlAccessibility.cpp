@@ -174,6 +174,17 @@ void ControlAccessibility::NotifyState(MWnd* control, QAccessible::State changed
     }
 }
 
+void ControlAccessibility::NotifyChildrenChanged(ControlHost* host) {
+    const QCoreApplication* app = QCoreApplication::instance();
+    QWidget* widget = host->HostWidget();
+    if (!QAccessible::isActive() || app == nullptr || QThread::currentThread() != app->thread() ||
+        NamingOf(host) == nullptr || widget == nullptr) {
+        return;
+    }
+    QAccessibleEvent event(widget, QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&event);
+}
+
 void ControlAccessibility::NotifyEvent(MWnd* control, QAccessible::Event type) {
     if (!MayNotify(control)) {
         return;

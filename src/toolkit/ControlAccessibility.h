@@ -33,6 +33,8 @@ public:
     static void Forget(MWnd* control);
     static void NotifyValue(MWnd* control);
     static void NotifyState(MWnd* control, QAccessible::State changed);
+    // Controls of host were shown or hidden (step columns as the window's width changes).
+    static void NotifyChildrenChanged(ControlHost* host);
     // Any other change, such as DescriptionChanged.
     static void NotifyEvent(MWnd* control, QAccessible::Event type);
     // Column is the step that plays now: it becomes the selected one (AT-SPI forwards selection
