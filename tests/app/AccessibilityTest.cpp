@@ -25,6 +25,7 @@
 #include "panels/CommandIds.h"
 #include "panels/MainPanel.h"
 #include "panels/MenuTables.h"
+#include "panels/PanelIds.h"
 #include "toolkit/ControlAccessibility.h"
 #include "toolkit/MDialEdit.h"
 
@@ -311,6 +312,16 @@ TEST_F(AccessibilityTest, ValuesAndStatesAreAnnouncedOnlyFromTheWindowThread) {
     EXPECT_EQ(countFor(QAccessible::ValueChanged, "Step 6 pan"), 1);
     act(node("Step 6 on"), QAccessibleActionInterface::toggleAction());
     EXPECT_EQ(countFor(QAccessible::StateChanged, "Step 6 on"), 1);
+
+    // Columns hidden by a narrower window leave the tree, and the reader hears of it.
+    window.resize(PanelIds::widthForColumns(4), window.height());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return panel.VisibleColumns() == 4; }, 10'000));
+    EXPECT_GE(std::count_if(heard.begin(), heard.end(),
+                            [](const Heard& h) { return h.type == QAccessible::ObjectReorder; }),
+              1);
+    std::map<std::string, QAccessibleInterface*> nodes = tree();
+    EXPECT_EQ(nodes.count("Step 4 velocity"), 1U);
+    EXPECT_EQ(nodes.count("Step 5 velocity"), 0U);
 
     // The same change made from another thread tells nobody.
     heard.clear();
