@@ -63,7 +63,9 @@ protected:
         if (QMenu* popup = panel.Menu().CurrentPopup()) {
             popup->close();
         }
-        player.stop();
+        if (player.isRunning()) {
+            player.stop();
+        }
         QAccessible::setActive(false);
         QAccessible::installUpdateHandler(previousHandler);
         heardEvents = nullptr;
@@ -304,6 +306,8 @@ TEST_F(AccessibilityTest, KeysOpenTheMenusAndPanelsAndStepTheFields) {
 
 TEST_F(AccessibilityTest, ValuesAndStatesAreAnnouncedOnlyFromTheWindowThread) {
     QAccessibleInterface* pan = node("Step 6 pan");
+    pan->valueInterface()->setCurrentValue(64);
+    heard.clear();
     act(pan, QAccessibleActionInterface::increaseAction());
     const auto countFor = [this](QAccessible::Event type, const std::string& name) {
         return std::count_if(heard.begin(), heard.end(),
