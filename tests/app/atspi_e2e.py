@@ -63,7 +63,8 @@ def describe(node):
         parts.append(f"description {node.description!r}")
     try:
         actions = node.queryAction()
-        parts.append("actions " + ", ".join(actions.getName(i) for i in range(actions.nActions)))
+        if actions.nActions > 0:
+            parts.append("actions " + ", ".join(actions.getName(i) for i in range(actions.nActions)))
     except NotImplementedError:
         pass
     states = [pyatspi.stateToString(s) for s in node.getState().getStates()
