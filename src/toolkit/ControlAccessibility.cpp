@@ -23,6 +23,7 @@ struct State {
     NotificationThrottle playingStep{
         std::chrono::milliseconds(1000 / ControlAccessibility::kPlayingStepsPerSecond)};
     bool factoryInstalled = false;
+    ControlAccessibility::EventSink sink = nullptr;
 };
 
 // Never destroyed: controls may still go away while static objects are torn down.
@@ -45,6 +46,14 @@ QAccessibleInterface* HostFactory(const QString& /*className*/, QObject* object)
     return nullptr;
 }
 
+void Send(QAccessibleEvent& event) {
+    if (Shared().sink != nullptr) {
+        Shared().sink(&event);
+    } else {
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 // Drops the widget's cached accessible object, so that the next query asks the factory again.
 void DropCachedInterface(QWidget* widget) {
     if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget)) {
@@ -53,10 +62,11 @@ void DropCachedInterface(QWidget* widget) {
 }
 
 // Only while someone listens, and never from the clock thread: its controls are the window's.
-bool MayNotify(const MWnd* control) {
+bool MayNotify(const ControlHost* host) {
     const QCoreApplication* app = QCoreApplication::instance();
-    return QAccessible::isActive() && app != nullptr && QThread::currentThread() == app->thread() &&
-           ControlAccessibility::NamingOf(control->GetHost()) != nullptr;
+    return (QAccessible::isActive() || Shared().sink != nullptr) && app != nullptr &&
+           QThread::currentThread() == app->thread() &&
+           ControlAccessibility::NamingOf(host) != nullptr;
 }
 
 }  // namespace
@@ -76,6 +86,10 @@ void ControlAccessibility::Attach(ControlHost* host, AccessibleNaming* naming) {
             DropCachedInterface(widget);
         }
     }
+}
+
+void ControlAccessibility::SetEventSink(EventSink sink) {
+    Shared().sink = sink;
 }
 
 void ControlAccessibility::Detach(ControlHost* host) {
@@ -152,7 +166,7 @@ void ControlAccessibility::Forget(MWnd* control) {
 }
 
 void ControlAccessibility::NotifyValue(MWnd* control) {
-    if (!MayNotify(control)) {
+    if (!MayNotify(control->GetHost())) {
         return;
     }
     QAccessibleInterface* iface = InterfaceOf(control);
@@ -161,42 +175,41 @@ void ControlAccessibility::NotifyValue(MWnd* control) {
         return;
     }
     QAccessibleValueChangeEvent event(iface, value->currentValue());
-    QAccessible::updateAccessibility(&event);
+    Send(event);
 }
 
 void ControlAccessibility::NotifyState(MWnd* control, QAccessible::State changed) {
-    if (!MayNotify(control)) {
+    if (!MayNotify(control->GetHost())) {
         return;
     }
     if (QAccessibleInterface* iface = InterfaceOf(control)) {
         QAccessibleStateChangeEvent event(iface, changed);
-        QAccessible::updateAccessibility(&event);
+        Send(event);
     }
 }
 
 void ControlAccessibility::NotifyChildrenChanged(ControlHost* host) {
-    const QCoreApplication* app = QCoreApplication::instance();
     QWidget* widget = host->HostWidget();
-    if (!QAccessible::isActive() || app == nullptr || QThread::currentThread() != app->thread() ||
-        NamingOf(host) == nullptr || widget == nullptr) {
+    if (!MayNotify(host) || widget == nullptr) {
         return;
     }
     QAccessibleEvent event(widget, QAccessible::ObjectReorder);
-    QAccessible::updateAccessibility(&event);
+    Send(event);
 }
 
 void ControlAccessibility::NotifyEvent(MWnd* control, QAccessible::Event type) {
-    if (!MayNotify(control)) {
+    if (!MayNotify(control->GetHost())) {
         return;
     }
     if (QAccessibleInterface* iface = InterfaceOf(control)) {
         QAccessibleEvent event(iface, type);
-        QAccessible::updateAccessibility(&event);
+        Send(event);
     }
 }
 
 void ControlAccessibility::NotifyPlayingStep(MWnd* column) {
-    if (!MayNotify(column) || !Shared().playingStep.Allow(NotificationThrottle::Clock::now())) {
+    if (!MayNotify(column->GetHost()) ||
+        !Shared().playingStep.Allow(NotificationThrottle::Clock::now())) {
         return;
     }
     NotifyEvent(column, QAccessible::Selection);

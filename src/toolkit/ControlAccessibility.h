@@ -44,4 +44,9 @@ public:
     // thread than the window's.
     static void NotifyPlayingStep(MWnd* column);
     static constexpr int kPlayingStepsPerSecond = 4;
+
+    // Where the notifications go instead of Qt's update path; null for Qt's own. For tests:
+    // Qt passes events on (to its update handler too) only while a platform bridge is active.
+    using EventSink = void (*)(QAccessibleEvent* event);
+    static void SetEventSink(EventSink sink);
 };

@@ -54,8 +54,7 @@ class AccessibilityTest : public testing::Test {
 protected:
     void SetUp() override {
         heardEvents = &heard;
-        previousHandler = QAccessible::installUpdateHandler(RecordEvent);
-        QAccessible::setActive(true);
+        ControlAccessibility::SetEventSink(RecordEvent);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
@@ -66,8 +65,7 @@ protected:
         if (player.isRunning()) {
             player.stop();
         }
-        QAccessible::setActive(false);
-        QAccessible::installUpdateHandler(previousHandler);
+        ControlAccessibility::SetEventSink(nullptr);
         heardEvents = nullptr;
     }
 
@@ -93,9 +91,11 @@ protected:
         return iface->valueInterface()->currentValue().toInt();
     }
     static void act(QAccessibleInterface* iface, const QString& action) {
-        ASSERT_TRUE(iface->actionInterface()->actionNames().contains(action))
-            << action.toStdString();
-        iface->actionInterface()->doAction(action);
+        ASSERT_NE(iface, nullptr);
+        QAccessibleActionInterface* actions = iface->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(action)) << action.toStdString();
+        actions->doAction(action);
     }
     Step& step(int column) {
         return setup.measures[static_cast<std::size_t>(setup.selectedMeasure)]
@@ -128,7 +128,6 @@ protected:
     }
 
     std::vector<Heard> heard;
-    QAccessible::UpdateHandler previousHandler = nullptr;
     WindowFixture fixture;
     MainWindow& window = fixture.window();
     MainPanel& panel = window.panel();
