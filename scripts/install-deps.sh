@@ -13,6 +13,7 @@ packages=(
     rt-tests clang libclang-rt-dev
     ableton-link-dev libasio-dev liblo-dev openbox xdotool x11-utils
     dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base
+    at-spi2-core python3-pyatspi dbus-x11
 )
 
 missing=()

@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include "app/Accelerators.h"
+#include "app/AccessKeys.h"
 #include "app/DocumentController.h"
 #include "app/ExportController.h"
 #include "app/NoteBox.h"
@@ -81,6 +82,11 @@ void MainWindow::initialise() {
     // The dialog's one real button: keys 1..8 jump between loops only while it has the focus.
     defaultButton_ = new QPushButton("C", this);
     defaultButton_->setGeometry(0, 0, 0, 0);
+    // Where the keys rest: a screen reader announces it when the window gets the focus.
+    defaultButton_->setAccessibleName("Sequencer keys");
+    defaultButton_->setAccessibleDescription(
+        "Space plays or stops, 1 to 8 jump to a loop while playing, F10 opens the File menu, "
+        "Shift+F10 the loop panel");
 
     panel_ = std::make_unique<MainPanel>(setup_, player_.engineLock());
     panel_->Create(*this);
@@ -572,6 +578,9 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
         if ((modifiers & Qt::ShiftModifier) && (modifiers & Qt::ControlModifier)) {
             toggleDiagnosticView();
         }
+        return true;
+    }
+    if (AccessKeys(*panel_, *this).handle(watched, *event)) {
         return true;
     }
     if (const int command = Accelerators::commandFor(key, modifiers); command != 0) {

@@ -15,6 +15,7 @@
 #include "panels/PanelIds.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ColorRef.h"
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/ControlRegistry.h"
 #include "toolkit/ControlToolTip.h"
 #include "toolkit/Resources.h"
@@ -25,7 +26,9 @@ using namespace PanelIds;
 LoopPopup::LoopPopup(Setup& setup, EngineLock& engineLock)
     : setup_(setup), engineLock_(engineLock) {}
 
-LoopPopup::~LoopPopup() = default;
+LoopPopup::~LoopPopup() {
+    ControlAccessibility::Detach(this);
+}
 
 void LoopPopup::create(QWidget* parent) {
     // Opening never takes the keyboard from the main window, but the panel may have it: a
@@ -55,6 +58,7 @@ void LoopPopup::create(QWidget* parent) {
                                    .ctrlMultiplier = 4});
     repeatsDial_.SetNoFace(false);
     repeatsDial_.SetLive(true);
+    ControlAccessibility::Attach(this, &naming_);
     hide();
 }
 

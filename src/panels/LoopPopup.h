@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <optional>
 
+#include "panels/LoopPopupNaming.h"
 #include "panels/MShadePalette.h"
 #include "toolkit/ControlHost.h"
 #include "toolkit/MBmpStatic.h"
@@ -62,4 +63,5 @@ private:
     MDial nextDial_;
     MDial repeatsDial_;
     int measure_ = 0;
+    LoopPopupNaming naming_{*this};
 };

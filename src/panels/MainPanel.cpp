@@ -10,6 +10,7 @@
 #include "core/TextFormat.h"
 #include "panels/PanelIds.h"
 #include "toolkit/ColorRef.h"
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/ControlHost.h"
 #include "toolkit/MDialEdit.h"
 #include "toolkit/Resources.h"
@@ -19,7 +20,11 @@ using namespace PanelIds;
 MainPanel::MainPanel(Setup& setup, EngineLock& engineLock)
     : setup_(setup), engineLock_(engineLock), loopPopup_(setup, engineLock) {}
 
-MainPanel::~MainPanel() = default;
+MainPanel::~MainPanel() {
+    if (host_ != nullptr) {
+        ControlAccessibility::Detach(host_);
+    }
+}
 
 void MainPanel::Create(ControlHost& host) {
     host_ = &host;
@@ -76,6 +81,7 @@ void MainPanel::Create(ControlHost& host) {
     statusLine_.Create(ID_STATUS, &host, palette_.contrastDarker, palette_.contrast, 0,
                        kClientHeight, kClientWidthMax, 13, "left");
     statusLine_.SetTabStop(false);
+    ControlAccessibility::Attach(&host, &naming_);
     ready_ = true;
 }
 
@@ -153,13 +159,19 @@ void MainPanel::LayoutColumns() {
         return;
     }
     const int n = columnsForWidth(host_->HostWidget()->width());
+    bool changed = false;
     for (int col = 0; col < kColumnCount; ++col) {
         MStepColumn& column = Column(col);
         if (col < n && !column.IsVisible()) {
             column.Show();
+            changed = true;
         } else if (col >= n && column.IsVisible()) {
             column.Hide();
+            changed = true;
         }
+    }
+    if (changed) {
+        ControlAccessibility::NotifyChildrenChanged(host_);
     }
     std::lock_guard guard(engineLock_);
     setup_.stepsPerMeasure = n;
@@ -175,6 +187,16 @@ void MainPanel::FitWindowToColumns(int n) {
 }
 
 void MainPanel::ShowStatus(const std::string& text) { statusLine_.SetText(text); }
+
+void MainPanel::OpenProgramMenu(int column) {
+    MDialEdit* field =
+        column >= 0 && column < kColumnCount ? Column(column).GetProgramDial().GetField() : nullptr;
+    if (field == nullptr) {
+        return;
+    }
+    const QPoint below = field->mapToGlobal(QPoint(0, field->height()));
+    menuBar_.openProgramMenuAt(column, below.x(), below.y());
+}
 
 void MainPanel::OpenLoopPopup(int n) {
     if (host_ == nullptr || host_->HostWidget() == nullptr || n < 0 ||

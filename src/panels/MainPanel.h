@@ -8,6 +8,7 @@
 
 #include "panels/LoopPopup.h"
 #include "panels/MShadePalette.h"
+#include "panels/MainPanelNaming.h"
 #include "panels/MenuBar.h"
 #include "toolkit/MBmpStatic.h"
 #include "toolkit/MButtonGroup.h"
@@ -46,6 +47,8 @@ public:
     void ShowStatus(const std::string& text);
     // Opens the loop popup beside loop selector n (0..7).
     void OpenLoopPopup(int n);
+    // Opens the program menu of step column `column` under its program field.
+    void OpenProgramMenu(int column);
 
     MStepColumn& Column(int index) { return *columns_[static_cast<std::size_t>(index)]; }
     MButtonGroup& LoopGroup() { return loopGroup_; }
@@ -84,4 +87,6 @@ private:
     QBrush textBrush_;
     bool ready_ = false;
     LoopPopup loopPopup_;
+    // The words for screen readers; attached to the host once every control exists.
+    MainPanelNaming naming_{*this, setup_};
 };

@@ -332,7 +332,11 @@ void MenuBar::openMenuForButton(int buttonId) {
 }
 
 void MenuBar::openProgramMenu(int column) {
-    programColumn_ = column;
     const QPoint at = QCursor::pos();
-    ShowPopup(MenuTables::kProgramMenu, at.x(), at.y());
+    openProgramMenuAt(column, at.x(), at.y());
+}
+
+void MenuBar::openProgramMenuAt(int column, int screenX, int screenY) {
+    programColumn_ = column;
+    ShowPopup(MenuTables::kProgramMenu, screenX, screenY);
 }

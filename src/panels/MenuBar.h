@@ -77,6 +77,8 @@ public:
     void openMenuForButton(int buttonId);
     // The General MIDI program menu of step column `column`, at the pointer.
     void openProgramMenu(int column);
+    // The same menu with its top-left corner at the screen point (opened from the keyboard).
+    void openProgramMenuAt(int column, int screenX, int screenY);
 
     // The popup on screen, or nullptr once it has closed.
     QMenu* CurrentPopup() const;

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "toolkit/Canvas.h"
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/ControlHost.h"
 #include "toolkit/ToolkitEvents.h"
 
@@ -22,7 +23,11 @@ void MBar::SetBarColors(ColorRef fillColor, ColorRef restColor, ColorRef thumbCo
 }
 
 void MBar::SetValue(int v) {
+    const bool changed = v != value_;
     value_ = v;
+    if (changed) {
+        ControlAccessibility::NotifyValue(this);
+    }
     if (visible_) {
         Show();
     }

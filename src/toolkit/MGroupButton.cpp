@@ -1,5 +1,7 @@
 #include "toolkit/MGroupButton.h"
 
+#include "toolkit/ControlAccessibility.h"
+
 MGroupButton::MGroupButton()
     : highlightUpText_(GetSysColor(SysColor::ButtonFace)),
       highlightUpBack_(GetSysColor(SysColor::Highlight)),
@@ -27,4 +29,13 @@ void MGroupButton::SetAllColors(ColorRef text, ColorRef back, ColorRef pressedTe
     highlightDownText_ = highlightDownText;
     highlightDownBack_ = highlightDownBack;
     SetPressColors(text, back, pressedText, pressedBack);
+}
+
+void MGroupButton::SetUseHighlight(bool flag) {
+    if (flag == useHighlight_) {
+        return;
+    }
+    useHighlight_ = flag;
+    // The description says "playing"; AT-SPI forwards no active state of a button.
+    ControlAccessibility::NotifyEvent(this, QAccessible::DescriptionChanged);
 }

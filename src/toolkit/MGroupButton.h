@@ -10,7 +10,8 @@ public:
 
     void Draw(Canvas& dc) override;
 
-    void SetUseHighlight(bool flag) { useHighlight_ = flag; }
+    // Marks the selector of the loop that plays.
+    void SetUseHighlight(bool flag);
     bool GetUseHighlight() const { return useHighlight_; }
     void SetAllColors(ColorRef text, ColorRef back, ColorRef pressedText, ColorRef pressedBack,
                       ColorRef highlightUpText, ColorRef highlightUpBack,

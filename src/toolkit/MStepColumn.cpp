@@ -4,6 +4,7 @@
 
 #include "core/StepValue.h"
 #include "toolkit/Canvas.h"
+#include "toolkit/ControlAccessibility.h"
 
 namespace {
 
@@ -240,6 +241,7 @@ void MStepColumn::SetColors(ColorRef baseColor) {
 void MStepColumn::SetHighlight(bool flag) {
     highlighted_ = flag;
     if (flag) {
+        ControlAccessibility::NotifyPlayingStep(this);
         label_.SetColors(palette_.contrast, palette_.lightest);
     } else {
         label_.SetColors(palette_.lighter, palette_.base);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/TextFormat.h"
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/InputState.h"
 
 namespace {
@@ -25,6 +26,7 @@ void MTempoDial::Display() {
     display_ = TextFormat::formatReal(static_cast<double>(shown));
     WriteField(display_);
     committedNumber_ = static_cast<float>(TextFormat::parseReal(ReadField()));
+    ControlAccessibility::NotifyValue(this);
 }
 
 void MTempoDial::SetTempo(double t) {

@@ -1,5 +1,6 @@
 #include "toolkit/MToggleButton.h"
 
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/ToolkitEvents.h"
 
 MToggleButton::MToggleButton() {
@@ -21,7 +22,15 @@ int MToggleButton::OnMouse(int event, int x, int y) {
 }
 
 void MToggleButton::SetState(int s) {
+    const bool changed = (state_ != 0) != (s != 0);
     state_ = s;
+    if (changed) {
+        // Check boxes read it as checked, the play button as pressed, loop selectors inverted.
+        QAccessible::State flipped;
+        flipped.checked = true;
+        flipped.pressed = true;
+        ControlAccessibility::NotifyState(this, flipped);
+    }
     // Repaint only: a toggle of a hidden step column must stay hidden when its step's value
     // is loaded into it.
     if (visible_) {

@@ -1,6 +1,7 @@
 #include "toolkit/MWnd.h"
 
 #include "toolkit/Canvas.h"
+#include "toolkit/ControlAccessibility.h"
 #include "toolkit/ControlHost.h"
 #include "toolkit/ControlRegistry.h"
 
@@ -11,6 +12,7 @@ MWnd::MWnd() = default;
 MWnd::~MWnd() {
     // A control that goes away must not stay reachable from the host's mouse and paint walks.
     ControlRegistry::Instance().Remove(this);
+    ControlAccessibility::Forget(this);
     if (capturedControl == this) {
         capturedControl = nullptr;
     }

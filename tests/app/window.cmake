@@ -7,6 +7,7 @@ add_executable(app_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LoopPopupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ControlTipsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AccessibilityTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
 target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
@@ -71,3 +72,12 @@ target_link_libraries(app_sync_tests PRIVATE gs_document_format gs_core PkgConfi
                       GTest::gtest_main)
 gtest_discover_tests(app_sync_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The program over AT-SPI (a private D-Bus session and an X server of the test's own), as a
+# screen reader drives it. Skipped with a message when Xvfb, D-Bus, at-spi2-core or pyatspi
+# is missing.
+add_test(NAME window.ScreenReaderPressesPlayAndReadsAVelocity
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/atspi_e2e.sh $<TARGET_FILE:glimmerstave>
+                 ${CMAKE_CURRENT_BINARY_DIR}/step-column-tree.txt)
+set_tests_properties(window.ScreenReaderPressesPlayAndReadsAVelocity PROPERTIES
+    TIMEOUT 120 SKIP_RETURN_CODE 77)
