@@ -2,7 +2,6 @@
 
 #include "core/Player.h"
 #include "core/Setup.h"
-#include "core/StepTimer.h"
 #include "sync/JackTransportTimeline.h"
 
 std::unique_ptr<TransportFollower> TransportFollower::start(Player& player, Setup& setup,
@@ -13,18 +12,18 @@ std::unique_ptr<TransportFollower> TransportFollower::start(Player& player, Setu
         return nullptr;
     }
     return std::unique_ptr<TransportFollower>(
-        new TransportFollower(player, setup, clock, std::move(timeline), followEngine));
+        new TransportFollower(player, setup, std::move(timeline), followEngine));
 }
 
-TransportFollower::TransportFollower(Player& player, Setup& setup, StepTimer& clock,
+TransportFollower::TransportFollower(Player& player, Setup& setup,
                                      std::unique_ptr<JackTransportTimeline> timeline,
                                      bool followEngine)
     : player_(player),
       setup_(setup),
-      clock_(clock),
       timeline_(std::move(timeline)),
       followEngine_(followEngine) {
     timeline_->setTempo(setup_.bpm);
+    timeline_->setFollowing(!followEngine_);
     if (!followEngine_) {
         player_.setTimeline(timeline_.get());
     }
@@ -42,6 +41,7 @@ TransportFollower::~TransportFollower() {
 
 void TransportFollower::setFollowEngine(bool followEngine) {
     followEngine_ = followEngine;
+    timeline_->setFollowing(!followEngine);
     // An engine already playing starts the transport at the next look.
     wasRunning_ = false;
 }
@@ -52,13 +52,9 @@ void TransportFollower::poll() {
         driveTransport();
         return;
     }
+    // Only the engine's start and stop: the timeline wakes the clock thread itself whenever
+    // the transport's state, tempo or place changes.
     const bool rolling = timeline_->rollingAsAsked();
-    if (rolling != wasRolling_ || (rolling && player_.isRunning())) {
-        // Also while rolling: the clock thread sleeps towards a due time that a relocation may
-        // since have moved, and learns of it only when it asks again.
-        wasRolling_ = rolling;
-        clock_.wake();
-    }
     if (rolling && !player_.isRunning()) {
         player_.start();
     } else if (!rolling && player_.isRunning() && !timeline_->playingAlone()) {

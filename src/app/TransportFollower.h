@@ -14,8 +14,9 @@ class StepTimer;
 //
 // Following the transport (the window hands the player the transport's timeline): the engine
 // starts when the transport rolls and stops when the transport stops (a pass played alone goes
-// on). The clock thread is woken whenever the transport's state changes, because a stopped
-// transport leaves it with no due time to wait for.
+// on). The timing comes from the timeline, which notes the transport every process cycle: the
+// engine's start here only has to come before the transport rolls, which the timeline holds
+// back for it (a start from a bar line plays step 0 on the bar's frame).
 //
 // Following the engine (while Ableton Link leads it on Link's timeline): the transport starts
 // when the engine starts and stops when the engine stops, and, when this copy is the timebase
@@ -42,17 +43,14 @@ public:
     void setFollowEngine(bool followEngine);
 
 private:
-    TransportFollower(Player& player, Setup& setup, StepTimer& clock,
-                      std::unique_ptr<JackTransportTimeline> timeline, bool followEngine);
+    TransportFollower(Player& player, Setup& setup, std::unique_ptr<JackTransportTimeline> timeline, bool followEngine);
     void poll();
     void driveTransport();
 
     Player& player_;
     Setup& setup_;
-    StepTimer& clock_;
     std::unique_ptr<JackTransportTimeline> timeline_;
     QTimer timer_;
-    bool wasRolling_ = false;
     bool followEngine_ = false;
     bool wasRunning_ = false;
 };
