@@ -18,10 +18,7 @@ std::unique_ptr<TransportFollower> TransportFollower::start(Player& player, Setu
 TransportFollower::TransportFollower(Player& player, Setup& setup,
                                      std::unique_ptr<JackTransportTimeline> timeline,
                                      bool followEngine)
-    : player_(player),
-      setup_(setup),
-      timeline_(std::move(timeline)),
-      followEngine_(followEngine) {
+    : player_(player), setup_(setup), timeline_(std::move(timeline)), followEngine_(followEngine) {
     timeline_->setTempo(setup_.bpm);
     timeline_->setFollowing(!followEngine_);
     if (!followEngine_) {

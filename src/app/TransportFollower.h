@@ -43,7 +43,8 @@ public:
     void setFollowEngine(bool followEngine);
 
 private:
-    TransportFollower(Player& player, Setup& setup, std::unique_ptr<JackTransportTimeline> timeline, bool followEngine);
+    TransportFollower(Player& player, Setup& setup, std::unique_ptr<JackTransportTimeline> timeline,
+                      bool followEngine);
     void poll();
     void driveTransport();
 

@@ -17,8 +17,8 @@ public:
     // reports, and the true beat lies in [measured, measured + resolution) (resolution 0: the
     // master gives it exactly). beatsPerFrame is the tempo since the last cycle; continuous says
     // whether the transport rolled on from it without a relocation.
-    double track(std::uint32_t cycleFrame, double measured, double resolution,
-                 double beatsPerFrame, bool continuous);
+    double track(std::uint32_t cycleFrame, double measured, double resolution, double beatsPerFrame,
+                 bool continuous);
     void reset() { have_ = false; }
 
 private:

@@ -40,7 +40,7 @@ std::unique_ptr<JackTransportTimeline> JackTransportTimeline::open(StepTimer& cl
         if (!timeline->connectLocked()) {
             return nullptr;
         }
-        timeline->tryToLeadLocked();
+        timeline->tryToLead();
     }
     timeline->watcher_ = std::thread([self = timeline.get()] { self->watch(); });
     return timeline;
@@ -77,9 +77,12 @@ bool JackTransportTimeline::connectLocked() {
     }
     // No process callback runs yet: the process thread's own state starts afresh, and the
     // place the steps go on from counts as moved.
-    const std::uint32_t jumps = cycle_.jumps + 1;
-    cycle_ = TransportSnapshot{};
-    cycle_.jumps = jumps;
+    // The count of cycles goes on, so that none of the old server's is taken for a new one.
+    TransportSnapshot fresh;
+    fresh.cycles = cycle_.cycles;
+    fresh.jumps = cycle_.jumps + 1;
+    cycle_ = fresh;
+    snapshot_.write(fresh);
     haveCycle_ = false;
     heldFrames_ = 0;
     tracker_.reset();
@@ -97,7 +100,7 @@ bool JackTransportTimeline::connectLocked() {
     return true;
 }
 
-void JackTransportTimeline::tryToLeadLocked() {
+void JackTransportTimeline::tryToLead() {
     jack_client_t* client = client_.load(std::memory_order_acquire);
     if (leading() || client == nullptr || !serverAlive_.load(std::memory_order_acquire)) {
         return;
@@ -125,8 +128,10 @@ void JackTransportTimeline::watch() {
 }
 
 void JackTransportTimeline::lookAfterServer() {
-    std::lock_guard guard(clientLock_);
+    // Only this thread changes the client, so it uses it without the lock; the lock keeps the
+    // others off while it changes (and begin() then gives up rather than wait).
     if (!serverAlive_.load(std::memory_order_acquire)) {
+        std::lock_guard guard(clientLock_);
         if (jack_client_t* dead = client_.exchange(nullptr)) {
             // At once, and a look for the server only a second later: libjack keeps one set of
             // globals per process while any client is open, so a client opened on the new
@@ -134,9 +139,10 @@ void JackTransportTimeline::lookAfterServer() {
             jack_client_close(dead);
             return;
         }
-        if (connectLocked()) {
-            clock_.wake();
+        if (!connectLocked()) {
+            return;
         }
+        clock_.wake();
     } else if (leading()) {
         // Another client may have taken the timebase over unconditionally; JACK does not say
         // so, but our callback is no longer called while the transport rolls.
@@ -146,7 +152,7 @@ void JackTransportTimeline::lookAfterServer() {
         }
         suppliedAtLastLook_ = supplied;
     }
-    tryToLeadLocked();
+    tryToLead();
 }
 
 bool JackTransportTimeline::lookingForServer() {
@@ -199,7 +205,7 @@ bool JackTransportTimeline::askTransport(bool roll, bool wait) {
         return false;
     }
     if (roll && wait) {
-        tryToLeadLocked();
+        tryToLead();
     }
     askedAtUs_.store(clock_.nowUs(), std::memory_order_release);
     asked_.store(roll ? kStartAsked : kStopAsked, std::memory_order_release);
@@ -473,15 +479,17 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
     }
     bool jumped = false;
     if (now.state == JackTransportStarting) {
-        jumped = !hadCycle || before.state != JackTransportStarting;
+        // Also a relocation while starting.
+        jumped = !hadCycle || before.state != JackTransportStarting ||
+                 position.frame != before.transportFrame;
     } else if (now.state == JackTransportRolling) {
         if (!rolledOn) {
             // Rolling on from a start that passed through Starting is no jump, a move is.
             jumped = !hadCycle || before.state != JackTransportStarting ||
                      position.frame != before.transportFrame;
         } else if (now.fromMaster == before.fromMaster) {
-            const double counted = before.beats + static_cast<double>(before.period) *
-                                                      beatsPerFrameBefore;
+            const double counted =
+                before.beats + static_cast<double>(before.period) * beatsPerFrameBefore;
             const double bend = static_cast<double>(before.period) *
                                 std::fabs(now.beatsPerMinute - before.beatsPerMinute) / 60.0 / rate;
             jumped = std::fabs(now.beats - counted) > 2.0 * resolution + bend + kStrayBeats;

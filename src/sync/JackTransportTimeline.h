@@ -109,8 +109,9 @@ private:
     // Opens a client on the server and starts following through it; false when none answers.
     // clientLock_ held.
     bool connectLocked();
-    // Registers as conditional timebase master unless one exists. clientLock_ held.
-    void tryToLeadLocked();
+    // Registers as conditional timebase master unless one exists. With clientLock_ held, or
+    // from the watcher (which alone changes the client).
+    void tryToLead();
     // Asks the transport to start or stop; false when the client is not to be had now.
     bool askTransport(bool roll, bool wait);
     // The thread that looks after the server: reconnects, takes the lead.

@@ -51,7 +51,8 @@ Bbt bbtForBeats(double beats, double beatsPerMinute) {
     Bbt bbt;
     bbt.beatsPerMinute = beatsPerMinute;
     const double whole = std::floor(beats);
-    bbt.exactTick = std::fmin((beats - whole) * bbt.ticksPerBeat, std::nextafter(bbt.ticksPerBeat, 0.0));
+    bbt.exactTick =
+        std::fmin((beats - whole) * bbt.ticksPerBeat, std::nextafter(bbt.ticksPerBeat, 0.0));
     auto tick = static_cast<std::int32_t>(bbt.exactTick);
     if (tick >= static_cast<std::int32_t>(bbt.ticksPerBeat)) {
         tick = static_cast<std::int32_t>(bbt.ticksPerBeat) - 1;

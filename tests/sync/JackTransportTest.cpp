@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -143,12 +144,65 @@ private:
     std::atomic<std::uint32_t> transportFrame_{0};
 };
 
+// Notes the beat, tempo and transport frame that the timebase master gives, cycle by cycle,
+// while the transport rolls.
+class BeatWatcher {
+public:
+    struct Cycle {
+        std::uint32_t frame;
+        double beats;
+        double beatsPerMinute;
+    };
+
+    bool open() {
+        jack_status_t status{};
+        client_ = jack_client_open("watcher", JackNoStartServer, &status);
+        return client_ != nullptr &&
+               jack_set_process_callback(client_, &BeatWatcher::process, this) == 0 &&
+               jack_activate(client_) == 0;
+    }
+    ~BeatWatcher() {
+        if (client_ != nullptr) {
+            jack_client_close(client_);
+        }
+    }
+    int count() const { return count_.load(); }
+    const Cycle& cycle(int index) const { return cycles_[static_cast<std::size_t>(index)]; }
+    bool sawFrameFrom(std::uint32_t frame) const {
+        const int seen = count();
+        return seen > 0 && cycle(seen - 1).frame >= frame;
+    }
+
+private:
+    static int process(jack_nframes_t, void* arg) {
+        auto* self = static_cast<BeatWatcher*>(arg);
+        jack_position_t position{};
+        const int seen = self->count_.load();
+        if (jack_transport_query(self->client_, &position) == JackTransportRolling &&
+            (position.valid & JackPositionBBT) != 0 && seen < kCapacity) {
+            const double tick =
+                (position.valid & JackTickDouble) != 0 ? position.tick_double : position.tick;
+            self->cycles_[static_cast<std::size_t>(seen)] = {
+                position.frame,
+                (position.bar - 1) * 4.0 + (position.beat - 1) + tick / position.ticks_per_beat,
+                position.beats_per_minute};
+            self->count_.store(seen + 1);
+        }
+        return 0;
+    }
+
+    static constexpr int kCapacity = 4096;
+    jack_client_t* client_ = nullptr;
+    std::array<Cycle, kCapacity> cycles_{};
+    std::atomic<int> count_{0};
+};
+
 class JackTransport : public ::testing::Test {
 protected:
     void SetUp() override {
         static int serial = 0;
-        name_ = "glimmerstave-transport-" + std::to_string(::getpid()) + "-" +
-                std::to_string(++serial);
+        name_ =
+            "glimmerstave-transport-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
         ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);
         ASSERT_TRUE(server_.start(name_, kPeriod)) << "jackd (package jackd2) did not start";
@@ -241,10 +295,9 @@ TEST_F(JackTransport, StartsOnTheBarLineAndKeepsToTheMastersBeatsThroughATempoCh
         const auto step = static_cast<std::int64_t>(k);
         EXPECT_EQ(timeline->songPosition(step), step) << "no sixteenth skipped or repeated";
         const double ideal = TempoMapMaster::frameOfBeats(static_cast<double>(k) / 4.0);
-        EXPECT_LE(std::fabs(static_cast<double>(since(frames[k], master.zeroFrame())) - ideal),
-                  1.0)
-            << "step " << k << " at frame " << since(frames[k], master.zeroFrame())
-            << " for " << ideal;
+        EXPECT_LE(std::fabs(static_cast<double>(since(frames[k], master.zeroFrame())) - ideal), 1.0)
+            << "step " << k << " at frame " << since(frames[k], master.zeroFrame()) << " for "
+            << ideal;
         afterChange += ideal > static_cast<double>(TempoMapMaster::kChangeFrame) ? 1 : 0;
     }
     EXPECT_GE(afterChange, 30);
@@ -270,7 +323,9 @@ TEST_F(JackTransport, APassBegunOnTheBarLinePlaysStepZeroOfTheMeasure) {
     EXPECT_EQ(timeline->songPosition(0), 16) << "bar 2 is sixteenth 16";
     EXPECT_EQ(timeline->stepInMeasure(0, 16), 0);
     for (std::size_t k = 0; k < frames.size(); ++k) {
-        EXPECT_LE(std::abs(since(frames[k], master.zeroFrame()) - (4 * 24000 + 6000 * static_cast<int>(k))), 1)
+        EXPECT_LE(std::abs(since(frames[k], master.zeroFrame()) -
+                           (4 * 24000 + 6000 * static_cast<int>(k))),
+                  1)
             << "step " << k;
     }
     timeline->end(false);
@@ -310,11 +365,60 @@ TEST_F(JackTransport, FollowsAgainWhenTheServerComesBack) {
     for (std::size_t k = 0; k < frames.size(); ++k) {
         const double ideal = TempoMapMaster::frameOfBeats(
             static_cast<double>(timeline->songPosition(static_cast<std::int64_t>(k))) / 4.0);
-        EXPECT_LE(std::fabs(static_cast<double>(since(frames[k], master.zeroFrame())) - ideal),
-                  1.0)
+        EXPECT_LE(std::fabs(static_cast<double>(since(frames[k], master.zeroFrame())) - ideal), 1.0)
             << "step " << k;
     }
     timeline->end(true);
+}
+
+TEST_F(JackTransport, LeadsWithBeatsThatRunOnAcrossATempoChangeAndARelocationFindsThemAgain) {
+    std::unique_ptr<JackTransportTimeline> timeline =
+        JackTransportTimeline::open(timer_, "Glimmerstave transport");
+    ASSERT_NE(timeline, nullptr);
+    ASSERT_TRUE(timeline->leading());
+    BeatWatcher watcher;
+    ASSERT_TRUE(watcher.open());
+    jack_transport_locate(probe_, 0);
+    timeline->setTempo(120.0);
+    timeline->setRolling(true);
+    // Past beat 3 at 120 BPM, then 150 BPM for two beats or more.
+    ASSERT_TRUE(waitFor([&] { return watcher.sawFrameFrom(3 * 24000); }));
+    timeline->setTempo(150.0);
+    ASSERT_TRUE(waitFor([&] {
+        const int seen = watcher.count();
+        return seen > 0 && watcher.cycle(seen - 1).beatsPerMinute == 150.0 &&
+               watcher.cycle(seen - 1).beats > 6.0;
+    }));
+    // Back to beat 2, played at 120 BPM: found there, and going on at 150 BPM.
+    const int beforeLocate = watcher.count();
+    ASSERT_EQ(jack_transport_locate(probe_, 2 * 24000), 0);
+    ASSERT_TRUE(waitFor([&] {
+        const int seen = watcher.count();
+        return seen > beforeLocate + 1 && watcher.cycle(seen - 1).frame < 3 * 24000;
+    }));
+    timeline->setRolling(false);
+
+    int changes = 0;
+    bool relocated = false;
+    for (int i = 1; i < watcher.count(); ++i) {
+        const BeatWatcher::Cycle& before = watcher.cycle(i - 1);
+        const BeatWatcher::Cycle& now = watcher.cycle(i);
+        if (now.frame != before.frame + kPeriod) {
+            if (!relocated && now.frame < before.frame) {
+                relocated = true;
+                EXPECT_EQ(now.frame, 2U * 24000U);
+                EXPECT_NEAR(now.beats, 2.0, 1e-9) << "the beat played there";
+                EXPECT_EQ(now.beatsPerMinute, 150.0) << "at today's tempo";
+            }
+            continue;
+        }
+        // Rolling on: the beat moves by a cycle at the tempo the cycle ran at.
+        EXPECT_NEAR(now.beats - before.beats, kPeriod * before.beatsPerMinute / 60.0 / kRate, 1e-9)
+            << "cycle " << i << " at frame " << now.frame;
+        changes += now.beatsPerMinute != before.beatsPerMinute ? 1 : 0;
+    }
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(relocated);
 }
 
 }  // namespace

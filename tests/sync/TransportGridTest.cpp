@@ -50,7 +50,6 @@ TEST(TransportGrid, BeatsBecomeBarBeatAndTickInFourFour) {
     EXPECT_EQ(TransportGrid::bbtForBeats(3.9999999999, 120.0).tick, 1919);
 }
 
-
 TEST(TransportGrid, BarBeatAndTickBecomeBeatsSinceBarOne) {
     // Bar 3, beat 2, a quarter of the beat in: 37 sixteenths in 4/4.
     Bbt bbt;
@@ -113,8 +112,8 @@ TEST(BeatTracker, ClosesInOnTheBeatBetweenWholeTicksAndStartsAfreshAfterAJump) {
     std::uint32_t frame = 4000000000U;  // JACK's frame clock wraps meanwhile
     double beats = 0.0;
     for (int cycle = 0; cycle < 20; ++cycle) {
-        beats = tracker.track(frame, std::floor(truth / tick) * tick, tick, beatsPerFrame,
-                              cycle > 0);
+        beats =
+            tracker.track(frame, std::floor(truth / tick) * tick, tick, beatsPerFrame, cycle > 0);
         EXPECT_LE(std::fabs(beats - truth), tick) << "cycle " << cycle;
         frame += 256;
         truth += 256 * beatsPerFrame;
