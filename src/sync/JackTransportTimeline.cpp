@@ -434,9 +434,12 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
     now.frameRate = position.frame_rate;
     now.transportFrame = position.frame;
     const double rate = std::max<double>(position.frame_rate, 1.0);
+    // Rolled on as far as JACK's frame clock did, cycles this client missed (a late wake-up
+    // on a busy machine) included.
+    const std::uint32_t elapsed = cycleFrame - before.cycleFrame;
     const bool rolledOn = hadCycle && before.state == JackTransportRolling &&
                           now.state == JackTransportRolling &&
-                          position.frame == before.transportFrame + before.period;
+                          position.frame == before.transportFrame + elapsed;
     const double beatsPerFrameBefore = before.beatsPerMinute / 60.0 / rate;
     double resolution = 0.0;
     if ((position.valid & JackPositionBBT) != 0 && position.beats_per_minute > 0.0 &&
@@ -489,8 +492,8 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
                      position.frame != before.transportFrame;
         } else if (now.fromMaster == before.fromMaster) {
             const double counted =
-                before.beats + static_cast<double>(before.period) * beatsPerFrameBefore;
-            const double bend = static_cast<double>(before.period) *
+                before.beats + static_cast<double>(elapsed) * beatsPerFrameBefore;
+            const double bend = static_cast<double>(elapsed) *
                                 std::fabs(now.beatsPerMinute - before.beatsPerMinute) / 60.0 / rate;
             jumped = std::fabs(now.beats - counted) > 2.0 * resolution + bend + kStrayBeats;
         } else {

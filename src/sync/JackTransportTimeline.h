@@ -60,7 +60,7 @@ class JackTransportTimeline : public StepTimeline {
 public:
     static constexpr std::int64_t kAskedHoldUs = 1'000'000;
     static constexpr std::int64_t kStartLeadUs = 40'000;
-    static constexpr std::int64_t kHoldUs = 500'000;
+    static constexpr std::int64_t kHoldUs = 1'000'000;
     static constexpr int kLookEveryMs = 1000;
 
     // nullptr when no JACK server answers.

@@ -289,7 +289,7 @@ TEST_F(JackTransport, StartsOnTheBarLineAndKeepsToTheMastersBeatsThroughATempoCh
 
     // Step 0 on the bar line's frame, placed at the measure's start; every step on the
     // sixteenth the master's beats call for, before the change and after it.
-    EXPECT_EQ(timeline->stepInMeasure(0, 16), 0);
+    EXPECT_EQ(timeline->stepInMeasure(0, 16), 0) << "the pass was placed again: a move was seen";
     int afterChange = 0;
     for (std::size_t k = 0; k < frames.size(); ++k) {
         const auto step = static_cast<std::int64_t>(k);
