@@ -440,6 +440,17 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
     const bool rolledOn = hadCycle && before.state == JackTransportRolling &&
                           now.state == JackTransportRolling &&
                           position.frame == before.transportFrame + elapsed;
+    if (hadCycle && before.state == JackTransportRolling && now.state == JackTransportRolling &&
+        !rolledOn && tornCycles_ < kTornCyclesAtMost) {
+        // A relocation while rolling passes through Starting (this client syncs). A frame a
+        // cycle or two off the frame clock is a reading torn between two cycles, as seen when
+        // the server runs on before a late client reads: not taken, unless it lasts.
+        const std::int32_t drift = framesAfter(position.frame, before.transportFrame + elapsed);
+        if (std::abs(drift) <= 2 * static_cast<std::int32_t>(now.period)) {
+            ++tornCycles_;
+            return;
+        }
+    }
     const double beatsPerFrameBefore = before.beatsPerMinute / 60.0 / rate;
     double resolution = 0.0;
     if ((position.valid & JackPositionBBT) != 0 && position.beats_per_minute > 0.0 &&
@@ -463,6 +474,23 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
             // The bar, beat and tick were for a frame that many frames before the cycle.
             measured += static_cast<double>(position.bbt_offset) * bbt.beatsPerMinute / 60.0 / rate;
         }
+        if (rolledOn && before.fromMaster && tornCycles_ < kTornCyclesAtMost) {
+            // Torn the other way: the master's beat a cycle or two off the frame.
+            const double counted =
+                before.beats + static_cast<double>(elapsed) * beatsPerFrameBefore;
+            const double slack = 2.0 * resolution + kStrayBeats +
+                                 static_cast<double>(elapsed) *
+                                     std::fabs(bbt.beatsPerMinute - before.beatsPerMinute) / 60.0 /
+                                     rate;
+            const double cycleBeats = static_cast<double>(now.period) *
+                                      std::max(bbt.beatsPerMinute, before.beatsPerMinute) / 60.0 /
+                                      rate;
+            const double off = std::fabs(measured - counted);
+            if (off > slack && off <= 2.0 * cycleBeats + slack) {
+                ++tornCycles_;
+                return;
+            }
+        }
         now.fromMaster = true;
         now.beats = tracker_.track(cycleFrame, measured, resolution,
                                    before.fromMaster ? beatsPerFrameBefore : 0.0, rolledOn);
@@ -480,6 +508,7 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
         now.beats = static_cast<double>(position.frame) * now.beatsPerMinute / 60.0 / rate;
         now.barStartBeats = std::floor(now.beats / 4.0) * 4.0;
     }
+    tornCycles_ = 0;
     bool jumped = false;
     if (now.state == JackTransportStarting) {
         // Also a relocation while starting.

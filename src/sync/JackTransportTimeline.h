@@ -162,6 +162,8 @@ private:
     // The process thread's own: the cycle before, the beat tracking, the tempo map.
     TransportSnapshot cycle_;
     bool haveCycle_ = false;
+    static constexpr int kTornCyclesAtMost = 2;
+    int tornCycles_ = 0;
     std::uint32_t heldFrames_ = 0;
     BeatTracker tracker_;
     TempoMap tempoMap_;
