@@ -90,6 +90,10 @@ TimeKeeper::Leader TimeKeeper::leader() const {
 }
 
 void TimeKeeper::applyLeader() {
+    if (transport_ != nullptr) {
+        // Followed, the transport holds a start back until the engine's pass has begun.
+        transport_->setFollowing(!linkEnabled_);
+    }
     if (linkEnabled_) {
         // An engine already playing starts the transport at the next look.
         wasRunning_ = false;
@@ -241,7 +245,6 @@ void TimeKeeper::openTransport() {
         return;
     }
     transport_->setTempo(setup_.bpm);
-    wasRolling_ = false;
     wasRunning_ = false;
     if (!linkEnabled_ && player_.isRunning() && !transport_->rolling()) {
         // Followed from now on while this copy plays: the transport starts with the pass,
@@ -268,14 +271,10 @@ void TimeKeeper::pollTransport() {
 }
 
 void TimeKeeper::followTransport() {
+    // Only the engine's start and stop: the timeline wakes the clock thread itself whenever the
+    // transport's state, tempo or place changes.
     const bool rolling = transport_->rollingAsAsked();
     const bool running = player_.isRunning();
-    if (rolling != wasRolling_ || (rolling && running)) {
-        // Also while rolling: the clock thread sleeps towards a due time that a relocation may
-        // since have moved, and learns of it only when it asks again.
-        wasRolling_ = rolling;
-        clock_.wake();
-    }
     if (!rolling) {
         sittingOut_ = false;
     }

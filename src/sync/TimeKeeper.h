@@ -112,7 +112,6 @@ private:
     bool transportWanted_ = false;
     QTimer transportTimer_;
     qint64 lastReopenMs_ = 0;
-    bool wasRolling_ = false;
     bool wasRunning_ = false;
     // This copy was stopped alone while the transport rolled: it stays out until the
     // transport stops and rolls again.
