@@ -14,7 +14,7 @@ CMAKE_FLAGS   := -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DGLIMMERSTAVE_WERROR
 all: build
 
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh $(BUILD_DIR)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)

@@ -167,6 +167,8 @@ void MainWindow::createPort() {
     if (bus_.isRunning()) {
         port_->enableLending(bus_.directory(), ::getpid());
     }
+    portSearch_ = std::make_unique<MissingPortSearch>(setup_, *port_);
+    portSearch_->start();
     if (!options_.midiLogPath.empty()) {
         std::string error;
         midiLog_ = MidiLog::open(options_.midiLogPath, &error);
@@ -658,6 +660,7 @@ void MainWindow::shutDownOutput() {
     }
     outputShutDown_ = true;
     transport_.reset();
+    portSearch_.reset();  // a port that turns up now is not opened any more
     clock_.stopTimer();
     releasePortSilenced();
 }

@@ -49,5 +49,6 @@ add_module() {
 for module in "${wanted[@]}"; do
     add_module "$module"
 done
-(cd "$staging" && find . | "$busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$output.tmp"
-mv "$output.tmp" "$output"
+(cd "$staging" && find . | "$busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$output.$$"
+# Two tests may build it at once: each renames a complete file of its own into place.
+mv "$output.$$" "$output"

@@ -31,7 +31,6 @@ trap 'rm -rf "$work"' EXIT
     printf 'cd %q || exit 124\n' "$PWD"
     # The host's environment as far as the test needs it (the guest starts with none).
     printf 'export %q\n' "PATH=$PATH" "HOME=$work"
-    [[ -n "${GTEST_FILTER:-}" ]] && printf 'export %q\n' "GTEST_FILTER=$GTEST_FILTER"
     printf 'export XDG_RUNTIME_DIR=/run/user\nmkdir -m 700 -p /run/user\n'
     printf '%q ' "$@"
     printf '\n'
