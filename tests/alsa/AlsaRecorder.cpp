@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 
 AlsaRecorder::~AlsaRecorder() {
     close();

@@ -30,15 +30,16 @@ trap 'rm -rf "$work"' EXIT
 {
     printf 'cd %q || exit 124\n' "$PWD"
     # The host's environment as far as the test needs it (the guest starts with none).
-    printf 'export %q\n' "PATH=$PATH" "HOME=$work"
+    printf 'export %q\n' "PATH=$PATH" "HOME=/tmp"
     printf 'export XDG_RUNTIME_DIR=/run/user\nmkdir -m 700 -p /run/user\n'
     printf '%q ' "$@"
     printf '\n'
 } >"$work/command.sh"
 
 # TCG: a KVM guest of this kernel may hang after it unpacks. One vCPU is enough and leaves
-# the other core to the rest of the tests.
-"$qemu" -accel tcg -m 1024 -smp 1 -nodefaults -no-reboot -display none -serial stdio \
+# the other core to the rest of the tests. A guest that never powers off is stopped before
+# the test's own time runs out, so no QEMU is left behind.
+timeout "${GS_GUEST_SECONDS:-840}" "$qemu" -accel tcg -m 1024 -smp 1 -nodefaults -no-reboot -display none -serial stdio \
     -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 gs.run=$work/command.sh" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
