@@ -72,6 +72,11 @@ std::vector<int> clocksPerStep(const Messages& messages) {
     return counts;
 }
 
+int stepsWithout6Clocks(const std::vector<int>& clocks) {
+    return static_cast<int>(
+        std::count_if(clocks.begin(), clocks.end(), [](int n) { return n != 6; }));
+}
+
 // One running copy of the program, its output and its MIDI log in files of its own.
 class Program {
 public:
@@ -154,7 +159,11 @@ public:
 
     std::string output() const {
         std::ifstream in(outputPath());
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string text;
+        for (std::string line; std::getline(in, line);) {
+            text += line + '\n';
+        }
+        return text;
     }
 
 private:
@@ -184,7 +193,7 @@ protected:
 
     // A setup playing middle C on every step (or no step at all) to `port`.
     std::string writeSetup(const std::string& name, const std::string& port, bool notes = true) {
-        Setup setup;
+        ::Setup setup;
         setup.mute = 0;
         setup.transpose = 0;
         for (int m = 0; m < Setup::kMeasureCount; ++m) {
@@ -237,17 +246,18 @@ TEST_F(ProgramOnAlsa, PlaysWhatItLogsWithClockAndEndsWithOneAllNotesOff) {
     const Messages received = recorder.messages();
     EXPECT_EQ(received, program.logged(kRecorderPort));
     ASSERT_FALSE(received.empty());
-    for (const Message& message : received) {
-        if (isNoteOn(message)) {
-            EXPECT_EQ(message, (Message{0x90, 60, 100}));
-        }
-    }
+    // Middle C on channel 1, as the setup has it on every step (the velocity is scaled by
+    // the volume).
+    const int others = static_cast<int>(
+        std::count_if(received.begin(), received.end(), [](const Message& message) {
+            return isNoteOn(message) && (message[0] != 0x90 || message[1] != 60);
+        }));
+    EXPECT_EQ(others, 0);
     EXPECT_EQ(received.front(), Message{0xFA});
     EXPECT_EQ(countOf(received, 0xFA), 1);
     const std::vector<int> clocks = clocksPerStep(received);
     ASSERT_GE(clocks.size(), 5u);
-    EXPECT_TRUE(std::all_of(clocks.begin(), clocks.end(), [](int n) { return n == 6; }))
-        << ::testing::PrintToString(clocks);
+    EXPECT_EQ(stepsWithout6Clocks(clocks), 0) << "of " << clocks.size() << " steps";
 
     const auto lastNote = std::find_if(received.rbegin(), received.rend(), isNoteOn);
     const Messages tail(lastNote.base(), received.end());
@@ -330,8 +340,7 @@ TEST_F(ProgramOnAlsa, TwoCopiesOnOnePortSendOneClock) {
     const Messages received = recorder.messages();
     EXPECT_EQ(countOf(received, 0xFA), 1);
     const std::vector<int> clocks = clocksPerStep(received);
-    EXPECT_TRUE(std::all_of(clocks.begin(), clocks.end(), [](int n) { return n == 6; }))
-        << ::testing::PrintToString(clocks);
+    EXPECT_EQ(stepsWithout6Clocks(clocks), 0) << "of " << clocks.size() << " steps";
     const auto lastNote = std::find_if(received.rbegin(), received.rend(), isNoteOn);
     EXPECT_EQ(countOf(Messages(received.begin(), lastNote.base()), 0xFC), 0);
 }
