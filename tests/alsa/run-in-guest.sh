@@ -16,8 +16,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 kernel=$(find "$tree/boot" -maxdepth 1 -name 'vmlinuz-*' -print -quit 2>/dev/null)
 qemu=$(command -v qemu-system-x86_64)
-if [[ -z "$kernel" || -z "$qemu" ]]; then
-    echo "SKIP: needs qemu-system-x86_64 and a kernel in $tree (scripts/install-deps.sh BUILD_DIR)"
+if [[ -z "$kernel" || -z "$qemu" || ! -x /bin/busybox ]]; then
+    echo "SKIP: needs qemu-system-x86_64, busybox-static and a kernel in $tree" \
+        "(scripts/install-deps.sh BUILD_DIR)"
     exit 77
 fi
 if [[ ! -f "$initramfs" || "$initramfs" -ot "$here/guest-init.sh" ||
