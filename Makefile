@@ -18,7 +18,7 @@ PREFIX        ?= /usr/local
 all: build
 
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh $(BUILD_DIR)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)

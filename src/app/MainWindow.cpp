@@ -164,6 +164,8 @@ void MainWindow::createPort() {
     if (bus_.isRunning()) {
         port_->enableLending(bus_.directory(), ::getpid());
     }
+    portSearch_ = std::make_unique<MissingPortSearch>(setup_, *port_);
+    portSearch_->start();
     if (!options_.midiLogPath.empty()) {
         std::string error;
         midiLog_ = MidiLog::open(options_.midiLogPath, &error);
@@ -650,6 +652,7 @@ void MainWindow::shutDownOutput() {
         return;
     }
     outputShutDown_ = true;
+    portSearch_.reset();  // a port that turns up now is not opened any more
     // This copy leaves: it stops alone (Stop and All Notes Off on its port); Link and the
     // transport go on for the others.
     if (time_ != nullptr) {

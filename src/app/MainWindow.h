@@ -14,6 +14,7 @@
 #include "editing/MeasureClipboard.h"
 #include "editing/SetupController.h"
 #include "midi/InstanceBus.h"
+#include "midi/MissingPortSearch.h"
 #include "midi/OutputPort.h"
 #include "midi/StepClock.h"
 #include "toolkit/ColorRef.h"
@@ -183,6 +184,7 @@ private:
     InstanceBus bus_;
     std::unique_ptr<MidiLog> midiLog_;
     std::unique_ptr<OutputPort> port_;
+    std::unique_ptr<MissingPortSearch> portSearch_;
     Player player_;
     // Declared after the player: it is destroyed first, which stops its thread.
     StepClock clock_;

@@ -33,6 +33,12 @@ void AlsaPortFollower::handle(const snd_seq_event& event) {
     }
 }
 
+void AlsaPortFollower::lookAgain() {
+    if (!present()) {
+        tryConnect();
+    }
+}
+
 void AlsaPortFollower::lose() {
     present_.store(false, std::memory_order_release);
 }

@@ -9,7 +9,11 @@ struct snd_seq_event;
 // Keeps an ALSA sequencer connection on its target by the target's name. Fed with the
 // sequencer's announcements (clients and ports that start and exit), it notices when the
 // target goes away and, when a port of the same name appears again, finds and connects it.
-// Owned by the ALSA connection; handle() runs on its watcher thread, present() on any thread.
+// The kernel announces no rename, so a port that takes the name after it started (a client
+// that names its port a moment later, or renames it) is found only by looking again: the
+// owner calls lookAgain() about once a second while the target is away.
+// Owned by the ALSA connection; handle() and lookAgain() run on its watcher thread, present()
+// on any thread.
 class AlsaPortFollower {
 public:
     struct Address {
@@ -27,6 +31,9 @@ public:
 
     // One event from the announce port; events of other kinds are ignored.
     void handle(const snd_seq_event& event);
+
+    // While the target is away: looks for its name now and connects it when found.
+    void lookAgain();
 
     // Whether sends reach the target: false from its exit until it is connected again.
     bool present() const { return present_.load(std::memory_order_acquire); }

@@ -5,7 +5,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <mutex>
 #include <optional>
@@ -31,6 +33,9 @@ snd_seq_t* openSequencer(const std::string& clientName) {
 }
 
 constexpr unsigned int kWanted = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+
+// How often a connection whose target is away looks for it without being told.
+constexpr std::chrono::milliseconds kLookAgainPeriod{1000};
 
 // Calls visit(name, client, port) for every port another client offers for writing.
 template <typename Visit>
@@ -163,14 +168,25 @@ private:
         return snd_seq_subscribe_port(watchSeq_, subscription) >= 0;
     }
 
+    // Waits for announcements; while the target is away it also looks again once a period,
+    // for a port that took the target's name without an announcement (a rename). Other
+    // clients' announcements do not put that look off.
     void watch() {
+        using Clock = std::chrono::steady_clock;
         const int count = snd_seq_poll_descriptors_count(watchSeq_, POLLIN);
         std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
         fds[0] = {stopFd_, POLLIN, 0};
         snd_seq_poll_descriptors(watchSeq_, fds.data() + 1, static_cast<unsigned int>(count),
                                  POLLIN);
+        auto nextLook = Clock::now() + kLookAgainPeriod;
         for (;;) {
-            if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+            int timeout = -1;
+            if (!follower_->present()) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(nextLook - Clock::now());
+                timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+            }
+            if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
                 return;
             }
             if ((fds[0].revents & POLLIN) != 0) {
@@ -179,6 +195,12 @@ private:
             snd_seq_event_t* event = nullptr;
             while (snd_seq_event_input(watchSeq_, &event) >= 0 && event != nullptr) {
                 follower_->handle(*event);
+            }
+            if (follower_->present()) {
+                nextLook = Clock::now() + kLookAgainPeriod;
+            } else if (Clock::now() >= nextLook) {
+                follower_->lookAgain();
+                nextLook = Clock::now() + kLookAgainPeriod;
             }
         }
     }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "midi/MidiBytes.h"
+
 namespace {
 
 std::int64_t monotonicMicros() {
@@ -81,11 +83,26 @@ void MidiLog::run() {
     }
 }
 
+// Only the bytes the message puts on the wire: a Timing Clock is "F8", a program change two
+// bytes. A status that begins no short message is never sent; should one get here, all three
+// bytes show what came in.
+void MidiLog::writeLine(const Entry& entry) {
+    int length = MidiBytes::lengthForStatus(entry.bytes[0]);
+    if (length == 0) {
+        length = MidiBytes::kShortMessageSize;
+    }
+    std::fprintf(file_, "%lld\t%s\t%02X", static_cast<long long>(entry.micros), entry.portName,
+                 entry.bytes[0]);
+    for (int i = 1; i < length; ++i) {
+        std::fprintf(file_, " %02X", entry.bytes[i]);
+    }
+    std::fputc('\n', file_);
+}
+
 std::uint64_t MidiLog::drain() {
     std::uint64_t count = 0;
     while (const Entry* entry = ring_.front()) {
-        std::fprintf(file_, "%lld\t%s\t%02X %02X %02X\n", static_cast<long long>(entry->micros),
-                     entry->portName, entry->bytes[0], entry->bytes[1], entry->bytes[2]);
+        writeLine(*entry);
         ring_.pop();
         ++count;
     }

@@ -12,7 +12,8 @@
 #include "midi/SpscRing.h"
 
 // The MIDI monitor behind --midi-log FILE: one line per short message sent, appended to the
-// file as "<microseconds since the log opened>\t<port name>\t<b0> <b1> <b2>" (hex bytes).
+// file as "<microseconds since the log opened>\t<port name>\t<b0> [<b1> [<b2>]]": the hex bytes
+// that go on the wire, one for a real-time message, two for a program change.
 // The sender only copies the message into a preallocated ring; a thread of the log's own
 // writes the file, so the clock thread never touches it.
 class MidiLog {
@@ -43,6 +44,7 @@ private:
 
     explicit MidiLog(std::FILE* file);
     void run();
+    void writeLine(const Entry& entry);
     // Writes every queued entry; returns how many.
     std::uint64_t drain();
 

@@ -1,6 +1,6 @@
 // The ALSA connection's reconnect logic, fed with announce-port events made up here (no
 // sequencer is needed): it loses its target on the target's exit only and connects the
-// port of the same name when one starts.
+// port of the same name when one starts, or when it looks again.
 
 #include <gtest/gtest.h>
 
@@ -100,6 +100,21 @@ TEST(AlsaPortFollower, AConnectionRefusedStaysAbsentAndIsTriedAgainAtTheNextStar
     // An exit of the old address no longer concerns it.
     follower.handle(announce(SND_SEQ_EVENT_PORT_EXIT, 20, 0));
     EXPECT_TRUE(follower.present());
+}
+
+TEST(AlsaPortFollower, APortThatTakesTheNameUnannouncedIsFoundByLookingAgain) {
+    Sequencer sequencer;
+    AlsaPortFollower follower = sequencer.follower({20, 0});
+    follower.lookAgain();  // present: no lookup
+    EXPECT_EQ(sequencer.lookups, 0);
+    follower.handle(announce(SND_SEQ_EVENT_CLIENT_EXIT, 20));
+    // The client started again under another port name and renamed it: no event says so.
+    follower.handle(announce(SND_SEQ_EVENT_PORT_START, 26, 0));
+    EXPECT_FALSE(follower.present());
+    sequencer.named = Address{26, 0};
+    follower.lookAgain();
+    EXPECT_TRUE(follower.present());
+    EXPECT_EQ(sequencer.connects, (std::vector<Address>{{26, 0}}));
 }
 
 }  // namespace

@@ -281,6 +281,7 @@ TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
         one.port->sendShort(0x90, 60, 300);
         one.port->sendShort(0xC5, 0x7F, 0);
         one.port->sendShort(0x90, 60, 200);  // goes out as velocity 0x48
+        one.port->sendShortDue(0xF8, 0, 0, 0);
         log->flush();
     }
     std::ifstream in(path);
@@ -290,8 +291,9 @@ TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
         lines.push_back(line.substr(line.find('\t') + 1));
     }
     ::unlink(path);
-    EXPECT_EQ(lines, (std::vector<std::string>{"MIDI Mapper\t90 3C 2C", "MIDI Mapper\tC5 7F 00",
-                                                "MIDI Mapper\t90 3C 48"}));
+    // As many bytes as go on the wire: two for a program change, one for a Timing Clock.
+    EXPECT_EQ(lines, (std::vector<std::string>{"MIDI Mapper\t90 3C 2C", "MIDI Mapper\tC5 7F",
+                                                "MIDI Mapper\t90 3C 48", "MIDI Mapper\tF8"}));
 }
 
 // ---- Opening, releasing and reopening in one instance ----
