@@ -12,6 +12,7 @@ packages=(
     fonts-liberation xvfb xauth
     rt-tests clang libclang-rt-dev
     ableton-link-dev libasio-dev liblo-dev openbox xdotool x11-utils
+    weston qt6-wayland
 )
 
 missing=()

@@ -52,13 +52,14 @@ TEST_F(LoopPopupTest, InAWindowTooNarrowForItTheWholePanelStaysInside) {
 TEST_F(LoopPopupTest, WhileItIsOpenSpaceAndNumbersAreTheMainWindowsButAClickedFieldTypesThem) {
     rightClickSelector(3);
     QWidget* keys = QApplication::focusWidget();
-    ASSERT_EQ(keys, window.defaultButton()) << "opening leaves the keys where they were";
+    ASSERT_EQ(keys, static_cast<QWidget*>(window.defaultButton())) << "opening leaves the keys where they were";
     QTest::keyClick(keys, Qt::Key_Space);
     EXPECT_TRUE(window.player().isRunning());
     EXPECT_FALSE(popup.isVisible());
 
     rightClickSelector(3);
     MDialEdit* field = popup.NextDial().GetField();
+    ASSERT_NE(field, nullptr);
     QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
     ASSERT_TRUE(QTest::qWaitFor([field] { return field->hasFocus(); }, 10'000));
     field->selectAll();
@@ -70,7 +71,7 @@ TEST_F(LoopPopupTest, WhileItIsOpenSpaceAndNumbersAreTheMainWindowsButAClickedFi
 
     // A click on the panel off its fields hands the keys back to the default button.
     QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(60, 10));
-    EXPECT_EQ(QApplication::focusWidget(), window.defaultButton());
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window.defaultButton()));
     EXPECT_EQ(field->GetText(), "5");
     window.player().stop();
 }
