@@ -175,7 +175,9 @@ void LoopPopup::keyPressEvent(QKeyEvent* event) {
             giveKeyboardBack();
             return;
         default:
-            QWidget::keyPressEvent(event);
+            // A key a field leaves (Ctrl, Shift, F-keys) stays with the panel: going on to the
+            // main window it would close the panel or start playing.
+            event->accept();
             return;
     }
 }
