@@ -17,6 +17,7 @@ packages=(
     dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info groff-base
     at-spi2-core python3-pyatspi dbus-x11
     qemu-system-x86 busybox-static
+    weston qt6-wayland
 )
 build_dir=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)

@@ -103,9 +103,7 @@ bool DocumentController::SaveSetupAs() {
 bool DocumentController::WriteSetup(const std::string& path) {
     Setup& setup = window_.setup();
     try {
-        // The top-level window's place on the screen (with the painted caption the main
-        // window sits inside its frame).
-        const QPoint at = window_.window()->pos();
+        const QPoint at = window_.windowPosition();
         SetupFile::save(path, setup, static_cast<std::int32_t>(window_.baseColor()), at.x(),
                         at.y());
     } catch (const SetupFileError& error) {

@@ -53,6 +53,7 @@
 #include "toolkit/MDialEdit.h"
 #include "toolkit/Resources.h"
 #include "toolkit/ToolkitEvents.h"
+#include "toolkit/WindowSystem.h"
 
 using namespace PanelIds;
 
@@ -72,6 +73,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::initialise() {
+    NoteBox::setOwner(this);
     setWindowTitle(QString::fromUtf8(Setup::kTitlePrefix));
     setWindowIcon(Resources::LoadAppIcon());
     setMouseTracking(true);
@@ -204,9 +206,21 @@ void MainWindow::openStartSetup() {
 
 void MainWindow::placeClearOfOtherCopies(int others) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(PlaceClearOfOtherCopies(screen->availableGeometry(), size(), others,
-                                     CCaptionPainter::kCaptionHeight));
+        placeWindowAt(PlaceClearOfOtherCopies(screen->availableGeometry(), size(), others,
+                                              CCaptionPainter::kCaptionHeight));
     }
+}
+
+void MainWindow::placeWindowAt(QPoint at) {
+    placedAt_ = at;
+    // The top-level window: with the painted caption this one sits inside its frame.
+    window()->move(at);
+}
+
+QPoint MainWindow::windowPosition() const {
+    // Where the window system keeps the position to itself, the place the window was last
+    // given (the setup's own, or the start's) is kept rather than a meaningless 0,0.
+    return WindowSystem::ReportsWindowPositions() ? window()->pos() : placedAt_;
 }
 
 void MainWindow::showSetupOnDials() {
@@ -506,7 +520,12 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 bool MainWindow::belongsToThisWindow(QObject* object) const {
     auto* widget = qobject_cast<QWidget*>(object);
     // window(): with the painted caption this window sits inside its caption frame.
-    return widget != nullptr && widget->window() == window();
+    if (widget == nullptr || widget->window() != window()) {
+        return false;
+    }
+    // The loop panel lies inside this window but its clicks and keys are its own.
+    const LoopPopup* popup = panel_ ? &panel_->Popup() : nullptr;
+    return popup == nullptr || (widget != popup && !popup->isAncestorOf(widget));
 }
 
 void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
@@ -518,7 +537,7 @@ void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonDblClick:
         case QEvent::NonClientAreaMouseButtonPress:
         case QEvent::KeyPress:
-            panel_->Popup().hide();
+            panel_->Popup().closePanel();
             return;
         default:
             return;
@@ -752,21 +771,17 @@ void MainWindow::applyReadSetup(const SetupRecord& record) {
     controller_.SetVolume(setup_.volume);
     controller_.SetTranspose(setup_.transpose);
     panel_->MuteButton().SetState(setup_.mute == 0 ? 1 : 0);
-    const bool wasVisible = isVisible();
-    hide();
+    // The window stays mapped while the setup is applied: on Wayland hiding it destroys its
+    // surface, and the new one appears wherever the compositor likes.
     panel_->FitWindowToColumns(setup_.stepsPerMeasure);
     controller_.SelectMeasure(setup_.selectedMeasure);
-    // The top-level window: with the painted caption this one sits inside its frame.
-    window()->move(record.windowLeft, record.windowTop);
+    placeWindowAt(QPoint(record.windowLeft, record.windowTop));
     baseColor_ = static_cast<ColorRef>(record.baseColor);
     panel_->ApplyBaseColor(baseColor_);
     backgroundColor_ = panel_->Palette().contrast;
     textColor_ = panel_->Palette().base;
     setup_.title = SetupFile::captionFor(setup_.path);
     setTitle(setup_.title);
-    if (wasVisible) {
-        show();
-    }
     panel_->LayoutColumns();
     setup_.dirty = false;
     focusDefaultButton();

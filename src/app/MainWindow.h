@@ -104,6 +104,8 @@ public:
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }
+    // The top-level window's position as a setup stores it.
+    QPoint windowPosition() const;
 
     // PlayerHost.
     void postMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
@@ -163,6 +165,8 @@ private:
     void applyFieldOnEnter();
     // Centred, down and right of the windows of the other running copies.
     void placeClearOfOtherCopies(int others);
+    // Moves the top-level window there and remembers it as its place.
+    void placeWindowAt(QPoint at);
     // The tempo, volume and transpose dials take the setup's values.
     void showSetupOnDials();
     bool belongsToThisWindow(QObject* object) const;
@@ -201,6 +205,7 @@ private:
     ColorRef backgroundColor_ = 0;
     ColorRef textColor_ = 0;
     int clientHeight_ = kNormalHeight;
+    QPoint placedAt_;
     bool initDone_ = false;
     bool outputShutDown_ = false;
 

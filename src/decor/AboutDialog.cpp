@@ -8,6 +8,7 @@
 
 #include "toolkit/PointFont.h"
 #include "toolkit/Resources.h"
+#include "toolkit/WindowSystem.h"
 
 #ifndef GLIMMERSTAVE_VERSION
 #define GLIMMERSTAVE_VERSION "0"
@@ -56,7 +57,10 @@ AboutDialog::AboutDialog(const MShadePalette& palette, QWidget* parent, LinkOpen
     : QDialog(parent), boxFont_(PointFont("Courier New", 80)) {
     boxFont_.setStyleHint(QFont::Monospace);
     setFont(boxFont_);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    // Wayland refuses a mouse grab to anything but a popup, and places a dialog where the
+    // compositor likes: there the box is a popup anchored to its owner.
+    popup_ = parent != nullptr && !WindowSystem::ReportsWindowPositions();
+    setWindowFlags((popup_ ? Qt::Popup : Qt::Dialog) | Qt::FramelessWindowHint);
     setMouseTracking(true);
     // Dialog units: a quarter of the average character width, an eighth of the line height.
     const QFontMetrics metrics(boxFont_);
@@ -107,19 +111,27 @@ QRect AboutDialog::DialogRect(int x, int y, int width, int height) const {
 
 void AboutDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (const QWidget* owner = parentWidget(); owner == nullptr) {
-        if (const QScreen* screen = this->screen()) {
-            move(screen->availableGeometry().center() - rect().center());
-        }
-    } else if (const QScreen* screen = owner->screen()) {
+    const QWidget* owner = parentWidget();
+    if (popup_) {
+        // Only a place relative to the owner means anything to the compositor.
+        move(owner->window()->geometry().center() - rect().center());
+    } else if (const QScreen* screen = owner != nullptr ? owner->screen() : this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
-    grabMouse();
+    HoldMouse();
 }
 
 void AboutDialog::hideEvent(QHideEvent* event) {
-    releaseMouse();
+    if (!popup_) {
+        releaseMouse();
+    }
     QDialog::hideEvent(event);
+}
+
+void AboutDialog::HoldMouse() {
+    if (!popup_) {
+        grabMouse();
+    }
 }
 
 void AboutDialog::reject() {
@@ -140,7 +152,7 @@ void AboutDialog::PressAt(QPoint global) {
         // Both halves open the same page.
         firstLink_->Follow();
         if (isVisible()) {
-            grabMouse();
+            HoldMouse();
         }
         return;
     }

@@ -13,7 +13,9 @@ class QPushButton;
 // maker's web address as two link halves that open the same page. It holds the mouse while
 // shown: a click on either half opens the page and keeps the box, a click anywhere else (also
 // outside the box) or any command closes it. Coloured from the main window's palette. Made for
-// each use by the main window.
+// each use by the main window. Where the window system keeps window positions and the mouse
+// from clients (Wayland), it is a popup over its owner instead, which holds the mouse the
+// same way.
 class AboutDialog : public QDialog {
 public:
     static constexpr const char* kMakerPage = "https://glimmerstave.org/";
@@ -55,6 +57,8 @@ protected:
 
 private:
     bool OnLink(QPoint global) const;
+    // Holds the mouse unless the box is a popup, which holds it already.
+    void HoldMouse();
 
     QFont boxFont_;
     int unitX_ = 2;
@@ -64,4 +68,5 @@ private:
     LinkStatic* firstLink_ = nullptr;
     LinkStatic* secondLink_ = nullptr;
     QPushButton* defaultButton_ = nullptr;
+    bool popup_ = false;
 };

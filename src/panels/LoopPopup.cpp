@@ -31,10 +31,12 @@ LoopPopup::~LoopPopup() {
 }
 
 void LoopPopup::create(QWidget* parent) {
-    // Opening never takes the keyboard from the main window, but the panel may have it: a
-    // click in one of its fields makes it the active window, so typing goes to the field.
-    setParent(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setAttribute(Qt::WA_ShowWithoutActivating);
+    // A child of the main window, not a window of its own: Wayland places a window where the
+    // compositor likes and gives it the keyboard when it maps, so a separate panel opened far
+    // from its selector and took Space and 1..8. As a child it opens exactly beside the
+    // selector on every platform, and the keys stay with the main window's focus until a
+    // click puts the focus in one of the panel's fields.
+    setParent(parent);
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
     setFixedSize(kClientWidth, kClientHeight);
@@ -80,7 +82,10 @@ void LoopPopup::open(int screenX, int screenY, int m) {
         focused->clearFocus();
     }
     measure_ = std::clamp(m, 0, Setup::kMeasureCount - 1);
-    move(screenX, screenY);
+    if (QWidget* keys = window()->focusWidget(); keys != nullptr && !isAncestorOf(keys)) {
+        keysBefore_ = keys;
+    }
+    move(placeInside(parentWidget()->mapFromGlobal(QPoint(screenX, screenY))));
     const Measure& measure = setup_.measures[static_cast<std::size_t>(measure_)];
     nextDial_.SetValue(measure.next + 1);
     repeatsDial_.SetValue(measure.repeats);
@@ -90,7 +95,8 @@ void LoopPopup::open(int screenX, int screenY, int m) {
 
 void LoopPopup::OnControlEvent(int event, int x, int y, int controlId) {
     if (event == EV_EDIT_CLICK) {
-        takeKeyboard();
+        // The field has taken the focus with the click: the keys type into it until it
+        // gives them back (Enter, Escape, a click off the fields).
         return;
     }
     if (UpdateCursor(event, x, y, this) == 0) {
@@ -133,14 +139,27 @@ void LoopPopup::writeRepeats() {
     }
 }
 
-void LoopPopup::takeKeyboard() {
-    activateWindow();
+QPoint LoopPopup::placeInside(QPoint wanted) const {
+    // A window narrower than selector and panel together shifts the panel left rather than
+    // cut off its repeats dial.
+    const QSize room = parentWidget()->size();
+    return QPoint(std::max(0, std::min(wanted.x(), room.width() - width())),
+                  std::max(0, std::min(wanted.y(), room.height() - height())));
 }
 
 void LoopPopup::giveKeyboardBack() {
-    QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
-    if (owner != nullptr && isActiveWindow()) {
-        owner->activateWindow();
+    // The window's focus, not the application's: keys may reach a window that is not active
+    // (Wayland tells a window late, or never, that it has the keyboard).
+    QWidget* focused = window()->focusWidget();
+    if (focused == nullptr || !isAncestorOf(focused)) {
+        return;
+    }
+    // Leaving the field applies its text; the widget that had the keys when the panel opened
+    // (the main window's default button, for keys 1..8) has them again.
+    if (QWidget* keys = keysBefore_.data(); keys != nullptr && keys->isVisible()) {
+        keys->setFocus(Qt::OtherFocusReason);
+    } else {
+        focused->clearFocus();
     }
 }
 
@@ -157,13 +176,12 @@ void LoopPopup::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
             // As leaving the field: its text is normalised and reported on the focus loss.
-            if (QWidget* focused = focusWidget()) {
-                focused->clearFocus();
-            }
             giveKeyboardBack();
             return;
         default:
-            QWidget::keyPressEvent(event);
+            // A key a field leaves (Ctrl, Shift, F-keys) stays with the panel: going on to the
+            // main window it would close the panel or start playing.
+            event->accept();
             return;
     }
 }
@@ -188,9 +206,6 @@ void LoopPopup::paintEvent(QPaintEvent* event) {
 void LoopPopup::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
-    }
-    if (QWidget* focused = QApplication::focusWidget(); focused != nullptr && isAncestorOf(focused)) {
-        focused->clearFocus();
     }
     // Outside the fields the keys are the main window's again.
     giveKeyboardBack();

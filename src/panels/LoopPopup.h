@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <optional>
 
@@ -13,9 +14,9 @@ class EngineLock;
 class Setup;
 
 // The small borderless panel beside a loop selector that edits how that measure chains on:
-// `next` + 1 (1..8) and `repeats` (1..32). A topmost tool window owned by the main window;
-// it opens without taking the keyboard and takes it only when one of its fields is clicked.
-// Escape closes it; hidden, never destroyed, while the program runs.
+// `next` + 1 (1..8) and `repeats` (1..32). A child of the main window, raised over its
+// controls; it opens without taking the keyboard and takes it only when one of its fields is
+// clicked. Escape closes it; hidden, never destroyed, while the program runs.
 class LoopPopup : public QWidget, public ControlHost {
     Q_OBJECT
 
@@ -29,7 +30,8 @@ public:
     // Makes the window (owned by parent, hidden) and its controls.
     void create(QWidget* parent);
     void recolour(const MShadePalette& palette);
-    // Shows the panel with its top-left corner at the screen point, editing measure m.
+    // Shows the panel with its top-left corner at the screen point, editing measure m; in a
+    // window too small for it there, as near as the window allows.
     void open(int screenX, int screenY, int m);
     // Hides the panel; the main window gets the keyboard back if the panel had it.
     void closePanel();
@@ -51,7 +53,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    void takeKeyboard();
+    QPoint placeInside(QPoint wanted) const;
     void giveKeyboardBack();
     void writeNext();
     void writeRepeats();
@@ -64,4 +66,6 @@ private:
     MDial repeatsDial_;
     int measure_ = 0;
     LoopPopupNaming naming_{*this};
+    // Where the keys go back to when a field of the panel gives them up.
+    QPointer<QWidget> keysBefore_;
 };

@@ -1,6 +1,5 @@
 #include "toolkit/Resources.h"
 
-#include <QBitmap>
 #include <QFile>
 #include <QHash>
 #include <QPixmap>
@@ -58,6 +57,26 @@ QPoint ReadHotSpot(const QString& path) {
     return QPoint(match.captured(1).toInt(), match.captured(2).toInt());
 }
 
+// The cursor as a picture with an alpha channel: black where shape and mask are both set,
+// white where only the mask is, transparent elsewhere. Qt's Wayland plugin draws a cursor
+// from its picture alone; a cursor made of two bitmaps has none, and it then asks for a
+// shared buffer of 0 bytes ("QWaylandShmBuffer: mmap failed") and shows no cursor at all.
+QImage CursorPicture(const QImage& shape, const QImage& mask) {
+    QImage picture(shape.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < shape.height(); ++y) {
+        for (int x = 0; x < shape.width(); ++x) {
+            // Index 0 is black: set.
+            const bool opaque = mask.pixelIndex(x, y) == 0;
+            const bool black = shape.pixelIndex(x, y) == 0;
+            picture.setPixel(x, y,
+                             !opaque ? qRgba(0, 0, 0, 0)
+                             : black ? qRgb(0, 0, 0)
+                                     : qRgb(255, 255, 255));
+        }
+    }
+    return picture;
+}
+
 }  // namespace
 
 QImage LoadBitmap(std::string_view name) {
@@ -92,10 +111,8 @@ std::optional<QCursor> LoadCursor(std::string_view name) {
         images.shape.size() != images.mask.size()) {
         return std::nullopt;
     }
-    // QBitmap takes black as set: set in the shape is a black pixel, set in the mask an
-    // opaque one.
-    return QCursor(QBitmap::fromImage(images.shape), QBitmap::fromImage(images.mask),
-                   images.hot.x(), images.hot.y());
+    return QCursor(QPixmap::fromImage(CursorPicture(images.shape, images.mask)), images.hot.x(),
+                   images.hot.y());
 }
 
 QIcon LoadAppIcon(QColor ink, QColor paper) {

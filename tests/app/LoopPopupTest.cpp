@@ -33,11 +33,50 @@ TEST_F(LoopPopupTest, OpensBesideTheThirdSelectorShowingItsMeasure) {
     rightClickSelector(2);
     ASSERT_TRUE(popup.isVisible());
     const MRect rect = window.panel().LoopGroup().GetElementRect(2);
-    EXPECT_EQ(popup.pos(), window.mapToGlobal(QPoint(rect.right, rect.top - 1)));
+    EXPECT_EQ(popup.mapTo(&window, QPoint(0, 0)), QPoint(rect.right, rect.top - 1));
     EXPECT_EQ(popup.measure(), 2);
     EXPECT_EQ(popup.NextDial().GetValue(), 6);
     EXPECT_EQ(popup.RepeatsDial().GetValue(), 3);
     EXPECT_FALSE(popup.hasFocus());
+}
+
+TEST_F(LoopPopupTest, InAWindowTooNarrowForItTheWholePanelStaysInside) {
+    window.panel().FitWindowToColumns(1);
+    rightClickSelector(7);
+    ASSERT_TRUE(popup.isVisible());
+    EXPECT_TRUE(window.rect().contains(QRect(popup.mapTo(&window, QPoint(0, 0)), popup.size())))
+        << "the repeats dial would be cut off";
+    EXPECT_EQ(popup.y(), window.panel().LoopGroup().GetElementRect(7).top - 1)
+        << "only moved sideways, still on its selector's row";
+}
+
+TEST_F(LoopPopupTest, WhileItIsOpenSpaceAndNumbersAreTheMainWindowsButAClickedFieldTypesThem) {
+    rightClickSelector(3);
+    QWidget* keys = QApplication::focusWidget();
+    ASSERT_EQ(keys, static_cast<QWidget*>(window.defaultButton()))
+        << "opening leaves the keys where they were";
+    QTest::keyClick(keys, Qt::Key_Space);
+    EXPECT_TRUE(window.player().isRunning());
+    EXPECT_FALSE(popup.isVisible());
+
+    rightClickSelector(3);
+    MDialEdit* field = popup.NextDial().GetField();
+    ASSERT_NE(field, nullptr);
+    QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
+    ASSERT_TRUE(QTest::qWaitFor([field] { return field->hasFocus(); }, 10'000));
+    field->selectAll();
+    QTest::keyClicks(field, "5 ");
+    EXPECT_EQ(setup.measures[3].next, 4);
+    EXPECT_EQ(setup.playingMeasure, 0) << "5 is typed, not a jump to loop 5";
+    EXPECT_TRUE(window.player().isRunning()) << "the blank is typed, not a stop";
+    QTest::keyClick(field, Qt::Key_Control);
+    EXPECT_TRUE(popup.isVisible()) << "a key the field leaves never reaches the main window";
+
+    // A click on the panel off its fields hands the keys back to the default button.
+    QTest::mouseClick(&popup, Qt::LeftButton, {}, QPoint(60, 10));
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(window.defaultButton()));
+    EXPECT_EQ(field->GetText(), "5");
+    window.player().stop();
 }
 
 TEST_F(LoopPopupTest, StoredRepeatsOutsideTheRangeShowClampedAndStayStored) {

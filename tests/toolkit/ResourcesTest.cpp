@@ -86,6 +86,35 @@ TEST(Resources, EveryCursorLoadsWithItsHotSpot) {
     EXPECT_EQ(Resources::LoadCursor("TEXTCUR")->hotSpot(), QPoint(3, 8));
 }
 
+// Wayland draws a cursor from its picture only: every cursor carries one, black and white
+// where its mask is set and see-through elsewhere.
+TEST(Resources, EveryCursorCarriesAPictureThatFollowsItsMask) {
+    for (const char* name : {"NOCUR", "PUSHCUR", "TEXTCUR", "HANDCUR", "SIZECUR"}) {
+        const std::optional<QCursor> cursor = Resources::LoadCursor(name);
+        ASSERT_TRUE(cursor.has_value()) << name;
+        const QImage picture = cursor->pixmap().toImage();
+        ASSERT_FALSE(picture.isNull()) << name;
+        ASSERT_EQ(picture.size(), QSize(32, 32)) << name;
+        const QImage mask = cursor->mask().toImage();
+        int black = 0;
+        int white = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor colour = picture.pixelColor(x, y);
+                const bool opaque = mask.pixelIndex(x, y) == mask.pixelIndex(cursor->hotSpot());
+                ASSERT_EQ(colour.alpha(), opaque ? 255 : 0) << name << " " << x << "," << y;
+                if (opaque) {
+                    ASSERT_TRUE(colour.rgb() == qRgb(0, 0, 0) ||
+                                colour.rgb() == qRgb(255, 255, 255));
+                    (colour.rgb() == qRgb(0, 0, 0) ? black : white) += 1;
+                }
+            }
+        }
+        EXPECT_GT(black, 0) << name << " has an outline";
+        EXPECT_GT(white, 0) << name << " has a fill";
+    }
+}
+
 TEST(Resources, IconComesInTheRequestedColours) {
     const QIcon icon = Resources::LoadAppIcon(Qt::red, Qt::white);
     ASSERT_FALSE(icon.isNull());
