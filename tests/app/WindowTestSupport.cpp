@@ -11,7 +11,7 @@ WindowFixture::WindowFixture(const Start& start) {
     ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
     busDirectory_ = start.busDirectory.empty() ? busDir_.path().toStdString() : start.busDirectory;
     MainWindow::Options options;
-    options.drivers = OutputPort::Drivers{};
+    options.drivers = start.drivers ? start.drivers() : OutputPort::Drivers{};
     options.busDirectory = busDirectory_;
     options.setupPath = start.setupPath;
     options.clock.calibrationMs = 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ public:
     struct Start {
         std::string busDirectory;
         std::string setupPath;
+        // The port's drivers; none (no devices, no synthesizer) when not given.
+        std::function<OutputPort::Drivers()> drivers;
     };
     WindowFixture() : WindowFixture(Start{}) {}
     explicit WindowFixture(const Start& start);
