@@ -323,7 +323,6 @@ TEST_F(SilentManagerTest, WithoutAnAnswerTheProgramRunsOnItsOwnUntilALateAnswer)
     EXPECT_NE(statusText().find("did not answer"), std::string::npos) << statusText();
     EXPECT_TRUE(fileMenuOffers(ID_OPEN_SETUP));
     EXPECT_TRUE(fileMenuOffers(ID_SAVE_SETUP_AS));
-    EXPECT_NE(pattern(window->setup()), pattern(::Setup())) << "a new setup to play with";
 
     // The answer comes after all: the session takes the program back.
     server.answerAnnounce();

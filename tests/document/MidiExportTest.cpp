@@ -270,7 +270,7 @@ namespace {
 // last tick and ahead of the All Notes Off, which many readers of a file do not apply.
 TEST(MidiExport, EveryNoteStillSoundingAtTheEndGetsItsNoteOffBeforeAllNotesOff) {
     ::Setup setup = quietSetup();
-    setup.port.channel = 3;
+    setup.port.channel = 3;  // 0x92: the channel counts from 1
     setup.stepsPerMeasure = 4;
     Step& chord = setup.measures[0].steps[1];
     chord.on = 1;
@@ -287,11 +287,11 @@ TEST(MidiExport, EveryNoteStillSoundingAtTheEndGetsItsNoteOffBeforeAllNotesOff) 
     std::size_t allNotesOff = events.size();
     for (std::size_t i = 0; i < events.size(); ++i) {
         const Bytes& bytes = events[i].bytes;
-        if (bytes == Bytes{0xB3, 123, 0}) {
+        if (bytes == Bytes{0xB2, 123, 0}) {
             allNotesOff = std::min(allNotesOff, i);
-        } else if (bytes.size() == 3 && bytes[0] == 0x93 && bytes[2] != 0) {
+        } else if (bytes.size() == 3 && bytes[0] == 0x92 && bytes[2] != 0) {
             ++sounding[bytes[1]];
-        } else if (bytes.size() == 3 && bytes[0] == 0x93 && sounding[bytes[1]] > 0) {
+        } else if (bytes.size() == 3 && bytes[0] == 0x92 && sounding[bytes[1]] > 0) {
             EXPECT_LT(i, allNotesOff) << "a Note Off after All Notes Off";
             --sounding[bytes[1]];
         }
@@ -302,7 +302,7 @@ TEST(MidiExport, EveryNoteStillSoundingAtTheEndGetsItsNoteOffBeforeAllNotesOff) 
         EXPECT_EQ(count, 0) << "key " << key << " is never ended";
     }
     // The chord's three offs are at the end; the early note ended at its own step.
-    const Event last{96, {0x93, 67, 0}};
+    const Event last{96, {0x92, 67, 0}};
     EXPECT_EQ(std::count(events.begin(), events.end(), last), 1);
     EXPECT_EQ(events[allNotesOff - 1].tick, 96u);
 }

@@ -350,12 +350,13 @@ TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
     std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
     ASSERT_NE(synth, nullptr);
 
-    // The synthesizer opens beside the caller: its outputs appear once it has.
+    // The synthesizer opens beside the caller: its outputs appear once it has, under the
+    // program's name so that a patchbay shows whose they are.
     const char** outputs = nullptr;
     const auto opened = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (outputs == nullptr && std::chrono::steady_clock::now() < opened) {
-        outputs = jack_get_ports(recorder_->client(), "^fluidsynth", JACK_DEFAULT_AUDIO_TYPE,
-                                 JackPortIsOutput);
+        outputs = jack_get_ports(recorder_->client(), "^Glimmerstave synth:",
+                                 JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
         if (outputs == nullptr) {
             sleepMicroseconds(5000);
         }
