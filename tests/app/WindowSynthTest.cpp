@@ -53,7 +53,7 @@ TEST(WindowSynth, TheBuiltInSynthesizerOpensOnlyWhenItIsThePortChosen) {
     FluidSynthDriver* synth = nullptr;
     WindowFixture::Start start;
     start.setupPath = setupPath;
-    start.drivers = [&synth] {
+    const auto makeDrivers = [&synth] {
         OutputPort::Drivers drivers;
         drivers.devices.push_back(std::make_unique<AlwaysThere>());
         // No audio device on any machine: an open would fail and say so.
@@ -65,7 +65,7 @@ TEST(WindowSynth, TheBuiltInSynthesizerOpensOnlyWhenItIsThePortChosen) {
         drivers.mapper = std::move(mapper);
         return drivers;
     };
-    WindowFixture fixture(start);
+    WindowFixture fixture(start, makeDrivers);
     MainWindow& window = fixture.window();
     ASSERT_NE(synth, nullptr);
     EXPECT_EQ(window.setup().port.portName, kDeviceName);

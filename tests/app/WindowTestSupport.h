@@ -17,11 +17,11 @@ public:
     struct Start {
         std::string busDirectory;
         std::string setupPath;
-        // The port's drivers; none (no devices, no synthesizer) when not given.
-        std::function<OutputPort::Drivers()> drivers;
     };
+    using MakeDrivers = std::function<OutputPort::Drivers()>;
     WindowFixture() : WindowFixture(Start{}) {}
-    explicit WindowFixture(const Start& start);
+    // drivers: the port's drivers; none (no devices, no synthesizer) when not given.
+    explicit WindowFixture(const Start& start, const MakeDrivers& drivers = {});
     ~WindowFixture();
 
     MainWindow& window() { return *window_; }
