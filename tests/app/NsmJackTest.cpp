@@ -7,6 +7,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -92,16 +93,17 @@ TEST(NsmOnJack, TwoCopiesInOneSessionNameTheirJackClientsAfterTheirClientIds) {
     };
     ASSERT_TRUE(manager.waitFor([&] { return opened() == 2; }));
 
-    for (const std::string& id : ids) {
-        std::vector<std::string> ports;
-        EXPECT_TRUE(waitUntil([&] {
-            ports = portsOf(recorder.client(), id);
-            return !ports.empty();
-        })) << "no JACK client named " << id;
-        for (const std::string& port : ports) {
+    // Each copy's client, under its client_id, with its output connected to the recorder (the
+    // connection may follow the port's registration by a few cycles).
+    const auto connectedToRecorder = [&](const std::vector<std::string>& ports) {
+        return !ports.empty() && std::all_of(ports.begin(), ports.end(), [&](const auto& port) {
             jack_port_t* own = jack_port_by_name(recorder.client(), port.c_str());
-            EXPECT_TRUE(own != nullptr && jack_port_connected_to(own, "recorder:in")) << port;
-        }
+            return own != nullptr && jack_port_connected_to(own, "recorder:in") != 0;
+        });
+    };
+    for (const std::string& id : ids) {
+        EXPECT_TRUE(waitUntil([&] { return connectedToRecorder(portsOf(recorder.client(), id)); }))
+            << "no JACK client named " << id << " playing to the recorder";
     }
     EXPECT_TRUE(portsOf(recorder.client(), "Glimmerstave.*").empty());
 
