@@ -105,8 +105,8 @@ std::vector<TimedMessage> withClosingNoteOffs(const std::vector<TimedMessage>& m
     std::size_t i = 0;
     for (; i < messages.size() && messages[i].tick < stopTick; ++i) {
         const TimedMessage& message = messages[i];
-        int& count = sounding[static_cast<std::size_t>(message.status & 0x0F)]
-                             [dataByte(message.data1)];
+        int& count =
+            sounding[static_cast<std::size_t>(message.status & 0x0F)][dataByte(message.data1)];
         if (isNoteOn(message)) {
             ++count;
         } else if (isNoteOff(message) && count > 0) {
@@ -182,7 +182,8 @@ int MidiExport::chainPassMeasures(const Setup& setup) {
 }
 
 int MidiExport::chainPassSteps(const Setup& setup) {
-    return chainPassMeasures(setup) * std::clamp<int>(setup.stepsPerMeasure, 1, Measure::kStepCount);
+    return chainPassMeasures(setup) *
+           std::clamp<int>(setup.stepsPerMeasure, 1, Measure::kStepCount);
 }
 
 std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {

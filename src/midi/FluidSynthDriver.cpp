@@ -149,8 +149,9 @@ std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::
         if (driver == "jack") {
             fluid_settings_setint(synth->settings, "audio.jack.autoconnect", 1);
             // FluidSynth calls its client "fluidsynth": a patchbay should show whose it is.
-            fluid_settings_setstr(synth->settings, "audio.jack.id",
-                                  ClientNames::jackClientName(FluidSynthDriver::kJackSuffix).c_str());
+            fluid_settings_setstr(
+                synth->settings, "audio.jack.id",
+                ClientNames::jackClientName(FluidSynthDriver::kJackSuffix).c_str());
         }
         synth->audio = new_fluid_audio_driver(synth->settings, synth->synth);
         if (synth->audio != nullptr) {

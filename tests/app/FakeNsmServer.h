@@ -87,8 +87,7 @@ public:
     }
     void answerAnnounce(std::size_t client = 0) {
         lo_send_from(clients_.at(client), server_, LO_TT_IMMEDIATE, "/reply", "ssss",
-                     "/nsm/server/announce", "Welcome", "Fake Session Manager",
-                     ":server-control:");
+                     "/nsm/server/announce", "Welcome", "Fake Session Manager", ":server-control:");
     }
     // The answer a manager gives a program it will not take (an API it does not speak).
     void refuseAnnounce(std::size_t client = 0) {

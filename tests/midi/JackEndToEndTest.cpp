@@ -356,8 +356,8 @@ TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
     bool connected = false;
     const auto opened = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!connected && std::chrono::steady_clock::now() < opened) {
-        const char** outputs = jack_get_ports(recorder_->client(), "^Glimmerstave synth:",
-                                              JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        const char** outputs = jack_get_ports(
+            recorder_->client(), "^Glimmerstave synth:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
         if (outputs != nullptr) {
             connected = jack_connect(recorder_->client(), outputs[0], "recorder:audio") == 0;
             jack_free(outputs);
