@@ -50,9 +50,9 @@ Setup readIntoNewSetup(const std::string& path) {
     return setup;
 }
 
-// N steps when given, else 16 x the steps per measure.
+// N steps when given, else what the window's export proposes: one pass through the chain.
 int exportStepCount(const Setup& setup, std::optional<int> steps) {
-    return steps.value_or(Measure::kStepCount * setup.stepsPerMeasure);
+    return steps.value_or(MidiExport::chainPassSteps(setup));
 }
 
 }  // namespace
@@ -64,8 +64,9 @@ const char* const kHelpText =
     "  --convert FILE OUT\n"
     "                      write the setup in FILE (any version) to OUT as version 2.9\n"
     "  --export-midi FILE OUT.mid [--steps N]\n"
-    "                      play N steps of the setup in FILE (16 x its steps per measure by\n"
-    "                      default) into a Standard MIDI File\n"
+    "                      play N steps of the setup in FILE into a Standard MIDI File; by\n"
+    "                      default one pass through the chain of loops from the selected\n"
+    "                      loop (each loop's repeats, at most 64 measures), as File > Export\n"
     "  --export-audio FILE OUT.wav [--steps N]\n"
     "                      the same steps played by the embedded synthesizer into a WAV file\n"
     "                      (48 kHz, stereo, 16-bit), faster than real time";

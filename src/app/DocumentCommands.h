@@ -26,7 +26,7 @@ int dump(const std::string& path, std::ostream& out, std::ostream& err);
 // --convert FILE OUT: any version in, version 2.9 out, written through the safe save.
 int convert(const std::string& path, const std::string& outPath, std::ostream& err);
 // --export-midi FILE OUT.mid [--steps N]: the playback as a Standard MIDI File; N defaults to
-// 16 x stepsPerMeasure.
+// one pass through the chain of loops, as in the window (MidiExport::chainPassSteps).
 int exportMidi(const std::string& path, const std::string& outPath, std::optional<int> steps,
                std::ostream& err);
 // --export-audio FILE OUT.wav [--steps N]: the same playback rendered by the embedded

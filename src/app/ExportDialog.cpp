@@ -2,9 +2,12 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -39,8 +42,11 @@ ExportDialog::ExportDialog(const QString& title, const QString& filter, const QS
     okButton_ = buttons->button(QDialogButtonBox::Ok);
     okButton_->setText(tr("&Export"));
 
+    // A label made from text alone has no field to lead to, and shows its '&' as it is.
+    auto* fileLabel = new QLabel(tr("&File:"), this);
+    fileLabel->setBuddy(pathField_);
     auto* form = new QFormLayout;
-    form->addRow(tr("&File:"), fileRow);
+    form->addRow(fileLabel, fileRow);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(chainLength_);
@@ -63,11 +69,35 @@ int ExportDialog::measures() const {
     return typedLength_->isChecked() ? measureField_->value() : chainMeasures_;
 }
 
+void ExportDialog::accept() {
+    const QString target = path();
+    // A file chosen with Browse was confirmed there already.
+    if (target == confirmedPath_ || !QFileInfo::exists(target)) {
+        QDialog::accept();
+        return;
+    }
+    // Asked as the save dialog asks, without blocking the window: playback goes on meanwhile.
+    auto* question = new QMessageBox(
+        QMessageBox::Warning, windowTitle(),
+        tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(target).fileName()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, target](int answer) {
+        if (answer == QMessageBox::Yes && path() == target) {
+            confirmedPath_ = target;
+            QDialog::accept();
+        }
+    });
+    question->open();
+}
+
 void ExportDialog::browse() {
     // The dialog of its own asks before replacing a file.
     const QString chosen = QFileDialog::getSaveFileName(this, windowTitle(), path(), filter_);
     if (!chosen.isEmpty()) {
         pathField_->setText(chosen);
+        confirmedPath_ = chosen;
     }
 }
 

@@ -24,6 +24,10 @@ public:
     QString path() const;
     int measures() const;
 
+    // Export: a file that is there already is replaced only when the user says so (asked in
+    // a box of its own, opened without blocking); No leaves the dialog open.
+    void accept() override;
+
     // For tests and the Browse button alike.
     QLineEdit* pathField() const { return pathField_; }
     QRadioButton* typedLengthChoice() const { return typedLength_; }
@@ -35,6 +39,8 @@ private:
 
     QString filter_;
     int chainMeasures_;
+    // The last path the user agreed to replace (here or in Browse's own dialog).
+    QString confirmedPath_;
     QLineEdit* pathField_ = nullptr;
     QRadioButton* chainLength_ = nullptr;
     QRadioButton* typedLength_ = nullptr;

@@ -36,6 +36,7 @@
 #include "document/SetupFile.h"
 #include "document/SetupFileError.h"
 #include "document/SetupRecord.h"
+#include "midi/FluidSynthDriver.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiLog.h"
 #include "midi/SystemDrivers.h"
@@ -45,6 +46,7 @@
 #include "panels/PanelIds.h"
 #include "sync/JackTransportTimeline.h"
 #include "sync/TimeKeeper.h"
+#include "midi/ClientNames.h"
 #include "sync/LinkSession.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"
@@ -110,6 +112,7 @@ void MainWindow::initialise() {
     setup_.title = Setup::kTitlePrefix;
     if (!options_.sessionManaged) {
         openStartSetup();
+        letSynthesizerOpen();
     }
     preferences_.loadPreferences();
     createTimeKeeper();
@@ -139,6 +142,7 @@ void MainWindow::applyJackTransport() {
 
 void MainWindow::createTimeKeeper() {
     time_ = std::make_unique<TimeKeeper>(player_, setup_, clock_);
+    time_->setTransportClientName(ClientNames::jackClientName(" transport"));
     TimeKeeper::Listener listener;
     listener.tempoChanged = [this](double bpm) { panel_->TempoDial().SetTempo(bpm); };
     listener.started = [this] { panel_->PlayButton().SetState(1); };
@@ -153,9 +157,15 @@ void MainWindow::createPort() {
             ::getpid())) {
         std::fprintf(stderr, "glimmerstave: %s\n", bus_.errorText().c_str());
     }
-    port_ = std::make_unique<OutputPort>(
-        setup_, options_.drivers ? std::move(*options_.drivers) : makeSystemDrivers());
+    OutputPort::Drivers drivers =
+        options_.drivers ? std::move(*options_.drivers) : makeSystemDrivers();
     options_.drivers.reset();
+    // The engine opens "MIDI Mapper" before the setup names its port: held until it does.
+    synth_ = dynamic_cast<FluidSynthDriver*>(drivers.mapper.get());
+    if (synth_ != nullptr) {
+        synth_->setOpensHeld(true);
+    }
+    port_ = std::make_unique<OutputPort>(setup_, std::move(drivers));
     port_->setBroadcast([this](int message, std::intptr_t wParam, std::intptr_t lParam) {
         return broadcastToInstances(message, wParam, lParam);
     });
@@ -411,6 +421,11 @@ void MainWindow::onCommand(int commandId) {
             }
             return;
         case ID_SAVE_SETUP:
+            if (options_.sessionManaged && setup_.path.empty()) {
+                // The session names the file: there is none to save to until it opens one.
+                NoteBox::show(kNotSavedBeforeSessionText);
+                return;
+            }
             documents_->SaveSetup();
             return;
         case ID_SAVE_SETUP_AS:
@@ -698,6 +713,28 @@ void MainWindow::releasePortSilenced() {
 }
 
 // ---- Documents -----------------------------------------------------------------------------
+
+void MainWindow::letSynthesizerOpen() {
+    if (synth_ != nullptr) {
+        synth_->setOpensHeld(false);
+    }
+}
+
+void MainWindow::leaveSession() {
+    if (!options_.sessionManaged) {
+        return;
+    }
+    options_.sessionManaged = false;
+    if (setup_.path.empty()) {
+        openStartSetup();
+    }
+    letSynthesizerOpen();
+    window()->show();
+}
+
+void MainWindow::rejoinSession() {
+    options_.sessionManaged = true;
+}
 
 bool MainWindow::confirmDiscard() {
     // Under a session manager nothing may block: it saves first when it wants to.

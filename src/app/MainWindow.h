@@ -22,6 +22,7 @@
 
 class DocumentController;
 class ExportController;
+class FluidSynthDriver;
 class TimeKeeper;
 class MainPanel;
 class MidiLog;
@@ -97,6 +98,14 @@ public:
     DocumentController& documents() { return *documents_; }
     ExportController& exports() { return *exports_; }
     bool sessionManaged() const { return options_.sessionManaged; }
+    // A session manager that never answered, or refused the program: from now on the window
+    // runs as without one (the setup named on the command line or a new one, shown, Open and
+    // Save As back). A late answer hands it back to the session with rejoinSession().
+    void leaveSession();
+    void rejoinSession();
+    // The built-in synthesizer opens only once the port the setup plays to is known: after
+    // the start-up setup, or under a session manager after the session's setup.
+    void letSynthesizerOpen();
     MeasureClipboard& clipboard() { return clipboard_; }
     Preferences& preferences() { return preferences_; }
     // The owner of the engine's time: which clock leads, start, stop and tempo requests.
@@ -118,6 +127,10 @@ public:
     // ControlHost.
     QWidget* HostWidget() override { return this; }
     void OnControlEvent(int event, int x, int y, int controlId) override;
+
+    static constexpr const char* kNotSavedBeforeSessionText =
+        "Not saved: the session manager has not opened this copy's session yet, and the "
+        "session names the file.";
 
     static constexpr int kNormalHeight = 166;
     static constexpr int kDiagnosticHeight = 179;
@@ -189,6 +202,8 @@ private:
     std::unique_ptr<MidiLog> midiLog_;
     std::unique_ptr<OutputPort> port_;
     std::unique_ptr<MissingPortSearch> portSearch_;
+    // The port's "MIDI Mapper" driver when it is the built-in synthesizer; owned by the port.
+    FluidSynthDriver* synth_ = nullptr;
     Player player_;
     // Declared after the player: it is destroyed first, which stops its thread.
     StepClock clock_;

@@ -83,6 +83,48 @@ std::uint8_t dataByte(int value) {
     return static_cast<std::uint8_t>(std::clamp(value, 0, 127));
 }
 
+bool isNoteOn(const TimedMessage& message) {
+    return (message.status & 0xF0) == 0x90 && dataByte(message.data2) != 0;
+}
+
+bool isNoteOff(const TimedMessage& message) {
+    return (message.status & 0xF0) == 0x80 ||
+           ((message.status & 0xF0) == 0x90 && dataByte(message.data2) == 0);
+}
+
+// Stop ends what still sounds with All Notes Off, which players and sequencers reading a file
+// often ignore. Each note still on at the end gets its own Note Off (a note-on of velocity 0,
+// as the Player sends it), at stop's tick and ahead of stop's messages.
+std::vector<TimedMessage> withClosingNoteOffs(const std::vector<TimedMessage>& messages,
+                                              std::int64_t stopTick) {
+    // Notes struck and not yet ended, per channel and key; a key struck twice needs two offs.
+    std::array<std::array<int, 128>, 16> sounding{};
+    std::vector<TimedMessage> result;
+    result.reserve(messages.size() + 64);
+    std::size_t i = 0;
+    for (; i < messages.size() && messages[i].tick < stopTick; ++i) {
+        const TimedMessage& message = messages[i];
+        int& count =
+            sounding[static_cast<std::size_t>(message.status & 0x0F)][dataByte(message.data1)];
+        if (isNoteOn(message)) {
+            ++count;
+        } else if (isNoteOff(message) && count > 0) {
+            --count;
+        }
+        result.push_back(message);
+    }
+    for (int channel = 0; channel < 16; ++channel) {
+        for (int key = 0; key < 128; ++key) {
+            for (int n = sounding[static_cast<std::size_t>(channel)][static_cast<std::size_t>(key)];
+                 n > 0; --n) {
+                result.push_back({stopTick, 0x90 | channel, key, 0});
+            }
+        }
+    }
+    result.insert(result.end(), messages.begin() + static_cast<std::ptrdiff_t>(i), messages.end());
+    return result;
+}
+
 }  // namespace
 
 std::uint32_t MidiExport::microsecondsPerQuarter(double bpm) {
@@ -138,8 +180,15 @@ int MidiExport::chainPassMeasures(const Setup& setup) {
     return std::min(measures, kMaxChainMeasures);
 }
 
+int MidiExport::chainPassSteps(const Setup& setup) {
+    return chainPassMeasures(setup) *
+           std::clamp<int>(setup.stepsPerMeasure, 1, Measure::kStepCount);
+}
+
 std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
-    const std::vector<TimedMessage> messages = record(setup, stepCount);
+    const std::int64_t stopTick = static_cast<std::int64_t>(stepCount) * kTicksPerStep;
+    const std::vector<TimedMessage> messages =
+        withClosingNoteOffs(record(setup, stepCount), stopTick);
     std::vector<std::uint8_t> track;
     track.reserve(messages.size() * 4 + 16);
     // Tempo first, at tick 0.
@@ -161,8 +210,7 @@ std::vector<std::uint8_t> MidiExport::render(Setup& setup, int stepCount) {
             track.push_back(dataByte(message.data2));
         }
     }
-    putVariableLength(track, static_cast<std::uint32_t>(
-                                 static_cast<std::int64_t>(stepCount) * kTicksPerStep - lastTick));
+    putVariableLength(track, static_cast<std::uint32_t>(stopTick - lastTick));
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
 
     std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd'};

@@ -33,6 +33,9 @@ public:
     // One pass through the chain of loops from the selected loop, in measures: each loop's
     // repeats, following `next` until a loop comes round again; at most kMaxChainMeasures.
     static int chainPassMeasures(const Setup& setup);
+    // The default length of every export, in the window and on the command line: one pass
+    // through the chain, chainPassMeasures() x the steps per measure.
+    static int chainPassSteps(const Setup& setup);
 
     // start() on the selected measure (which plays the first step at once), stepCount - 1
     // further steps, then stop(). The messages of step k lie at tick 24 k in the order sent,

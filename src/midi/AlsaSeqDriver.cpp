@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "midi/AlsaPortFollower.h"
+#include "midi/ClientNames.h"
 #include "midi/MidiBytes.h"
 
 namespace {
@@ -110,13 +111,13 @@ public:
     // Follows the target by name from now on: a sequencer client of its own listens to the
     // announce port, and connects this output again when the target comes back. Without an
     // announce port the connection simply stays where it is.
-    void follow(const std::string& clientName, const std::string& device, int occurrence,
+    void follow(const std::string& watcherName, const std::string& device, int occurrence,
                 AlsaPortFollower::Address connected) {
         if (snd_seq_open(&watchSeq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) {
             watchSeq_ = nullptr;
             return;
         }
-        snd_seq_set_client_name(watchSeq_, (clientName + " watch").c_str());
+        snd_seq_set_client_name(watchSeq_, watcherName.c_str());
         const int in = snd_seq_create_simple_port(
             watchSeq_, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
             SND_SEQ_PORT_TYPE_APPLICATION);
@@ -220,11 +221,9 @@ void AlsaSeqDriver::silenceLibraryErrors() {
     std::call_once(once, [] { snd_lib_error_set_handler(ignoreAlsaError); });
 }
 
-AlsaSeqDriver::AlsaSeqDriver(std::string clientName) : clientName_(std::move(clientName)) {}
-
 std::vector<std::string> AlsaSeqDriver::listDevices() {
     std::vector<std::string> names;
-    snd_seq_t* seq = openSequencer(clientName_);
+    snd_seq_t* seq = openSequencer(ClientNames::alsaClientName());
     if (seq == nullptr) {
         return names;
     }
@@ -237,7 +236,7 @@ std::vector<std::string> AlsaSeqDriver::listDevices() {
 }
 
 std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device, int occurrence) {
-    snd_seq_t* seq = openSequencer(clientName_);
+    snd_seq_t* seq = openSequencer(ClientNames::alsaClientName());
     if (seq == nullptr) {
         return nullptr;
     }
@@ -251,7 +250,7 @@ std::unique_ptr<MidiConnection> AlsaSeqDriver::open(const std::string& device, i
         return nullptr;
     }
     auto connection = std::make_unique<AlsaSeqConnection>(seq, port);
-    connection->follow(clientName_, device, occurrence, *target);
+    connection->follow(ClientNames::alsaClientName(" watch"), device, occurrence, *target);
     return connection;
 }
 

@@ -16,7 +16,8 @@ class AlsaSeqDriver : public MidiDriver {
 public:
     static constexpr const char* kNameSuffix = " (ALSA)";
 
-    explicit AlsaSeqDriver(std::string clientName = "Glimmerstave");
+    // Its sequencer clients are named by ClientNames when they open.
+    AlsaSeqDriver() = default;
 
     std::vector<std::string> listDevices() override;
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
@@ -29,7 +30,4 @@ public:
     // Fills the event's type and data from a short message; false for messages the sequencer
     // has no event for (system messages other than the real-time ones are not sent).
     static bool encode(const std::uint8_t* bytes, snd_seq_event& event);
-
-private:
-    std::string clientName_;
 };

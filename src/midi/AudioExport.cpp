@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -199,23 +200,28 @@ private:
 }  // namespace
 
 std::int64_t AudioExport::frameOfTick(std::int64_t tick, double bpm) {
+    // frames = tick x microseconds per quarter x rate / (ticks per quarter x 10^6), with the
+    // fraction reduced first: the product of all three overflows 64 bits on long exports at
+    // the slowest tempos, the reduced one (at most 2.4e7 ticks x 2^24 us) does not.
+    constexpr std::int64_t kPerSecond = std::int64_t{MidiExport::kTicksPerQuarter} * 1'000'000;
+    constexpr std::int64_t kCommon = std::gcd(std::int64_t{kSampleRate}, kPerSecond);
     const std::int64_t microsecondsPerQuarter = MidiExport::microsecondsPerQuarter(bpm);
-    return tick * microsecondsPerQuarter * kSampleRate /
-           (std::int64_t{MidiExport::kTicksPerQuarter} * 1'000'000);
+    return tick * microsecondsPerQuarter * (kSampleRate / kCommon) / (kPerSecond / kCommon);
 }
 
 bool AudioExport::writeFile(Setup& setup, int stepCount, const std::string& outPath,
                             const Progress& progress, const std::string& soundFont) {
     const double bpm = setup.bpm;
-    const std::vector<MidiExport::TimedMessage> messages = MidiExport::record(setup, stepCount);
+    // The size is known from the step count alone: checked before the playback is run.
     const std::int64_t stepFrames =
-        frameOfTick(std::int64_t{stepCount} * MidiExport::kTicksPerStep, bpm);
+        frameOfTick(std::int64_t{std::max(stepCount, 0)} * MidiExport::kTicksPerStep, bpm);
     const std::uint64_t longest =
         static_cast<std::uint64_t>(stepFrames + kMaxTailFrames) * kChannels * 2;
-    if (longest > kMaxDataBytes) {
+    if (stepCount <= MidiExport::kMaxSteps && longest > kMaxDataBytes) {
         throw std::length_error(outPath + ": " + std::to_string(stepCount) +
                                 " steps at this tempo are longer than a WAV file can hold");
     }
+    const std::vector<MidiExport::TimedMessage> messages = MidiExport::record(setup, stepCount);
     const std::string font = soundFont.empty() ? FluidSynthDriver::findSoundFont() : soundFont;
     if (font.empty()) {
         throw std::runtime_error(

@@ -15,6 +15,7 @@
 
 #include "core/EngineLock.h"
 #include "midi/AlsaSeqDriver.h"
+#include "midi/ClientNames.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiBytes.h"
 #include "midi/SynthSettings.h"
@@ -152,6 +153,10 @@ std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::
         }
         if (driver == "jack") {
             fluid_settings_setint(synth->settings, "audio.jack.autoconnect", 1);
+            // FluidSynth calls its client "fluidsynth": a patchbay should show whose it is.
+            fluid_settings_setstr(
+                synth->settings, "audio.jack.id",
+                ClientNames::jackClientName(FluidSynthDriver::kJackSuffix).c_str());
         }
         synth->audio = new_fluid_audio_driver(synth->settings, synth->synth);
         if (synth->audio != nullptr) {
@@ -169,7 +174,8 @@ std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::
 // to hold or play one message, or to settle the open; the clock thread takes it inside the
 // port lock, so it must never be held across anything slow.
 struct SynthOpening {
-    enum class State { Opening, Ready, Failed, Closed };
+    // Held: made while opens are held; nothing is loaded until they are let go.
+    enum class State { Held, Opening, Ready, Failed, Closed };
 
     EngineLock lock;
     std::condition_variable_any settled;
@@ -181,12 +187,15 @@ struct SynthOpening {
     std::size_t heldCount = 0;
     std::shared_ptr<MidiDriver::LateFailure> lateFailure;
 
-    // Lock held.
+    // Lock held. A synthesizer nobody plays to any more fails without a word.
     void reportFailureLocked(const std::string& reason) {
         state = State::Failed;
         heldCount = 0;
+        if (owner == nullptr) {
+            return;
+        }
         std::fprintf(stderr, "Glimmerstave: %s\n", reason.c_str());
-        if (owner != nullptr && lateFailure != nullptr && *lateFailure) {
+        if (lateFailure != nullptr && *lateFailure) {
             (*lateFailure)(owner, reason);
         }
     }
@@ -261,6 +270,7 @@ public:
         switch (opening_->state) {
             case SynthOpening::State::Ready:
                 return opening_->synth->play(bytes);
+            case SynthOpening::State::Held:
             case SynthOpening::State::Opening:
                 if (opening_->heldCount == opening_->held.size()) {
                     return false;
@@ -343,11 +353,13 @@ void FluidSynthDriver::setLateFailureHandler(LateFailure handler) {
 
 std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&, int) {
     quietFluid();
-    // A close-and-reopen takes over the open still running, under its lock, so that the
-    // open cannot settle as closed in between.
+    // A close-and-reopen takes over the open still running (or held), under its lock, so
+    // that the open cannot settle as closed in between.
     if (std::shared_ptr<SynthOpening> running = opening_.lock()) {
         std::lock_guard guard(running->lock);
-        if (running->state == SynthOpening::State::Opening && running->owner == nullptr) {
+        const bool unsettled = running->state == SynthOpening::State::Opening ||
+                               running->state == SynthOpening::State::Held;
+        if (unsettled && running->owner == nullptr) {
             running->lateFailure = lateFailure_;
             return std::make_unique<FluidSynthConnection>(running);
         }
@@ -355,10 +367,39 @@ std::unique_ptr<MidiConnection> FluidSynthDriver::open(const std::string&, int) 
     auto opening = std::make_shared<SynthOpening>();
     opening->lateFailure = lateFailure_;
     auto connection = std::make_unique<FluidSynthConnection>(opening);
+    opening_ = opening;
+    if (opensHeld_) {
+        opening->state = SynthOpening::State::Held;
+    } else {
+        startOpening(opening);
+    }
+    return connection;
+}
+
+void FluidSynthDriver::startOpening(const std::shared_ptr<SynthOpening>& opening) {
+    ++startedOpens_;
     std::thread(openBeside, opening, options_).detach();
     std::thread(limitOpening, opening, std::max(options_.openTimeoutMs, 1)).detach();
-    opening_ = opening;
-    return connection;
+}
+
+void FluidSynthDriver::setOpensHeld(bool held) {
+    opensHeld_ = held;
+    std::shared_ptr<SynthOpening> waiting = opening_.lock();
+    if (held || waiting == nullptr) {
+        return;
+    }
+    bool start = false;
+    {
+        std::lock_guard guard(waiting->lock);
+        if (waiting->state == SynthOpening::State::Held) {
+            // Closed meanwhile (another port was chosen): nothing is opened at all.
+            start = waiting->owner != nullptr;
+            waiting->state = start ? SynthOpening::State::Opening : SynthOpening::State::Closed;
+        }
+    }
+    if (start) {
+        startOpening(waiting);
+    }
 }
 
 struct OfflineSynth::Engine {

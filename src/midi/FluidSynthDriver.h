@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     static constexpr int kCloseWaitMs = 2000;
     // Messages held while the synthesizer opens; later ones are dropped.
     static constexpr int kHeldMessages = 1024;
+    // Its JACK audio client: the program's name (ClientNames) with this suffix.
+    static constexpr const char* kJackSuffix = " synth";
     static constexpr const char* kNoAudioText =
         "The built-in synthesizer (MIDI Mapper) has no audio output, so it cannot be heard. "
         "Choose a MIDI port in the MIDI menu.";
@@ -60,11 +63,23 @@ public:
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
     void setLateFailureHandler(LateFailure handler) override;
 
+    // While opens are held, open() gives a connection that holds what is sent to it, and
+    // nothing is loaded or opened: at start-up the mapper is the port until the setup names
+    // its own, and a user who plays to another port should never hear of the synthesizer.
+    // Letting go opens the synthesizer of the connection still open, if one is. Window thread.
+    void setOpensHeld(bool held);
+    // How many synthesizers this driver has begun to open.
+    int startedOpens() const { return startedOpens_; }
+
 private:
+    void startOpening(const std::shared_ptr<SynthOpening>& opening);
+
     Options options_;
     std::shared_ptr<LateFailure> lateFailure_;
     // The latest open still running, for a reopen to take over.
     std::weak_ptr<SynthOpening> opening_;
+    bool opensHeld_ = false;
+    int startedOpens_ = 0;
 };
 
 // A synthesizer without an audio device whose output is fetched with render(): for tests and

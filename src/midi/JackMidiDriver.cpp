@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "midi/ClientNames.h"
 #include "midi/JackConnection.h"
 
 namespace {
@@ -38,10 +39,8 @@ std::string stripSuffix(const std::string& device) {
 
 }  // namespace
 
-JackMidiDriver::JackMidiDriver(std::string clientName) : clientName_(std::move(clientName)) {}
-
 bool JackMidiDriver::serverRunning() {
-    jack_client_t* client = openClient("Glimmerstave probe");
+    jack_client_t* client = openClient(ClientNames::jackClientName(" probe"));
     if (client == nullptr) {
         return false;
     }
@@ -51,7 +50,7 @@ bool JackMidiDriver::serverRunning() {
 
 std::vector<std::string> JackMidiDriver::listDevices() {
     std::vector<std::string> names;
-    jack_client_t* client = openClient(clientName_ + " list");
+    jack_client_t* client = openClient(ClientNames::jackClientName(" list"));
     if (client == nullptr) {
         return names;
     }
@@ -67,7 +66,7 @@ std::vector<std::string> JackMidiDriver::listDevices() {
 }
 
 std::unique_ptr<MidiConnection> JackMidiDriver::open(const std::string& device, int) {
-    jack_client_t* client = openClient(clientName_);
+    jack_client_t* client = openClient(ClientNames::jackClientName());
     if (client == nullptr) {
         return nullptr;
     }

@@ -14,14 +14,12 @@ class JackMidiDriver : public MidiDriver {
 public:
     static constexpr const char* kNameSuffix = " (JACK)";
 
-    explicit JackMidiDriver(std::string clientName = "Glimmerstave");
+    // Its JACK clients are named by ClientNames when they open.
+    JackMidiDriver() = default;
 
     // Whether a JACK server answers (the default one, or the one named by JACK_DEFAULT_SERVER).
     static bool serverRunning();
 
     std::vector<std::string> listDevices() override;
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;
-
-private:
-    std::string clientName_;
 };

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr const char* kTransportClientName = "Glimmerstave transport";
-
 std::string peersText(std::size_t peers) {
     return std::to_string(peers) + (peers == 1 ? " peer" : " peers");
 }
@@ -238,9 +236,21 @@ void TimeKeeper::setTransportWanted(bool wanted) {
     transportTimer_.start(kPollMs);
 }
 
+void TimeKeeper::setTransportClientName(const std::string& name) {
+    if (name == transportClientName_) {
+        return;
+    }
+    transportClientName_ = name;
+    if (transport_ != nullptr) {
+        player_.setTimeline(linkEnabled_ ? link_.get() : nullptr);
+        transport_.reset();
+        openTransport();
+    }
+}
+
 void TimeKeeper::openTransport() {
     lastReopenMs_ = QDateTime::currentMSecsSinceEpoch();
-    transport_ = JackTransportTimeline::open(clock_, kTransportClientName);
+    transport_ = JackTransportTimeline::open(clock_, transportClientName_);
     if (transport_ == nullptr) {
         return;
     }

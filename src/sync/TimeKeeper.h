@@ -82,6 +82,8 @@ public:
     // The JACK transport: followed (or driven, under Link) while wanted and a server runs.
     // While the server is gone it is looked for again about once a second.
     void setTransportWanted(bool wanted);
+    // The transport's JACK client name; a transport open under another name opens again.
+    void setTransportClientName(const std::string& name);
     bool transportWanted() const { return transportWanted_; }
     // The transport's timeline while a server runs and it is wanted; else nullptr.
     JackTransportTimeline* transport() { return transport_.get(); }
@@ -110,6 +112,7 @@ private:
 
     std::unique_ptr<JackTransportTimeline> transport_;
     bool transportWanted_ = false;
+    std::string transportClientName_ = "Glimmerstave transport";
     QTimer transportTimer_;
     qint64 lastReopenMs_ = 0;
     bool wasRunning_ = false;

@@ -19,11 +19,15 @@ void MTempoDial::Create(const DialParams& params) {
     Display();
 }
 
-void MTempoDial::Display() {
+std::string MTempoDial::FormatTempo() const {
     // Shown in single precision: 126 bpm one semitone up reads 133.492.
     const float shown =
         static_cast<float>(mode_ == 1 ? kSamplesPerMeasureAtOneBpm / tempo_ : tempo_);
-    display_ = TextFormat::formatReal(static_cast<double>(shown));
+    return TextFormat::formatReal(static_cast<double>(shown));
+}
+
+void MTempoDial::Display() {
+    display_ = FormatTempo();
     WriteField(display_);
     committedNumber_ = static_cast<float>(TextFormat::parseReal(ReadField()));
     ControlAccessibility::NotifyValue(this);
@@ -81,4 +85,7 @@ void MTempoDial::CommitEdit() {
     }
     tempo_ = t;
     committedNumber_ = t;
+    // The field keeps the text as typed; what the dial reports (its tooltip) is the tempo
+    // now in force.
+    display_ = FormatTempo();
 }

@@ -31,6 +31,7 @@ public:
     const std::string& GetDisplay() const { return display_; }
 
 private:
+    std::string FormatTempo() const;
     void Display();
 
     double tempo_ = 126.0;

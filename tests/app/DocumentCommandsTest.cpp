@@ -7,6 +7,7 @@
 #include "app/DocumentCommands.h"
 #include "core/Random.h"
 #include "core/Setup.h"
+#include "document/MidiExport.h"
 #include "document/SetupFile.h"
 #include "document/SetupFileBuilder.h"
 #include "document/SetupReader.h"
@@ -186,24 +187,23 @@ TEST_F(DocumentCommandsTest, AFailedConvertLeavesTheTargetAlone) {
     EXPECT_EQ(TempFolder::readBytes(out), (Bytes{1, 2, 3}));
 }
 
-TEST_F(DocumentCommandsTest, ExportPlaysSixteenTimesStepsPerMeasureByDefault) {
+// Without --steps the command line exports what the window's export proposes: one pass
+// through the chain of loops from the selected loop, each loop with its repeats.
+TEST_F(DocumentCommandsTest, ExportPlaysOnePassThroughTheChainByDefaultAsTheWindowDoes) {
     SetupFileSpec spec;
     spec.stepsPerMeasure = 4;
+    spec.selectedMeasure = 1;
+    spec.next = {0, 2, 5, 3, 4, 1, 6, 7};  // 1 -> 2 -> 5 -> 1
+    spec.repeats = {1, 2, 1, 1, 1, 3, 1, 1};
     const std::string out = folder.file("out.mid");
     const Result result = run({"--export-midi", place("a.qov", spec), out});
     ASSERT_EQ(result.status, 0) << result.err;
     const auto events = trackEvents(TempFolder::readBytes(out));
     ASSERT_FALSE(events.empty());
-    // 64 steps of 24 ticks; stop's All Notes Off and the end of the track come last.
-    EXPECT_EQ(events.back(), (std::pair<std::uint32_t, int>{64 * 24, 0xFF}));
-    EXPECT_EQ(events[events.size() - 2], (std::pair<std::uint32_t, int>{64 * 24, 0xB0}));
-    std::uint32_t lastNoteTick = 0;
-    for (const auto& [tick, status] : events) {
-        if (status == 0x90) {
-            lastNoteTick = tick;
-        }
-    }
-    EXPECT_EQ(lastNoteTick, 63u * 24u);
+    // 2 + 1 + 3 measures of 4 steps of 24 ticks; stop's All Notes Off and the end come last.
+    EXPECT_EQ(events.back(), (std::pair<std::uint32_t, int>{24 * 24, 0xFF}));
+    EXPECT_EQ(events[events.size() - 2], (std::pair<std::uint32_t, int>{24 * 24, 0xB0}));
+    EXPECT_TRUE(contains(DocumentCommands::kHelpText, "one pass through the chain"));
 }
 
 TEST_F(DocumentCommandsTest, ExportTakesTheStepCountFromTheCommandLine) {
@@ -221,9 +221,10 @@ TEST_F(DocumentCommandsTest, ExportAudioPlaysTheSameStepsAndNamesTheFileThatFail
     const std::string out = folder.file("out.wav");
     const Result result = run({"--export-audio", setup, out});
     ASSERT_EQ(result.status, 0) << result.err;
-    // 16 x 2 steps at the file's tempo, then a release tail of at most 3 s.
+    // One pass: each loop is chained to itself, so one measure of 2 steps at the file's
+    // tempo, then a release tail of at most 3 s.
     const auto frames = static_cast<std::int64_t>((TempFolder::readBytes(out).size() - 44) / 4);
-    const std::int64_t stepFrames = 32 * 48000 * 60 / (4 * static_cast<std::int64_t>(spec.bpm));
+    const std::int64_t stepFrames = 2 * 48000 * 60 / (4 * static_cast<std::int64_t>(spec.bpm));
     EXPECT_GE(frames, stepFrames - 1);
     EXPECT_LE(frames, stepFrames + 3 * 48000);
 
@@ -277,12 +278,13 @@ TEST_F(DocumentCommandsTest, DumpAndExportWorkOnAFileTheProgramSaved) {
     const Result exported = run({"--export-midi", path, midi});
     ASSERT_EQ(exported.status, 0) << exported.err;
     const auto events = trackEvents(TempFolder::readBytes(midi));
-    // 100 BPM is 600000 microseconds per quarter; 32 steps on channel 3.
+    // 100 BPM is 600000 microseconds per quarter; on channel 3, as long as the window's
+    // export of this setup.
     const Bytes file = TempFolder::readBytes(midi);
     EXPECT_EQ(Bytes(file.begin() + 22, file.begin() + 29),
               (Bytes{0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0}));
     EXPECT_EQ(events[1], (std::pair<std::uint32_t, int>{0, 0x92}));
-    EXPECT_EQ(events.back().first, 32u * 24u);
+    EXPECT_EQ(events.back().first, 24u * static_cast<unsigned>(MidiExport::chainPassSteps(setup)));
 }
 
 class DocumentCommandsUsage : public DocumentCommandsTest,

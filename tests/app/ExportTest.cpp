@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -120,6 +123,53 @@ TEST(WindowExport, AudioRendersBesidePlaybackAndACancelLeavesNoFile) {
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"one.wav"});
     EXPECT_TRUE(window.player().isRunning());
     EXPECT_TRUE(fixture.notes.empty());
+}
+
+// The question an export dialog asks before replacing a file, once it shows.
+QMessageBox* replaceQuestion(ExportDialog& dialog) {
+    QMessageBox* question = nullptr;
+    waitUntil([&] {
+        question = dialog.findChild<QMessageBox*>();
+        return question != nullptr && question->isVisible();
+    });
+    return question;
+}
+
+// Export over a file that is there asks first, as the save dialog does: No keeps the file
+// and the dialog, Yes replaces it. The file's label leads to its field (Alt+F).
+TEST(WindowExport, ExportOverAnExistingFileAsksFirst) {
+    WindowFixture fixture;
+    MainWindow& window = fixture.window();
+    TempFolder folder;
+    const std::string target = folder.file("old.mid");
+    TempFolder::writeBytes(target, {1, 2, 3});
+
+    ExportDialog* dialog = openDialog(window, ID_EXPORT_MIDI);
+    ASSERT_NE(dialog, nullptr);
+    QLabel* label = nullptr;
+    for (QLabel* candidate : dialog->findChildren<QLabel*>()) {
+        label = candidate->text() == "&File:" ? candidate : label;
+    }
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->buddy(), dialog->pathField());
+    dialog->pathField()->setText(QString::fromStdString(target));
+
+    dialog->accept();
+    QMessageBox* question = replaceQuestion(*dialog);
+    ASSERT_NE(question, nullptr);
+    question->button(QMessageBox::No)->click();
+    ASSERT_TRUE(waitUntil([&] { return dialog->findChild<QMessageBox*>() == nullptr; }));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(TempFolder::readBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    dialog->accept();
+    question = replaceQuestion(*dialog);
+    ASSERT_NE(question, nullptr);
+    question->button(QMessageBox::Yes)->click();
+    ASSERT_TRUE(waitUntil([&] { return TempFolder::readBytes(target).size() > 3; }));
+    ::Setup copy = window.setup();
+    EXPECT_EQ(TempFolder::readBytes(target),
+              MidiExport::render(copy, MidiExport::chainPassSteps(copy)));
 }
 
 }  // namespace

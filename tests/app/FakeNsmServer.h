@@ -8,8 +8,9 @@
 #include <vector>
 
 // A session manager of the test's own: a UDP OSC server in the test process that records
-// what the program sends and answers as the test tells it. waitFor() polls it and Qt's
-// events together until a condition holds or ten seconds have passed.
+// what the programs send and answers as the test tells it; each program that announces
+// itself is a client, numbered from 0 in the order of the announces. waitFor() polls it and
+// Qt's events together until a condition holds or ten seconds have passed.
 class FakeNsmServer {
 public:
     struct Message {
@@ -23,8 +24,8 @@ public:
         lo_server_add_method(server_, nullptr, nullptr, &FakeNsmServer::record, this);
     }
     ~FakeNsmServer() {
-        if (client_ != nullptr) {
-            lo_address_free(client_);
+        for (lo_address client : clients_) {
+            lo_address_free(client);
         }
         lo_server_free(server_);
     }
@@ -74,20 +75,27 @@ public:
         return nullptr;
     }
 
-    // To the program, once it has announced itself.
-    void send(const std::string& path, const std::vector<std::string>& strings = {}) {
+    // To a program, once it has announced itself.
+    void send(const std::string& path, const std::vector<std::string>& strings = {},
+              std::size_t client = 0) {
         lo_message message = lo_message_new();
         for (const std::string& text : strings) {
             lo_message_add_string(message, text.c_str());
         }
-        lo_send_message_from(client_, server_, path.c_str(), message);
+        lo_send_message_from(clients_.at(client), server_, path.c_str(), message);
         lo_message_free(message);
     }
-    void answerAnnounce() {
-        lo_send_from(client_, server_, LO_TT_IMMEDIATE, "/reply", "ssss", "/nsm/server/announce",
-                     "Welcome", "Fake Session Manager", ":server-control:");
+    void answerAnnounce(std::size_t client = 0) {
+        lo_send_from(clients_.at(client), server_, LO_TT_IMMEDIATE, "/reply", "ssss",
+                     "/nsm/server/announce", "Welcome", "Fake Session Manager", ":server-control:");
     }
-    bool announced() const { return client_ != nullptr; }
+    // The answer a manager gives a program it will not take (an API it does not speak).
+    void refuseAnnounce(std::size_t client = 0) {
+        lo_send_from(clients_.at(client), server_, LO_TT_IMMEDIATE, "/error", "sis",
+                     "/nsm/server/announce", -2, "Incompatible API version");
+    }
+    bool announced() const { return !clients_.empty(); }
+    std::size_t clientCount() const { return clients_.size(); }
 
     std::vector<Message> received;
 
@@ -103,15 +111,15 @@ private:
                 copy.ints.push_back(argv[i]->i);
             }
         }
-        if (copy.path == "/nsm/server/announce" && self->client_ == nullptr) {
+        if (copy.path == "/nsm/server/announce") {
             const lo_address source = lo_message_get_source(message);
-            self->client_ =
-                lo_address_new(lo_address_get_hostname(source), lo_address_get_port(source));
+            self->clients_.push_back(
+                lo_address_new(lo_address_get_hostname(source), lo_address_get_port(source)));
         }
         self->received.push_back(std::move(copy));
         return 0;
     }
 
     lo_server server_ = nullptr;
-    lo_address client_ = nullptr;
+    std::vector<lo_address> clients_;
 };

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <filesystem>
 #include <memory>
@@ -54,8 +55,11 @@ protected:
         session = std::make_unique<NsmSession>(*window, *client);
         session->start("glimmerstave");
         ASSERT_TRUE(server.waitFor([this] { return server.announced(); }, pollQt));
-        server.answerAnnounce();
+        if (answersAnnounce()) {
+            server.answerAnnounce();
+        }
     }
+    virtual bool answersAnnounce() const { return true; }
 
     void TearDown() override {
         session.reset();
@@ -76,6 +80,17 @@ protected:
     }
     std::string prefix(const std::string& name) const {
         return sessionDir.filePath(QString::fromStdString(name)).toStdString();
+    }
+    std::string statusText() { return window->panel().StatusLine().GetText(); }
+    bool fileMenuOffers(int command) {
+        MenuBar& menu = window->panel().Menu();
+        if (!menu.ShowPopup(MenuTables::kFileMenu, 10, 10) || menu.CurrentPopup() == nullptr) {
+            return false;
+        }
+        QMenu* popup = menu.CurrentPopup();
+        const bool enabled = MenuTables::FindAction(popup, command)->isEnabled();
+        popup->close();
+        return enabled;
     }
 
     QTemporaryDir busDir;
@@ -220,6 +235,115 @@ TEST_F(NsmSessionTest, TheSessionOwnsTheFileSoOpenAndSaveAsAreOff) {
     QDragEnterEvent enter(QPoint(300, 80), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window->window(), &enter);
     EXPECT_FALSE(enter.isAccepted());
+}
+
+// Every value of every step, to tell one setup's pattern from another's.
+std::vector<int> pattern(const ::Setup& setup) {
+    std::vector<int> values;
+    for (const Measure& measure : setup.measures) {
+        values.push_back(measure.next);
+        for (const Step& step : measure.steps) {
+            values.insert(values.end(), {step.program, step.velocity, step.pan, step.duration});
+        }
+    }
+    return values;
+}
+
+TEST_F(NsmSessionTest, ANewSessionFileThatCannotBeWrittenLeavesTheSetupAsItWas) {
+    ASSERT_NE(request("/nsm/client/open", {prefix("good"), "good", "n1"}), nullptr);
+    window->onCommand(ID_RANDOMIZE);
+    const std::vector<int> before = pattern(window->setup());
+    // A folder cannot be made inside a plain file.
+    std::FILE* blocker = std::fopen(prefix("blocker").c_str(), "wb");
+    ASSERT_NE(blocker, nullptr);
+    std::fclose(blocker);
+
+    const FakeNsmServer::Message* answer =
+        request("/nsm/client/open", {prefix("blocker") + "/inside/new", "new", "n2"});
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer->path, "/error");
+    EXPECT_EQ(answer->ints, (std::vector<int>{NsmClient::kErrorCreateFailed}));
+    EXPECT_EQ(pattern(window->setup()), before);
+    EXPECT_TRUE(window->setup().dirty);
+    EXPECT_EQ(session->sessionFile(), prefix("good") + ".qov");
+}
+
+TEST_F(NsmSessionTest, APathThatCannotBeLookedAtIsAnErrorWithItsTextNotANewFile) {
+    ASSERT_NE(request("/nsm/client/open", {prefix("good"), "good", "n1"}), nullptr);
+    const std::vector<int> before = pattern(window->setup());
+    // A link to itself: looking through it fails, and not with "no such file".
+    std::filesystem::create_symlink("loop", prefix("loop"));
+
+    const FakeNsmServer::Message* answer =
+        request("/nsm/client/open", {prefix("loop") + "/setup", "loop", "n2"});
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer->path, "/error");
+    EXPECT_EQ(answer->ints, (std::vector<int>{NsmClient::kErrorBadProject}));
+    ASSERT_EQ(answer->strings.size(), 2u);
+    const std::string reason =
+        std::make_error_code(std::errc::too_many_symbolic_link_levels).message();
+    EXPECT_NE(answer->strings[1].find(reason), std::string::npos) << answer->strings[1];
+    EXPECT_NE(answer->strings[1].find("loop/setup.qov"), std::string::npos);
+    EXPECT_EQ(pattern(window->setup()), before);
+    EXPECT_EQ(session->sessionFile(), prefix("good") + ".qov");
+}
+
+// Before the session has opened there is no file to save to: Save says so instead of asking
+// for one.
+TEST_F(NsmSessionTest, SaveBeforeTheSessionOpensAsksNothingAndSaysWhy) {
+    int dialogsSeen = 0;
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ++dialogsSeen;
+            modal->close();
+        }
+    });
+    watchdog.start(20);
+    window->onCommand(ID_SAVE_SETUP);
+    watchdog.stop();
+    EXPECT_EQ(dialogsSeen, 0);
+    EXPECT_EQ(openDialogs(), 0);
+    EXPECT_NE(statusText().find(MainWindow::kNotSavedBeforeSessionText), std::string::npos)
+        << statusText();
+    EXPECT_TRUE(QDir(sessionDir.path()).isEmpty());
+}
+
+// A manager of the test's own that never answers the announce.
+class SilentManagerTest : public NsmSessionTest {
+protected:
+    bool answersAnnounce() const override { return false; }
+};
+
+TEST_F(SilentManagerTest, WithoutAnAnswerTheProgramRunsOnItsOwnUntilALateAnswer) {
+    ASSERT_TRUE(server.waitFor([this] { return window->isVisible(); }, pollQt))
+        << "still invisible without an answer";
+    EXPECT_FALSE(session->inSession());
+    EXPECT_FALSE(window->sessionManaged());
+    EXPECT_NE(statusText().find("did not answer"), std::string::npos) << statusText();
+    EXPECT_TRUE(fileMenuOffers(ID_OPEN_SETUP));
+    EXPECT_TRUE(fileMenuOffers(ID_SAVE_SETUP_AS));
+
+    // The answer comes after all: the session takes the program back.
+    server.answerAnnounce();
+    const FakeNsmServer::Message* answer =
+        request("/nsm/client/open", {prefix("late"), "late", "nL"});
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer->path, "/reply");
+    EXPECT_TRUE(session->inSession());
+    EXPECT_TRUE(window->sessionManaged());
+    EXPECT_EQ(session->sessionFile(), prefix("late") + ".qov");
+    EXPECT_FALSE(fileMenuOffers(ID_OPEN_SETUP));
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(SilentManagerTest, ARefusedAnnounceRunsWithoutTheSessionAndSaysWhy) {
+    server.refuseAnnounce();
+    ASSERT_TRUE(server.waitFor([this] { return window->isVisible(); }, pollQt));
+    EXPECT_FALSE(window->sessionManaged());
+    EXPECT_NE(statusText().find("refused"), std::string::npos) << statusText();
+    EXPECT_NE(statusText().find("Incompatible API version"), std::string::npos);
+    EXPECT_TRUE(fileMenuOffers(ID_OPEN_SETUP));
 }
 
 // The program itself: announced, opened, then SIGTERM ends it with status 0 and its

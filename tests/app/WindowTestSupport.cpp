@@ -7,11 +7,11 @@
 #include "app/NoteBox.h"
 #include "toolkit/MRect.h"
 
-WindowFixture::WindowFixture(const Start& start) {
+WindowFixture::WindowFixture(const Start& start, const MakeDrivers& drivers) {
     ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
     busDirectory_ = start.busDirectory.empty() ? busDir_.path().toStdString() : start.busDirectory;
     MainWindow::Options options;
-    options.drivers = OutputPort::Drivers{};
+    options.drivers = drivers ? drivers() : OutputPort::Drivers{};
     options.busDirectory = busDirectory_;
     options.setupPath = start.setupPath;
     options.clock.calibrationMs = 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +18,10 @@ public:
         std::string busDirectory;
         std::string setupPath;
     };
+    using MakeDrivers = std::function<OutputPort::Drivers()>;
     WindowFixture() : WindowFixture(Start{}) {}
-    explicit WindowFixture(const Start& start);
+    // drivers: the port's drivers; none (no devices, no synthesizer) when not given.
+    explicit WindowFixture(const Start& start, const MakeDrivers& drivers = {});
     ~WindowFixture();
 
     MainWindow& window() { return *window_; }

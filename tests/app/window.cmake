@@ -5,11 +5,13 @@ add_executable(app_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowSynthTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LoopPopupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ControlTipsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AccessibilityTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
+target_include_directories(app_window_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
 gtest_discover_tests(app_window_tests TEST_PREFIX "window."
     PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen"

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 #include <vector>
@@ -258,6 +260,51 @@ TEST(MidiExport, RefusesAPlaybackThatWouldSendTooManyMessages) {
     huge.setSize(static_cast<std::ptrdiff_t>(MidiExport::kMaxMessages / 4 + 1));
     step.notes = huge;
     EXPECT_THROW(MidiExport::render(setup, 1), std::length_error);
+}
+
+}  // namespace
+
+namespace {
+
+// Notes still sounding when the export ends are each ended by a Note Off of their own, at the
+// last tick and ahead of the All Notes Off, which many readers of a file do not apply.
+TEST(MidiExport, EveryNoteStillSoundingAtTheEndGetsItsNoteOffBeforeAllNotesOff) {
+    ::Setup setup = quietSetup();
+    setup.port.channel = 3;  // 0x92: the channel counts from 1
+    setup.stepsPerMeasure = 4;
+    Step& chord = setup.measures[0].steps[1];
+    chord.on = 1;
+    chord.program = -1;
+    chord.duration = 30;  // longer than the export
+    chord.notes = IntArray{0, 4, 7};
+    Step& early = setup.measures[0].steps[0];
+    early.on = 1;
+    early.program = -1;
+    early.duration = 1;  // ends on its own before the end
+    const std::vector<Event> events = readTrack(MidiExport::render(setup, 4));
+
+    std::map<int, int> sounding;  // key: number of strikes not yet ended
+    std::size_t allNotesOff = events.size();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Bytes& bytes = events[i].bytes;
+        if (bytes == Bytes{0xB2, 123, 0}) {
+            allNotesOff = std::min(allNotesOff, i);
+        } else if (bytes.size() == 3 && bytes[0] == 0x92 && bytes[2] != 0) {
+            ++sounding[bytes[1]];
+        } else if (bytes.size() == 3 && bytes[0] == 0x92 && sounding[bytes[1]] > 0) {
+            EXPECT_LT(i, allNotesOff) << "a Note Off after All Notes Off";
+            --sounding[bytes[1]];
+        }
+    }
+    ASSERT_LT(allNotesOff, events.size());
+    EXPECT_EQ(events[allNotesOff].tick, 96u);
+    for (const auto& [key, count] : sounding) {
+        EXPECT_EQ(count, 0) << "key " << key << " is never ended";
+    }
+    // The chord's three offs are at the end; the early note ended at its own step.
+    const Event last{96, {0x92, 67, 0}};
+    EXPECT_EQ(std::count(events.begin(), events.end(), last), 1);
+    EXPECT_EQ(events[allNotesOff - 1].tick, 96u);
 }
 
 }  // namespace

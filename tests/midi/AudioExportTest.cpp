@@ -193,4 +193,33 @@ TEST_F(AudioExportTest, AnUnwritableTargetIsNamedInTheError) {
     EXPECT_TRUE(folder.entries().empty());
 }
 
+// The slowest tempo the dial allows (0.5 BPM, written as the slowest tempo event there is)
+// over the longest export: no overflow on the way to the frame.
+TEST(AudioExportFrames, TheLongestExportAtTheSlowestTempoKeepsItsFrames) {
+    const std::int64_t lastTick = std::int64_t{MidiExport::kMaxSteps} * MidiExport::kTicksPerStep;
+    // 0xFFFFFF us per quarter, 96 ticks per quarter, 48000 frames per second.
+    EXPECT_EQ(AudioExport::frameOfTick(lastTick, 0.5), lastTick * 0xFFFFFF / 2000);
+    EXPECT_EQ(AudioExport::frameOfTick(lastTick, 7.0), lastTick * 8'571'429 / 2000);
+    EXPECT_EQ(AudioExport::frameOfTick(24, 120.0), 6000);
+}
+
+// An export too long for a WAV file is refused before its playback is run: a playback that
+// would itself be refused for its size shows that it never ran.
+TEST_F(AudioExportTest, ATooLongExportIsRefusedBeforeItsPlaybackRuns) {
+    ::Setup setup = pianoSetup(true);
+    setup.bpm = 0.5;
+    IntArray huge;
+    huge.setSize(static_cast<std::ptrdiff_t>(MidiExport::kMaxMessages / 4 + 1));
+    setup.measures[0].steps[0].notes = huge;
+    try {
+        AudioExport::writeFile(setup, MidiExport::kMaxSteps, folder.file("long.wav"));
+        FAIL() << "no error";
+    } catch (const std::length_error& error) {
+        EXPECT_NE(std::string(error.what()).find("longer than a WAV file can hold"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_TRUE(folder.entries().empty());
+}
+
 }  // namespace

@@ -238,6 +238,49 @@ TEST(FluidSynth, MessagesSentWhileTheSynthesizerLoadsAreHeldAndThenPlayed) {
     rmdir(folder);
 }
 
+// While opens are held nothing is loaded: a connection closed before they are let go (the
+// setup chose another port) is never opened at all; one still open then opens and plays what
+// it held.
+TEST(FluidSynth, HeldOpensOpenOnlyTheConnectionStillOpenWhenLetGo) {
+    char folder[] = "/tmp/glimmerstave-synth-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string output = std::string(folder) + "/out.raw";
+    FluidSynthDriver::Options options;
+    options.audioDrivers = {"file"};
+    options.audioSettings = {{"audio.file.name", output}, {"audio.file.type", "raw"}};
+    FluidSynthDriver driver(options);
+    FailureLog failures;
+    driver.setLateFailureHandler(failures.handler());
+    const std::uint8_t noteOn[3] = {0x90, 60, 120};
+
+    driver.setOpensHeld(true);
+    std::unique_ptr<MidiConnection> replaced = driver.open("MIDI Mapper", 0);
+    EXPECT_TRUE(replaced->send(noteOn)) << "held";
+    replaced.reset();
+    driver.setOpensHeld(false);
+    EXPECT_EQ(driver.startedOpens(), 0);
+    EXPECT_FALSE(std::filesystem::exists(output));
+
+    driver.setOpensHeld(true);
+    std::unique_ptr<MidiConnection> chosen = driver.open("MIDI Mapper", 0);
+    EXPECT_TRUE(chosen->send(noteOn));
+    // Closed and opened again while held (a port reopened): still one synthesizer to come.
+    chosen.reset();
+    chosen = driver.open("MIDI Mapper", 0);
+    EXPECT_TRUE(chosen->send(noteOn));
+    EXPECT_EQ(driver.startedOpens(), 0);
+    driver.setOpensHeld(false);
+    EXPECT_EQ(driver.startedOpens(), 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fileHasSound(output) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(fileHasSound(output)) << "the held note-on was never played";
+    chosen.reset();
+    std::remove(output.c_str());
+    rmdir(folder);
+}
+
 TEST(FluidSynth, AnOpenThatDoesNotSettleInTimeIsGivenUpAndDropsWhatItHeld) {
     // A sound font that is a pipe nobody writes to: its load waits until the test lets go.
     char folder[] = "/tmp/glimmerstave-synth-XXXXXX";

@@ -350,19 +350,23 @@ TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
     std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
     ASSERT_NE(synth, nullptr);
 
-    // The synthesizer opens beside the caller: its outputs appear once it has.
-    const char** outputs = nullptr;
+    // The synthesizer opens beside the caller: its outputs appear once it has, under the
+    // program's name so that a patchbay shows whose they are. They can be connected once its
+    // client is active, which may come a cycle after they appear.
+    bool connected = false;
     const auto opened = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (outputs == nullptr && std::chrono::steady_clock::now() < opened) {
-        outputs = jack_get_ports(recorder_->client(), "^fluidsynth", JACK_DEFAULT_AUDIO_TYPE,
-                                 JackPortIsOutput);
-        if (outputs == nullptr) {
+    while (!connected && std::chrono::steady_clock::now() < opened) {
+        const char** outputs = jack_get_ports(
+            recorder_->client(), "^Glimmerstave synth:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        if (outputs != nullptr) {
+            connected = jack_connect(recorder_->client(), outputs[0], "recorder:audio") == 0;
+            jack_free(outputs);
+        }
+        if (!connected) {
             sleepMicroseconds(5000);
         }
     }
-    ASSERT_NE(outputs, nullptr);
-    ASSERT_EQ(jack_connect(recorder_->client(), outputs[0], "recorder:audio"), 0);
-    jack_free(outputs);
+    ASSERT_TRUE(connected) << "no output of a client named \"Glimmerstave synth\" to connect";
 
     EXPECT_LT(recorder_->loudest(), 0.001f);
     const std::uint8_t noteOn[3] = {0x90, 60, 120};

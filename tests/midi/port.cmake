@@ -7,8 +7,10 @@ add_executable(midi_port_tests
     ${CMAKE_CURRENT_LIST_DIR}/OutputPortPartsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FluidSynthDriverTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AlsaPortFollowerTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/MissingPortSearchTest.cpp)
-target_link_libraries(midi_port_tests PRIVATE gs_midi PkgConfig::PORT_TEST_ALSA GTest::gtest_main)
+    ${CMAKE_CURRENT_LIST_DIR}/MissingPortSearchTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ClientNamesTest.cpp)
+target_link_libraries(midi_port_tests PRIVATE gs_midi PkgConfig::PORT_TEST_ALSA
+                      PkgConfig::PORT_TEST_JACK GTest::gtest_main)
 gtest_discover_tests(midi_port_tests TEST_PREFIX "port." PROPERTIES TIMEOUT 60)
 
 add_executable(midi_bus_tests ${CMAKE_CURRENT_LIST_DIR}/InstanceBusTest.cpp)

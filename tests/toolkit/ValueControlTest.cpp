@@ -443,11 +443,13 @@ TEST_F(TempoTest, TypedTextCountsOnlyOnCommit) {
     EXPECT_DOUBLE_EQ(dial.GetTempo(), 126.0);
     dial.CommitEdit();
     EXPECT_DOUBLE_EQ(dial.GetTempo(), 140.0);
+    EXPECT_EQ(dial.GetDisplay(), "140") << "the tooltip names the tempo in force";
 
     dial.SetMode(1);
     FieldOf(dial).SetText("44100");
     dial.CommitEdit();
     EXPECT_DOUBLE_EQ(dial.GetTempo(), 120.0);
+    EXPECT_EQ(dial.GetDisplay(), "44100");
 }
 
 TEST_F(TempoTest, TypedTempoThatWouldStopTheClockIsRefused) {
