@@ -361,7 +361,15 @@ TEST_F(JackEndToEnd, TheMapperSoundsThroughTheJackServerWhenOneRuns) {
         }
     }
     ASSERT_NE(outputs, nullptr);
-    ASSERT_EQ(jack_connect(recorder_->client(), outputs[0], "recorder:audio"), 0);
+    // JACK lists a client's ports before the client is active, and refuses to connect them
+    // until it is: on a busy machine that takes a while.
+    const auto connectBy = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int connected = -1;
+    while ((connected = jack_connect(recorder_->client(), outputs[0], "recorder:audio")) != 0 &&
+           std::chrono::steady_clock::now() < connectBy) {
+        sleepMicroseconds(5000);
+    }
+    ASSERT_EQ(connected, 0);
     jack_free(outputs);
 
     EXPECT_LT(recorder_->loudest(), 0.001f);
