@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "midi/ClockCalibration.h"
+
 namespace {
 
 // While the target is missing or cannot be connected yet, the watcher looks again this often:
@@ -93,22 +95,106 @@ JackConnection::~JackConnection() {
     jack_client_close(client_);
 }
 
-bool JackConnection::send(const std::uint8_t* bytes) {
-    std::unique_lock lock(clientMutex_, std::try_to_lock);
-    if (!lock.owns_lock() || client_ == nullptr) {
-        return false;
+JackConnection::ClientUse::ClientUse(JackConnection& connection)
+    : connection_(connection), held_(true) {
+    // Announced before the check: the watcher takes the client away only once it has seen
+    // the flag down and no one announced.
+    connection_.clientUsers_.fetch_add(1, std::memory_order_seq_cst);
+    if (!connection_.clientUsable_.load(std::memory_order_seq_cst) ||
+        connection_.client_ == nullptr) {
+        held_ = false;
     }
-    return queueLocked(bytes, jack_frame_time(client_));
+}
+
+JackConnection::ClientUse::~ClientUse() {
+    connection_.clientUsers_.fetch_sub(1, std::memory_order_release);
+}
+
+void JackConnection::withdrawClient() {
+    clientUsable_.store(false, std::memory_order_seq_cst);
+    const timespec pause{0, 100 * 1000};
+    while (clientUsers_.load(std::memory_order_seq_cst) != 0) {
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+bool JackConnection::send(const std::uint8_t* bytes) {
+    ClientUse use(*this);
+    return use && queueLocked(bytes, jack_frame_time(client_));
 }
 
 bool JackConnection::sendDue(const std::uint8_t* bytes, std::int64_t lateUs) {
-    std::unique_lock lock(clientMutex_, std::try_to_lock);
-    if (!lock.owns_lock() || client_ == nullptr) {
+    ClientUse use(*this);
+    if (!use) {
         return false;
     }
     const auto dueTime =
         static_cast<jack_time_t>(static_cast<std::int64_t>(jack_get_time()) - lateUs);
     return queueLocked(bytes, jack_time_to_frames(client_, dueTime));
+}
+
+bool JackConnection::sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) {
+    if (dueUs == StepTimeline::kNever) {
+        return sendDue(bytes, lateUs);
+    }
+    ClientUse use(*this);
+    if (!use) {
+        return false;
+    }
+    jack_nframes_t frame = 0;
+    if (!timeline_.frameForDue(dueUs, frame)) {
+        frame = estimateFrame(dueUs, lateUs);
+    }
+    return queueLocked(bytes, frame);
+}
+
+jack_nframes_t JackConnection::estimateFrame(std::int64_t dueUs, std::int64_t lateUs) {
+    // JACK's estimate moves with every cycle: worked out once per due time, so that Start, the
+    // first tick and a step's notes stay together.
+    if (dueUs != lastDueUs_) {
+        const auto dueTime =
+            static_cast<jack_time_t>(static_cast<std::int64_t>(jack_get_time()) - lateUs);
+        lastDueUs_ = dueUs;
+        lastDueFrame_ = jack_time_to_frames(client_, dueTime);
+    }
+    return lastDueFrame_;
+}
+
+namespace {
+
+// The engine's time base (StepTimer) minus JACK's microsecond clock, read now: both follow
+// the system's monotonic clock, but neither promises the same origin.
+std::int64_t engineMinusJackUs() {
+    return ClockCalibration::monotonicNs() / 1000 - static_cast<std::int64_t>(jack_get_time());
+}
+
+}  // namespace
+
+bool JackConnection::sampleRate(double& rate) {
+    ClientUse use(*this);
+    if (!use || !serverAlive_.load(std::memory_order_acquire)) {
+        return false;
+    }
+    rate = jack_get_sample_rate(client_);
+    return rate > 0.0;
+}
+
+bool JackConnection::frameAt(std::int64_t timeUs, jack_nframes_t& frame) {
+    ClientUse use(*this);
+    if (!use || !serverAlive_.load(std::memory_order_acquire)) {
+        return false;
+    }
+    frame = jack_time_to_frames(client_, static_cast<jack_time_t>(timeUs - engineMinusJackUs()));
+    return true;
+}
+
+bool JackConnection::timeOf(jack_nframes_t frame, std::int64_t& timeUs) {
+    ClientUse use(*this);
+    if (!use || !serverAlive_.load(std::memory_order_acquire)) {
+        return false;
+    }
+    timeUs = static_cast<std::int64_t>(jack_frames_to_time(client_, frame)) + engineMinusJackUs();
+    return true;
 }
 
 // Frame placement and its latency. A message due at frame f goes into the cycle that covers
@@ -310,6 +396,7 @@ void JackConnection::findServerAgain() {
     jack_client_t* dead = nullptr;
     {
         std::lock_guard guard(clientMutex_);
+        withdrawClient();
         dead = client_;
         client_ = nullptr;
     }
@@ -340,8 +427,10 @@ void JackConnection::findServerAgain() {
     {
         std::lock_guard guard(clientMutex_);
         client_ = fresh;
+        lastDueUs_ = StepTimeline::kNever;
     }
     serverAlive_.store(true, std::memory_order_release);
+    clientUsable_.store(true, std::memory_order_seq_cst);
     if (!attachClient()) {
         // Closed again at the next try.
         serverAlive_.store(false, std::memory_order_release);

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "midi/JackFrameTimeline.h"
 #include "midi/MidiBytes.h"
 #include "midi/MidiDriver.h"
 #include "midi/SpscRing.h"
@@ -26,7 +27,7 @@
 // refused and the watcher asks about once a second for a server of the same name, never
 // starting one; when one answers, it opens a client of the same name again, registers the
 // port and connects the target as soon as that is back.
-class JackConnection : public MidiConnection {
+class JackConnection : public MidiConnection, private JackFrameTimeline::FrameClock {
 public:
     // Takes the client (already opened under clientName, not yet active) and connects its
     // new port to `target`. Returns once the connection carries data, or after kLiveWaitMs
@@ -45,6 +46,12 @@ public:
     // latency that send() has too. A message handed over up to one period late still lands on
     // its frame; later ones go out at the start of the next cycle.
     bool sendDue(const std::uint8_t* bytes, std::int64_t lateUs) override;
+    // The same with the due time itself: a due time that the frame timeline gave out goes on
+    // its exact frame, and messages of one due time share one frame whatever the moment each
+    // is handed over.
+    bool sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) override;
+    // The steps in this server's frames, for when nothing else leads.
+    StepTimeline* frameTimeline() override { return &timeline_; }
     // One period plus the playback latency that JACK reports for the ports we are connected
     // to; kept up to date by JACK's latency and graph notifications. Real-time safe.
     std::int64_t latencyUs() const override { return latencyUs_.load(std::memory_order_acquire); }
@@ -85,8 +92,32 @@ private:
     JackConnection(jack_client_t* client, std::string clientName, std::string target);
     // Registers the port on client_, sets the callbacks and activates it.
     bool attachClient();
-    // Queues a message for the frame `frame` + one period; clientMutex_ held.
+    // Queues a message for the frame `frame` + one period; the client in use (ClientUse).
     bool queueLocked(const std::uint8_t* bytes, jack_nframes_t frame);
+    // The frame of a due time in the engine's time base, by JACK's current estimate.
+    jack_nframes_t estimateFrame(std::int64_t dueUs, std::int64_t lateUs);
+
+    // Holds the client for a call from a sender or the timeline: never waits. False while the
+    // client of a server that went away is being replaced.
+    class ClientUse {
+    public:
+        explicit ClientUse(JackConnection& connection);
+        ~ClientUse();
+        ClientUse(const ClientUse&) = delete;
+        ClientUse& operator=(const ClientUse&) = delete;
+        explicit operator bool() const { return held_; }
+
+    private:
+        JackConnection& connection_;
+        bool held_;
+    };
+    // Takes the client out of use and waits for calls under way to leave it.
+    void withdrawClient();
+
+    // JackFrameTimeline::FrameClock.
+    bool sampleRate(double& rate) override;
+    bool frameAt(std::int64_t timeUs, jack_nframes_t& frame) override;
+    bool timeOf(jack_nframes_t frame, std::int64_t& timeUs) override;
     // Reports the period of added latency on the output port.
     static void reportLatency(jack_latency_callback_mode_t mode, void* arg);
     // Reads the playback latency of what the port is connected to into latencyUs_.
@@ -113,9 +144,11 @@ private:
     template <typename Done>
     bool waitUntil(int milliseconds, Done done) const;
 
-    // Taken by senders with try_lock only (never waiting), and by the watcher while it swaps
-    // the client of a server that went away for a fresh one.
+    // Taken by JACK's notification thread and by the watcher while it swaps the client of a
+    // server that went away for a fresh one. Senders use ClientUse instead.
     std::mutex clientMutex_;
+    std::atomic<bool> clientUsable_{true};
+    std::atomic<int> clientUsers_{0};
     jack_client_t* client_;
     jack_port_t* port_ = nullptr;
     const std::string clientName_;
@@ -141,6 +174,11 @@ private:
     std::atomic<std::uint64_t> deferred_{0};
     std::atomic<std::uint64_t> dropped_{0};
     SpscRing<Event, 1024> events_;
+    JackFrameTimeline timeline_{*this};
+    // The last due time placed by estimate and its frame: the sends of one output port come
+    // one at a time (its lock), and those of one due time follow each other.
+    std::int64_t lastDueUs_ = StepTimeline::kNever;
+    jack_nframes_t lastDueFrame_ = 0;
 
     std::mutex watchMutex_;
     std::condition_variable watchWake_;
