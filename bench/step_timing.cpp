@@ -10,9 +10,10 @@
 //
 // The JACK case (--jack-seconds, 0 for none) starts a JACK server of its own (dummy driver,
 // 48 kHz, 256-frame periods) and plays with MIDI clock into a recorder client through the JACK
-// driver, and prints each step's and each clock tick's error at the recorder's port against an
-// even grid, in frames and microseconds, for messages placed by their due time and, to compare,
-// for messages placed by the moment they were handed over.
+// driver, and prints each step's and each clock tick's error at the recorder's port against the
+// ideal grid (start + k x period in frames) and against their own best line, with the drift,
+// for three runs: the steps kept in the server's frames (the connection's frame timeline), the
+// system clock's schedule placed by due time, and, to compare, placed as handed over.
 
 #include <pthread.h>
 #include <sched.h>
@@ -398,23 +399,30 @@ void printCase(const char* name, double bpm, double seconds, const RunResult& r,
 
 // ---- The JACK case ---------------------------------------------------------------------------
 
-// The output port's part for one JACK connection: each message with its due time, or (to
-// compare) as handed over.
+// How the JACK case hands its messages over.
+enum class JackPlacement {
+    Frames,      // the connection's frame timeline leads; each message with its due time
+    DueTime,     // the system clock's schedule; each message with its due time
+    HandedOver,  // the system clock's schedule; each message as it is handed over (to compare)
+};
+
+// The output port's part for one JACK connection.
 class JackOut : public MidiOut {
 public:
-    JackOut(MidiConnection& connection, bool byDueTime)
-        : connection_(connection), byDueTime_(byDueTime) {}
+    JackOut(MidiConnection& connection, JackPlacement placement)
+        : connection_(connection), placement_(placement) {}
     void sendShort(int status, int data1, int data2) override {
-        sendShortDue(status, data1, data2, 0);
+        sendShortAt(status, data1, data2, StepTimeline::kNever, 0);
     }
-    void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override {
+    void sendShortAt(int status, int data1, int data2, std::int64_t dueUs,
+                     std::int64_t lateUs) override {
         const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(status),
                                        static_cast<std::uint8_t>(data1 & 0x7F),
                                        static_cast<std::uint8_t>(data2 & 0x7F)};
-        if (byDueTime_) {
-            connection_.sendDue(bytes, lateUs);
-        } else {
+        if (placement_ == JackPlacement::HandedOver) {
             connection_.send(bytes);
+        } else {
+            connection_.sendAt(bytes, dueUs, lateUs);
         }
     }
     void enumeratePorts() override {}
@@ -422,7 +430,7 @@ public:
 
 private:
     MidiConnection& connection_;
-    bool byDueTime_;
+    JackPlacement placement_;
 };
 
 class SilentHost : public PlayerHost {
@@ -458,20 +466,41 @@ std::vector<double> residuals(const std::vector<double>& frames, double& slope) 
 }
 
 void printJackErrors(const char* what, const std::vector<double>& frames, double nominal) {
-    if (frames.size() < 3) {
+    if (frames.size() < 20) {
         std::printf("  %s: too few to measure (%zu)\n", what, frames.size());
         return;
     }
     double slope = 0;
     const Percentiles p = percentiles(residuals(frames, slope));
     const double usPerFrame = 1e6 / 48000.0;
-    std::printf("  %s (%zu): |error| p50 %.2f  p99 %.2f  max %.2f frames"
-                " = p50 %.1f  p99 %.1f  max %.1f us; grid rate %+.1f ppm\n",
-                what, frames.size(), p.p50, p.p99, p.max, p.p50 * usPerFrame, p.p99 * usPerFrame,
-                p.max * usPerFrame, (slope / nominal - 1.0) * 1e6);
+    std::printf("  %s (%zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
+                " frames; grid rate %+.1f ppm\n",
+                what, frames.size(), p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
+    // Against the ideal grid itself, start + k x period in frames: the origin is the one that
+    // fits best, the period is not fitted.
+    double originSum = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        originSum += frames[i] - static_cast<double>(i) * nominal;
+    }
+    const double origin = originSum / static_cast<double>(frames.size());
+    std::vector<double> errors;
+    std::vector<double> signedErrors;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const double error = frames[i] - (origin + static_cast<double>(i) * nominal);
+        signedErrors.push_back(error);
+        errors.push_back(std::fabs(error));
+    }
+    const Percentiles q = percentiles(errors);
+    const std::size_t tenth = frames.size() / 10;
+    std::vector<double> first(signedErrors.begin(), signedErrors.begin() + tenth);
+    std::vector<double> last(signedErrors.end() - tenth, signedErrors.end());
+    const double drift = percentiles(last).p50 - percentiles(first).p50;
+    std::printf("  %s against start + k x period: |error| p50 %.2f  p99 %.2f  max %.2f frames"
+                " = p99 %.1f us; drift (last tenth - first tenth, medians) %+.2f frames\n",
+                what, q.p50, q.p99, q.max, q.p99 * usPerFrame, drift);
 }
 
-void runJackCase(const Settings& settings, bool byDueTime) {
+void runJackCase(const Settings& settings, JackPlacement placement) {
     // Late events would be recorded where the previous run left off: a recorder per run.
     jacktest::Recorder recorder;
     if (!recorder.open("recorder")) {
@@ -489,7 +518,7 @@ void runJackCase(const Settings& settings, bool byDueTime) {
     options.maxSpinUs = settings.maxSpinUs;
     StepClock clock(options);
     clock.setUseTsc(settings.useTsc);
-    JackOut port(*connection, byDueTime);
+    JackOut port(*connection, placement);
     SilentHost host;
     Setup setup;
     fillSetup(setup, settings.bpm);
@@ -497,6 +526,9 @@ void runJackCase(const Settings& settings, bool byDueTime) {
     player.setMidiClock(true);
     clock.configure(1, player);
     player.init(host, setup, clock, port);
+    if (placement == JackPlacement::Frames) {
+        player.setTimeline(connection->frameTimeline());
+    }
     player.start(true);
     sleepSeconds(settings.jackSeconds);
     player.stop(true);
@@ -525,7 +557,9 @@ void runJackCase(const Settings& settings, bool byDueTime) {
     // The last step's messages are followed by Stop and the All Notes Off: not a step.
     const double stepFrames = Player::periodForBpm(settings.bpm) * 48.0;
     std::printf("\n== JACK, %s: %.0f BPM for %.0f s, dummy driver 48 kHz, 256-frame periods\n",
-                byDueTime ? "placed by due time" : "placed by hand-over (to compare)",
+                placement == JackPlacement::Frames    ? "steps in the server's frames"
+                : placement == JackPlacement::DueTime ? "system clock, placed by due time"
+                                                      : "placed by hand-over (to compare)",
                 settings.bpm, settings.jackSeconds);
     printJackErrors("steps", steps, stepFrames);
     printJackErrors("clock ticks", ticks, stepFrames / 6.0);
@@ -539,8 +573,9 @@ void jackCase(const Settings& settings) {
         std::printf("\n== JACK: no server (jackd -d dummy) could be started\n");
         return;
     }
-    runJackCase(settings, true);
-    runJackCase(settings, false);
+    runJackCase(settings, JackPlacement::Frames);
+    runJackCase(settings, JackPlacement::DueTime);
+    runJackCase(settings, JackPlacement::HandedOver);
     server.stop();
 }
 

@@ -18,6 +18,14 @@ public:
         static_cast<void>(lateUs);
         sendShort(status, data1, data2);
     }
+    // The same with the due time itself (StepTimer::nowUs's time base; StepTimeline::kNever for
+    // none) beside its lateness: a port that places messages in frames works the frame out from
+    // the due time, so that all messages of one due time share one frame.
+    virtual void sendShortAt(int status, int data1, int data2, std::int64_t dueUs,
+                             std::int64_t lateUs) {
+        static_cast<void>(dueUs);
+        sendShortDue(status, data1, data2, lateUs);
+    }
     // How long after its hand-over a message sent now sounds: the port's own latency plus what
     // its listeners report (JACK's playback latency), in microseconds; 0 where unknown. Read on
     // the clock thread: real-time safe.

@@ -458,7 +458,7 @@ std::int64_t Player::tickDueUsLocked(std::int64_t tick) {
 }
 
 void Player::sendClockLocked(int status, std::int64_t dueUs, std::int64_t nowUs) {
-    port_->sendShortDue(status, 0, 0, dueUs == kNever ? 0 : nowUs - dueUs);
+    port_->sendShortAt(status, 0, 0, dueUs, dueUs == kNever ? 0 : nowUs - dueUs);
 }
 
 void Player::releaseNotesLocked(bool stepIsActive) {
@@ -582,7 +582,8 @@ void Player::refreshStatusLocked() {
 
 void Player::sendOnChannel(int kind, int data1, int data2) {
     // The status byte is the low byte of channel + kind - 1.
-    port_->sendShortDue((setup_->port.channel + kind - 1) & 0xFF, data1, data2, lateUsLocked());
+    port_->sendShortAt((setup_->port.channel + kind - 1) & 0xFF, data1, data2, sendDueUs_,
+                       lateUsLocked());
 }
 
 std::int64_t Player::lateUsLocked() const {

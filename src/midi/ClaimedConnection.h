@@ -20,7 +20,11 @@ public:
     bool sendDue(const std::uint8_t* bytes, std::int64_t lateUs) override {
         return connection_->sendDue(bytes, lateUs);
     }
+    bool sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) override {
+        return connection_->sendAt(bytes, dueUs, lateUs);
+    }
     std::int64_t latencyUs() const override { return connection_->latencyUs(); }
+    StepTimeline* frameTimeline() override { return connection_->frameTimeline(); }
 
 private:
     std::unique_ptr<MidiConnection> connection_;

@@ -24,8 +24,14 @@ void silenceJack() {
 
 jack_client_t* openClient(const std::string& name) {
     silenceJack();
+    std::lock_guard guard(JackConnection::clientOpenMutex());
     jack_status_t status{};
     return jack_client_open(name.c_str(), JackNoStartServer, &status);
+}
+
+void closeClient(jack_client_t* client) {
+    std::lock_guard guard(JackConnection::clientOpenMutex());
+    jack_client_close(client);
 }
 
 std::string stripSuffix(const std::string& device) {
@@ -44,7 +50,7 @@ bool JackMidiDriver::serverRunning() {
     if (client == nullptr) {
         return false;
     }
-    jack_client_close(client);
+    closeClient(client);
     return true;
 }
 
@@ -61,7 +67,7 @@ std::vector<std::string> JackMidiDriver::listDevices() {
         }
         jack_free(ports);
     }
-    jack_client_close(client);
+    closeClient(client);
     return names;
 }
 
@@ -71,5 +77,5 @@ std::unique_ptr<MidiConnection> JackMidiDriver::open(const std::string& device, 
         return nullptr;
     }
     // JACK port names are unique.
-    return JackConnection::open(client, stripSuffix(device));
+    return JackConnection::open(client, clientName_, stripSuffix(device));
 }

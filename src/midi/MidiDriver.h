@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class StepTimeline;
+
 // One open MIDI output: a connection to a device, to the embedded synthesizer, or to another
 // running instance that lends its port. Made by a MidiDriver, owned by the OutputPort.
 // A connection to a device keeps the device's name: when the device goes away it refuses
@@ -28,6 +30,18 @@ public:
         static_cast<void>(lateUs);
         return send(bytes);
     }
+    // The same with the due time itself, in the engine's time base (StepTimer::nowUs), beside
+    // its lateness; StepTimeline::kNever when there is none. A connection that places messages
+    // in frames works the frame out from the due time, so that every message of one due time
+    // lands on one frame; the others go by the lateness.
+    virtual bool sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) {
+        static_cast<void>(dueUs);
+        return sendDue(bytes, lateUs);
+    }
+    // The connection's own schedule of steps in the frames of the device's clock (a JACK
+    // server's), for the engine to play to when no shared clock leads; nullptr for none.
+    // Owned by the connection: valid while it is open.
+    virtual StepTimeline* frameTimeline() { return nullptr; }
     // How long after sendDue's due time the message sounds (the connection's own constant
     // latency plus the playback latency its listeners report), in microseconds; 0 where
     // unknown. Called with the output port's lock held, from the clock thread: real-time safe.

@@ -10,6 +10,7 @@
 
 #include "core/Messages.h"
 #include "core/Setup.h"
+#include "core/StepTimeline.h"
 #include "midi/ClaimedConnection.h"
 #include "midi/DeviceClaim.h"
 #include "midi/MidiLog.h"
@@ -71,6 +72,11 @@ void OutputPort::sendShort(int status, int data1, int data2) {
 }
 
 void OutputPort::sendShortDue(int status, int data1, int data2, std::int64_t lateUs) {
+    sendShortAt(status, data1, data2, StepTimeline::kNever, lateUs);
+}
+
+void OutputPort::sendShortAt(int status, int data1, int data2, std::int64_t dueUs,
+                             std::int64_t lateUs) {
     // Data bytes are seven bits on the wire; the log records them as they are sent.
     const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(status & 0xFF),
                                    static_cast<std::uint8_t>(data1 & 0x7F),
@@ -79,9 +85,14 @@ void OutputPort::sendShortDue(int status, int data1, int data2, std::int64_t lat
     if (target_ == nullptr || (bytes[0] >= kFirstSystemByte && target_ != own_.get())) {
         return;
     }
-    if (target_->sendDue(bytes, lateUs) && log_ != nullptr) {
+    if (target_->sendAt(bytes, dueUs, lateUs) && log_ != nullptr) {
         log_->record(logPortName_, bytes);
     }
+}
+
+StepTimeline* OutputPort::frameTimeline() {
+    std::lock_guard guard(portLock_);
+    return target_ != nullptr && target_ == own_.get() ? own_->frameTimeline() : nullptr;
 }
 
 std::int64_t OutputPort::outputLatencyUs() {
@@ -96,9 +107,9 @@ void OutputPort::refreshPortTable() {
             if (static_cast<int>(devices_.size()) == kMaxDevices) {
                 break;
             }
-            const auto occurrence = std::count_if(devices_.begin(), devices_.end(), [&](const Device& d) {
-                return d.driver == driver.get() && d.name == name;
-            });
+            const auto occurrence = std::count_if(
+                devices_.begin(), devices_.end(),
+                [&](const Device& d) { return d.driver == driver.get() && d.name == name; });
             devices_.push_back({driver.get(), std::move(name), static_cast<int>(occurrence)});
         }
     }

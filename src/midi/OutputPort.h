@@ -73,6 +73,11 @@ public:
     // MIDI clock and song position (system messages) go out only on a connection this
     // instance opened: a borrower's clock would double the lender's.
     void sendShortDue(int status, int data1, int data2, std::int64_t lateUs) override;
+    void sendShortAt(int status, int data1, int data2, std::int64_t dueUs,
+                     std::int64_t lateUs) override;
+    // The own connection's schedule in its device's frames (JackConnection), nullptr while
+    // borrowing, silent or on a device without one. Valid until the port changes.
+    StepTimeline* frameTimeline();
     // The latency of the connection the sends go to; 0 while borrowing or silent.
     std::int64_t outputLatencyUs() override;
     void enumeratePorts() override;

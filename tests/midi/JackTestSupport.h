@@ -103,7 +103,9 @@ public:
         std::array<std::uint8_t, 3> bytes;
     };
 
-    bool open(const char* name = "recorder") {
+    // playbackLatency: what the MIDI input reports as its playback latency, as a synthesizer
+    // with an audio output behind it does.
+    bool open(const char* name = "recorder", jack_nframes_t playbackLatency = 0) {
         jack_status_t status{};
         client_ = jack_client_open(name, JackNoStartServer, &status);
         if (client_ == nullptr) {
@@ -111,7 +113,9 @@ public:
         }
         port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        playbackLatency_ = playbackLatency;
         jack_set_process_callback(client_, &Recorder::process, this);
+        jack_set_latency_callback(client_, &Recorder::reportLatency, this);
         return port_ != nullptr && audio_ != nullptr && jack_activate(client_) == 0;
     }
     ~Recorder() { close(); }
@@ -147,6 +151,14 @@ public:
     }
 
 private:
+    static void reportLatency(jack_latency_callback_mode_t mode, void* arg) {
+        auto* self = static_cast<Recorder*>(arg);
+        if (mode == JackPlaybackLatency) {
+            jack_latency_range_t range{self->playbackLatency_, self->playbackLatency_};
+            jack_port_set_latency_range(self->port_, JackPlaybackLatency, &range);
+        }
+    }
+
     static int process(jack_nframes_t nframes, void* arg) {
         auto* self = static_cast<Recorder*>(arg);
         const auto* samples =
@@ -192,11 +204,13 @@ private:
         std::atomic<jack_time_t> began{0};
     };
 
-    static constexpr int kCapacity = 1024;
+    // About ten minutes of steps with MIDI clock, for the benchmark.
+    static constexpr int kCapacity = 65536;
     static constexpr std::size_t kCycles = 8192;  // about ten seconds of cycles
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_port_t* audio_ = nullptr;
+    jack_nframes_t playbackLatency_ = 0;
     std::atomic<float> loudest_{0.0f};
     std::array<Event, kCapacity> events_{};
     std::atomic<int> count_{0};
