@@ -507,7 +507,7 @@ void runJackCase(const Settings& settings, JackPlacement placement) {
         std::printf("  no recorder client\n");
         return;
     }
-    JackMidiDriver driver("step_timing");
+    JackMidiDriver driver;
     std::unique_ptr<MidiConnection> connection = driver.open("recorder:in (JACK)", 0);
     if (connection == nullptr) {
         std::printf("  could not connect to the recorder\n");

@@ -72,10 +72,12 @@ std::vector<std::string> JackMidiDriver::listDevices() {
 }
 
 std::unique_ptr<MidiConnection> JackMidiDriver::open(const std::string& device, int) {
-    jack_client_t* client = openClient(ClientNames::jackClientName());
+    // The name stays with the connection: a client reopened after a server restart keeps it.
+    const std::string name = ClientNames::jackClientName();
+    jack_client_t* client = openClient(name);
     if (client == nullptr) {
         return nullptr;
     }
     // JACK port names are unique.
-    return JackConnection::open(client, clientName_, stripSuffix(device));
+    return JackConnection::open(client, name, stripSuffix(device));
 }

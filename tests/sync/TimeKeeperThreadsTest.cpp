@@ -30,8 +30,7 @@ constexpr int kDeadlineMs = 10'000;
 // One copy of the engine without a window: the clock thread only counts what it posts.
 class Engine : public PlayerHost {
 public:
-    explicit Engine(const std::string& clientName)
-        : port_(setup_, drivers(clientName)), time_(player_, setup_, clock_) {
+    Engine() : port_(setup_, drivers()), time_(player_, setup_, clock_) {
         clock_.configure(1, player_);
         player_.init(*this, setup_, clock_, port_);
         port_.selectPortByName("recorder:in (JACK)");
@@ -62,9 +61,9 @@ public:
     TimeKeeper& time() { return time_; }
 
 private:
-    static OutputPort::Drivers drivers(const std::string& clientName) {
+    static OutputPort::Drivers drivers() {
         OutputPort::Drivers result;
-        result.devices.push_back(std::make_unique<JackMidiDriver>(clientName));
+        result.devices.push_back(std::make_unique<JackMidiDriver>());
         return result;
     }
 
@@ -96,8 +95,8 @@ protected:
 };
 
 TEST_F(ThreadsMeet, TwoEnginesPlayThroughOneLinkSessionAndOneJackServer) {
-    Engine a("threads a");
-    Engine b("threads b");
+    Engine a;
+    Engine b;
     for (Engine* engine : {&a, &b}) {
         for (Step& step : engine->setup().measures[0].steps) {
             step.on = 1;
