@@ -55,8 +55,12 @@ TEST(NsmOnJack, TwoCopiesInOneSessionNameTheirJackClientsAfterTheirClientIds) {
     ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
     JackServer jack;
     ASSERT_TRUE(jack.start(serverName)) << "jackd (package jackd2) did not start";
+    // A port each: two copies on one port would share it, the second borrowing the first's.
     Recorder recorder;
     ASSERT_TRUE(recorder.open());
+    Recorder second;
+    ASSERT_TRUE(second.open("second"));
+    const std::array<std::string, 2> targets{"recorder:in", "second:in"};
 
     QTemporaryDir home;
     const QString root = home.path();
@@ -65,7 +69,7 @@ TEST(NsmOnJack, TwoCopiesInOneSessionNameTheirJackClientsAfterTheirClientIds) {
     for (std::size_t i = 0; i < ids.size(); ++i) {
         prefixes[i] = (root + "/Glimmerstave.").toStdString() + ids[i];
         SetupRecord record = SetupRecord::fromSetup(::Setup(), 0, 0, 0);
-        record.portName = "recorder:in (JACK)";
+        record.portName = targets[i] + " (JACK)";
         SetupWriter::writeFile(prefixes[i] + ".qov", record);
     }
     FakeNsmServer manager;
@@ -95,15 +99,15 @@ TEST(NsmOnJack, TwoCopiesInOneSessionNameTheirJackClientsAfterTheirClientIds) {
 
     // Each copy's client, under its client_id, with its output connected to the recorder (the
     // connection may follow the port's registration by a few cycles).
-    const auto connectedToRecorder = [&](const std::vector<std::string>& ports) {
+    const auto connectedTo = [&](const std::vector<std::string>& ports, const std::string& target) {
         return !ports.empty() && std::all_of(ports.begin(), ports.end(), [&](const auto& port) {
             jack_port_t* own = jack_port_by_name(recorder.client(), port.c_str());
-            return own != nullptr && jack_port_connected_to(own, "recorder:in") != 0;
+            return own != nullptr && jack_port_connected_to(own, target.c_str()) != 0;
         });
     };
-    for (const std::string& id : ids) {
-        EXPECT_TRUE(waitUntil([&] { return connectedToRecorder(portsOf(recorder.client(), id)); }))
-            << "no JACK client named " << id << " playing to the recorder";
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_TRUE(waitUntil([&] { return connectedTo(portsOf(recorder.client(), ids[i]), targets[i]); }))
+            << "no JACK client named " << ids[i] << " playing to " << targets[i];
     }
     EXPECT_TRUE(portsOf(recorder.client(), "Glimmerstave.*").empty());
 
@@ -112,6 +116,7 @@ TEST(NsmOnJack, TwoCopiesInOneSessionNameTheirJackClientsAfterTheirClientIds) {
         EXPECT_TRUE(copy.waitForFinished(10000));
     }
     recorder.close();
+    second.close();
     jack.stop();
 }
 

