@@ -7,9 +7,9 @@ namespace {
 
 // Options of the window that take the next word as their value.
 bool takeValue(const std::vector<std::string>& words, std::size_t& i, std::string& value,
-               std::string& error) {
+               std::string& error, const char* what = "a file name") {
     if (i + 1 >= words.size()) {
-        error = words[i] + " needs a file name";
+        error = words[i] + " needs " + what;
         return false;
     }
     value = words[++i];
@@ -49,6 +49,13 @@ CommandLine CommandLine::parse(const std::vector<std::string>& words) {
             result.midiClock = true;
         } else if (word == "--jack-transport") {
             result.jackTransport = true;
+        } else if (word == "--follow-clock") {
+            result.followClock = true;
+        } else if (word == "--midi-input") {
+            if (!takeValue(words, i, result.midiInput, result.error, "a port name")) {
+                result.mode = Mode::Error;
+                return result;
+            }
         } else if (word == "--midi-log") {
             if (!takeValue(words, i, result.midiLogPath, result.error)) {
                 result.mode = Mode::Error;
@@ -83,6 +90,8 @@ const char* CommandLine::helpText() {
            "  --link              play in an Ableton Link session for this run (not stored)\n"
            "  --midi-clock        send MIDI clock for this run\n"
            "  --jack-transport    follow and drive the JACK transport for this run\n"
+           "  --midi-input NAME   take MIDI input from the port NAME for this run (see --list-ports)\n"
+           "  --follow-clock      follow the MIDI clock at the input for this run\n"
            "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
            "  --list-ports        print the MIDI output ports (index and name) and exit\n"
            "  --midi-log FILE     append every MIDI message sent to FILE";

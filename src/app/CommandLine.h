@@ -31,6 +31,10 @@ struct CommandLine {
     // --midi-clock, --jack-transport: turned on for this run (the preferences stay).
     bool midiClock = false;
     bool jackTransport = false;
+    // --follow-clock: follow the MIDI clock at the input for this run; --midi-input NAME: the
+    // input's source for this run (the preferences stay).
+    bool followClock = false;
+    std::string midiInput;
     std::vector<std::string> documentArgs;
     std::string error;
 };

@@ -9,6 +9,10 @@
 
 namespace {
 
+QString keyOf(const char* key) {
+    return QString::fromLatin1(Preferences::kGroup) + QLatin1Char('/') + QString::fromLatin1(key);
+}
+
 QString highResTimerKey() {
     return QString::fromLatin1(Preferences::kGroup) + QLatin1Char('/') +
            QString::fromLatin1(Preferences::kHighResTimerKey);
@@ -63,6 +67,30 @@ void Preferences::saveLink(bool on) {
     settings.setValue(
         QString::fromLatin1(kGroup) + QLatin1Char('/') + QString::fromLatin1(kLinkKey),
         QString::fromLatin1(on ? kOn : kOff));
+    settings.sync();
+}
+
+bool Preferences::followClockWanted() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(keyOf(kFollowClockKey));
+    return stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOn);
+}
+
+void Preferences::saveFollowClock(bool on) {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(keyOf(kFollowClockKey), QString::fromLatin1(on ? kOn : kOff));
+    settings.sync();
+}
+
+std::string Preferences::midiInputSource() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(keyOf(kMidiInputKey));
+    return stored.typeId() == QMetaType::QString ? stored.toString().toStdString() : std::string();
+}
+
+void Preferences::saveMidiInputSource(const std::string& name) {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(keyOf(kMidiInputKey), QString::fromStdString(name));
     settings.sync();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 class Player;
 class Setup;
 class StepClock;
@@ -25,6 +27,10 @@ public:
     // for exactly "on": both are off until asked for.
     static constexpr const char* kMidiClockKey = "midiClock";
     static constexpr const char* kJackTransportKey = "jackTransport";
+    // Follow the MIDI clock at the input: same store and texts, off until asked for.
+    static constexpr const char* kFollowClockKey = "followClock";
+    // The MIDI input's source, by the name the input menu shows; none when missing or empty.
+    static constexpr const char* kMidiInputKey = "midiInput";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -41,6 +47,12 @@ public:
     // The Link preference, read afresh, and its writer (a failed write is silent).
     static bool linkWanted();
     static void saveLink(bool on);
+    // The MIDI clock and input preferences, read afresh, and their writers (a failed write is
+    // silent).
+    static bool followClockWanted();
+    static void saveFollowClock(bool on);
+    static std::string midiInputSource();
+    static void saveMidiInputSource(const std::string& name);
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,

@@ -100,7 +100,7 @@ void Player::start(bool alone) {
         const std::int64_t begun = restartLocked(alone);
         const std::int64_t now = clock_->nowUs();
         setup_->playingMeasure = setup_->selectedMeasure;
-        leadUs_ = timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+        leadUs_ = leadUsLocked();
         std::int64_t due = begun == kNever ? kNever : begun - leadUs_;
         if (due != kNever && timeline_->sharedClock() && now - due > kLateFirstStepUs) {
             // A shared clock whose bar lies well in the past: the pass comes in at the step of
@@ -183,7 +183,7 @@ bool Player::tick(std::int64_t nowUs) {
     if (!isRunning()) {
         return false;
     }
-    leadUs_ = timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+    leadUs_ = leadUsLocked();
     std::int64_t due = handOverUsLocked(nextStep_);
     if (due != kNever && nowUs >= due && timeline_->sharedClock()) {
         skipLateStepsLocked(nowUs);
@@ -195,6 +195,10 @@ bool Player::tick(std::int64_t nowUs) {
     }
     playDueStepLocked(due, nowUs);
     return true;
+}
+
+std::int64_t Player::leadUsLocked() {
+    return timeline_->handsOverEarly() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
 }
 
 std::int64_t Player::handOverUsLocked(std::int64_t step) {
@@ -443,18 +447,8 @@ void Player::sendDueTicksLocked(std::int64_t nowUs) {
 }
 
 std::int64_t Player::tickDueUsLocked(std::int64_t tick) {
-    const std::int64_t step = tick / kTicksPerStep;
-    const std::int64_t sixth = tick % kTicksPerStep;
-    const std::int64_t stepDue = handOverUsLocked(step);
-    if (sixth == 0 || stepDue == kNever) {
-        return stepDue;
-    }
-    const std::int64_t nextDue = handOverUsLocked(step + 1);
-    if (nextDue == kNever) {
-        return kNever;
-    }
-    // From the step's own due times, never summed up, so the ticks keep to the step grid.
-    return stepDue + (nextDue - stepDue) * sixth / kTicksPerStep;
+    const std::int64_t due = timeline_->tickDueUs(tick);
+    return due == kNever ? kNever : due - leadUs_;
 }
 
 void Player::sendClockLocked(int status, std::int64_t dueUs, std::int64_t nowUs) {

@@ -120,6 +120,9 @@ void MenuBar::OnCommand(int commandId) {
             return;
         }
     }
+    if (chooseInputSource(id)) {
+        return;
+    }
     if (id == ID_MENU_FILE || id == ID_MENU_EDIT || id == ID_MENU_MIDI) {
         openMenuForButton(id);
         return;
@@ -177,6 +180,7 @@ bool MenuBar::ShowPopup(int menuId, int screenX, int screenY) {
             followPortName();
         }
         insertPorts(menu);
+        insertInputSources(menu);
         applyEnabling(menu);
         applyMarks(menu);
         if (menuId == MenuTables::kProgramMenu) {
@@ -223,6 +227,58 @@ void MenuBar::insertPorts(QMenu* menu) {
     }
 }
 
+void MenuBar::insertInputSources(QMenu* menu) {
+    QAction* none = MenuTables::FindAction(menu, ID_INPUT_NONE);
+    if (none == nullptr || !services_.inputSources) {
+        return;
+    }
+    auto* holder = qobject_cast<QMenu*>(none->parent());
+    if (holder == nullptr) {
+        return;
+    }
+    inputSources_ = services_.inputSources();
+    const int count = std::min<int>(static_cast<int>(inputSources_.size()),
+                                    ID_INPUT_NONE - ID_INPUT_BASE);
+    inputSources_.resize(static_cast<std::size_t>(count));
+    const std::string chosen = services_.inputSource ? services_.inputSource() : std::string();
+    none->setCheckable(true);
+    none->setChecked(chosen.empty());
+    bool chosenListed = chosen.empty();
+    for (int i = 0; i < count; ++i) {
+        const std::string& name = inputSources_[static_cast<std::size_t>(i)];
+        auto* action = new QAction(QString::fromStdString(name), holder);
+        action->setData(ID_INPUT_BASE + i);
+        action->setCheckable(true);
+        action->setChecked(name == chosen);
+        chosenListed = chosenListed || name == chosen;
+        holder->addAction(action);
+    }
+    if (!chosenListed) {
+        // Chosen but gone for now: shown checked and disabled, it is connected again when back.
+        auto* action = new QAction(QString::fromStdString(chosen), holder);
+        action->setCheckable(true);
+        action->setChecked(true);
+        action->setEnabled(false);
+        holder->addAction(action);
+    }
+}
+
+bool MenuBar::chooseInputSource(int id) {
+    if (!services_.chooseInput) {
+        return false;
+    }
+    if (id == ID_INPUT_NONE) {
+        services_.chooseInput({});
+        return true;
+    }
+    const int index = id - ID_INPUT_BASE;
+    if (index < 0 || index >= static_cast<int>(inputSources_.size())) {
+        return false;
+    }
+    services_.chooseInput(inputSources_[static_cast<std::size_t>(index)]);
+    return true;
+}
+
 void MenuBar::applyEnabling(QMenu* menu) {
     const bool clipboardHoldsMeasure = services_.clipboardKind && services_.clipboardKind() != 0;
     setEnabled(menu, ID_UNDO, setup_->undoMeasureIndex == setup_->selectedMeasure);
@@ -263,6 +319,7 @@ void MenuBar::applyMarks(QMenu* menu) {
     }
     setChecked(menu, ID_SEND_MIDI_CLOCK, setup_->midiClock);
     setChecked(menu, ID_JACK_TRANSPORT, setup_->jackTransport);
+    setChecked(menu, ID_FOLLOW_MIDI_CLOCK, services_.clockFollowed && services_.clockFollowed());
     setRadio(menu, ID_CHANNEL_BASE + 1, ID_CHANNEL_BASE + 16, ID_CHANNEL_BASE + port.channel);
 }
 

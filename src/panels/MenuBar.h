@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "panels/MShadePalette.h"
 #include "toolkit/MBmpButton.h"
@@ -48,6 +49,12 @@ public:
         std::function<std::string()> linkToolTip;
         // Whether a JACK server runs ("JACK Transport" is disabled without one); unset: yes.
         std::function<bool()> jackServerRunning;
+        // The MIDI input: the sources it can take (listed as the menu opens), the chosen one
+        // ("" for none) and the choice; whether the MIDI clock at the input is followed.
+        std::function<std::vector<std::string>()> inputSources;
+        std::function<std::string()> inputSource;
+        std::function<void(const std::string& name)> chooseInput;
+        std::function<bool()> clockFollowed;
     };
 
     MenuBar();
@@ -94,6 +101,9 @@ public:
 private:
     void openUnderButton(int menuId, const MBmpButton& button);
     void insertPorts(QMenu* menu);
+    void insertInputSources(QMenu* menu);
+    // The input source of menu command id, as listed when the menu opened; false for none.
+    bool chooseInputSource(int id);
     void applyEnabling(QMenu* menu);
     void applyMarks(QMenu* menu);
     void markProgram(QMenu* menu);
@@ -114,4 +124,5 @@ private:
     CommandHandler commandHandler_;
     Services services_;
     QPointer<QMenu> popup_;
+    std::vector<std::string> inputSources_;
 };

@@ -48,6 +48,8 @@ const std::array<Entry, 8> kEdit = {{
 
 // The output ports are inserted above "MIDI Mapper" each time the menu opens.
 const std::array<Entry, 1> kPorts = {{item(ID_PORT_MAPPER, "MIDI Mapper")}};
+// The input sources are inserted below "None" each time the menu opens.
+const std::array<Entry, 1> kInputs = {{item(ID_INPUT_NONE, "None")}};
 
 const std::array<Entry, 16> kChannels = {{
     item(ID_CHANNEL_BASE + 1, "01"),
@@ -87,6 +89,8 @@ const auto kMidi = std::to_array<Entry>({
     item(ID_ABLETON_LINK, "Ableton &Link"),
     item(ID_SEND_MIDI_CLOCK, "Send MIDI &Clock"),
     item(ID_JACK_TRANSPORT, "&JACK Transport"),
+    Entry{Kind::Submenu, 0, "MIDI &Input", kInputs},
+    item(ID_FOLLOW_MIDI_CLOCK, "&Follow MIDI Clock"),
 });
 
 const std::array<const char*, MenuTables::kProgramCount> kProgramNames = {

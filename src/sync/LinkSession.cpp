@@ -120,6 +120,23 @@ void LinkSession::announcePlaying() {
     }
 }
 
+void LinkSession::followClock(bool playing, double bpm, double beat, std::int64_t atUs) {
+    State& state = *state_;
+    const Micros at(atUs - state.offsetUs(clock_));
+    auto session = state.link.captureAppSessionState();
+    if (std::isfinite(bpm) && bpm > 0.0) {
+        session.setTempo(std::clamp(bpm, kMinBpm, kMaxBpm), at);
+    }
+    if (playing) {
+        session.forceBeatAtTime(beat, at, kQuantum);
+    }
+    if (session.isPlaying() != playing) {
+        // Never stamped before the state it replaces, or peers would keep that one.
+        session.setIsPlaying(playing, std::max(at, session.timeForIsPlaying() + Micros(1)));
+    }
+    state.link.commitAppSessionState(session);
+}
+
 double LinkSession::beatAt(std::int64_t nowUs) const {
     const auto session = state_->link.captureAppSessionState();
     return session.beatAtTime(Micros(nowUs - state_->offsetUs(clock_)), kQuantum);

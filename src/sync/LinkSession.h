@@ -64,6 +64,10 @@ public:
     // joining peer's own start/stop state and forgets the session's on a join, so without this
     // a newcomer would never hear that the session plays. Window thread.
     void announcePlaying();
+    // A bridge from an external clock: the session plays (or stops) from atUs, where its beat
+    // is `beat`, at bpm. Link moves the session's beat for every peer to that of the clock
+    // (forceBeatAtTime), which only a bridge from an outside clock may do. Window thread.
+    void followClock(bool playing, double bpm, double beat, std::int64_t atUs);
     // Session beat at time nowUs (engine time base), for diagnosis and the benchmark.
     double beatAt(std::int64_t nowUs) const;
 

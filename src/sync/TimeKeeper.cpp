@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 
 #include "core/Player.h"
@@ -10,6 +11,7 @@
 #include "core/StepTimer.h"
 #include "sync/JackTransportTimeline.h"
 #include "sync/LinkSession.h"
+#include "sync/MidiClockTimeline.h"
 
 namespace {
 
@@ -17,11 +19,36 @@ std::string peersText(std::size_t peers) {
     return std::to_string(peers) + (peers == 1 ? " peer" : " peers");
 }
 
+constexpr const char* kClockStartsNote =
+    "MIDI clock leads: playback starts and stops with the clock";
+constexpr const char* kClockTempoNote = "MIDI clock leads: the tempo follows the clock";
+
+// A followed tempo closer than this to the one shown is not news.
+constexpr double kTempoShownStep = 0.05;
+// Link's beat drifting further than this from the clock's is put back.
+constexpr double kLinkDriftBeats = 0.01;
+
+std::string bpmText(double bpm) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", bpm);
+    return text;
+}
+
 }  // namespace
 
 TimeKeeper::TimeKeeper(Player& player, Setup& setup, StepTimer& clock)
-    : player_(player), setup_(setup), clock_(clock) {
+    : player_(player),
+      setup_(setup),
+      clock_(clock),
+      clockTimeline_(std::make_unique<MidiClockTimeline>(clock)) {
     connect(&transportTimer_, &QTimer::timeout, this, [this] { pollTransport(); });
+    connect(&clockTimer_, &QTimer::timeout, this, [this] { pollClock(); });
+    if (clockTimeline_->eventFd() >= 0) {
+        // A run that begins or ends reaches the window thread at once, not at the next look.
+        clockEvents_ = std::make_unique<QSocketNotifier>(clockTimeline_->eventFd(),
+                                                         QSocketNotifier::Read);
+        connect(clockEvents_.get(), &QSocketNotifier::activated, this, [this] { pollClock(); });
+    }
 }
 
 TimeKeeper::~TimeKeeper() { leave(); }
@@ -31,11 +58,17 @@ void TimeKeeper::setListener(Listener listener) { listener_ = std::move(listener
 // ---- Requests ------------------------------------------------------------------------------
 
 void TimeKeeper::start(bool alone) {
+    if (refusedWhileClockLeads(kClockStartsNote)) {
+        return;
+    }
     sittingOut_ = false;
     player_.start(alone);
 }
 
 void TimeKeeper::stop(bool alone) {
+    if (refusedWhileClockLeads(kClockStartsNote)) {
+        return;
+    }
     const bool stopsAlone = alone || player_.passAlone();
     if (stopsAlone && leader() == Leader::Transport && transport_->rolling()) {
         sittingOut_ = true;
@@ -44,6 +77,9 @@ void TimeKeeper::stop(bool alone) {
 }
 
 void TimeKeeper::toggle(bool alone) {
+    if (refusedWhileClockLeads(kClockStartsNote)) {
+        return;
+    }
     if (player_.isRunning()) {
         const bool stopsAlone = alone || player_.passAlone();
         if (stopsAlone && leader() == Leader::Transport && transport_->rolling()) {
@@ -56,6 +92,9 @@ void TimeKeeper::toggle(bool alone) {
 }
 
 void TimeKeeper::setTempo(double bpm) {
+    if (refusedWhileClockLeads(kClockTempoNote)) {
+        return;
+    }
     if (linkEnabled_) {
         link_->setTempo(bpm);
     }
@@ -66,6 +105,9 @@ void TimeKeeper::setTempo(double bpm) {
 
 void TimeKeeper::leave() {
     transportTimer_.stop();
+    clockTimer_.stop();
+    clockEvents_.reset();
+    clockFollowed_ = false;
     if (player_.isRunning()) {
         player_.stop(true);
     }
@@ -81,6 +123,9 @@ void TimeKeeper::leave() {
 }
 
 TimeKeeper::Leader TimeKeeper::leader() const {
+    if (clockFollowed_) {
+        return Leader::MidiClock;
+    }
     if (linkEnabled_) {
         return Leader::Link;
     }
@@ -88,11 +133,15 @@ TimeKeeper::Leader TimeKeeper::leader() const {
 }
 
 void TimeKeeper::applyLeader() {
+    const Leader leading = leader();
     if (transport_ != nullptr) {
         // Followed, the transport holds a start back until the engine's pass has begun.
-        transport_->setFollowing(!linkEnabled_);
+        transport_->setFollowing(leading == Leader::Transport);
     }
-    if (linkEnabled_) {
+    if (leading == Leader::MidiClock) {
+        wasRunning_ = false;
+        player_.setTimeline(clockTimeline_.get());
+    } else if (leading == Leader::Link) {
         // An engine already playing starts the transport at the next look.
         wasRunning_ = false;
         player_.setTimeline(link_.get());
@@ -164,7 +213,7 @@ std::string TimeKeeper::linkStatusText() const {
 }
 
 void TimeKeeper::applyLinkTempo() {
-    if (!linkEnabled_) {
+    if (!linkEnabled_ || clockFollowed_) {
         return;
     }
     const double bpm = link_->tempo();
@@ -183,7 +232,7 @@ void TimeKeeper::applyLinkTempo() {
 }
 
 void TimeKeeper::applyLinkPlaying() {
-    if (!linkEnabled_) {
+    if (!linkEnabled_ || clockFollowed_) {
         return;
     }
     const bool playing = link_->isPlaying();
@@ -207,7 +256,7 @@ void TimeKeeper::onPeersChanged() {
     // Someone joined: if we play the session, the newcomer comes in on the next bar. Joined
     // ourselves: a session that plays takes us in on its next bar.
     if (peers > lastPeers_) {
-        if (player_.isRunning() && !player_.passAlone()) {
+        if (player_.isRunning() && (clockFollowed_ || !player_.passAlone())) {
             link_->announcePlaying();
         } else {
             applyLinkPlaying();
@@ -256,7 +305,7 @@ void TimeKeeper::openTransport() {
     }
     transport_->setTempo(setup_.bpm);
     wasRunning_ = false;
-    if (!linkEnabled_ && player_.isRunning() && !transport_->rolling()) {
+    if (leader() == Leader::Transport && player_.isRunning() && !transport_->rolling()) {
         // Followed from now on while this copy plays: the transport starts with the pass,
         // which goes on on its grid instead of waiting for a start that may never come.
         transport_->setRolling(true);
@@ -273,7 +322,7 @@ void TimeKeeper::pollTransport() {
         return;
     }
     transport_->setTempo(setup_.bpm);
-    if (linkEnabled_) {
+    if (leader() != Leader::Transport) {
         driveTransport();
     } else {
         followTransport();
@@ -306,7 +355,144 @@ void TimeKeeper::driveTransport() {
         return;
     }
     wasRunning_ = running;
-    if (running != transport_->rollingAsAsked() && !player_.passAlone()) {
+    if (running != transport_->rollingAsAsked() && (clockFollowed_ || !player_.passAlone())) {
         transport_->setRolling(running);
+    }
+}
+
+// ---- An external MIDI clock ----------------------------------------------------------------
+
+MidiInputSink& TimeKeeper::clockInput() { return *clockTimeline_; }
+
+void TimeKeeper::setClockFollowed(bool followed) {
+    if (followed == clockFollowed_) {
+        return;
+    }
+    clockFollowed_ = followed;
+    clockNote_.clear();
+    clockLost_ = false;
+    if (followed) {
+        // The clock decides from now on: a pass of the program's own ends, and one begins
+        // with the clock's next run, or at once if the clock runs now.
+        if (player_.isRunning()) {
+            player_.stop(true);
+        }
+        playedRun_ = clockTimeline_->state().run - 1;
+        clockTimer_.start(kClockPollMs);
+    } else {
+        clockTimer_.stop();
+    }
+    applyLeader();
+    if (followed) {
+        pollClock();
+    }
+}
+
+std::string TimeKeeper::clockStatusText() const {
+    if (!clockFollowed_) {
+        return {};
+    }
+    if (!clockNote_.empty()) {
+        return clockNote_;
+    }
+    if (clockLost_) {
+        return "MIDI clock lost: stopped until it comes back";
+    }
+    const MidiClockTimeline::State state = clockTimeline_->state();
+    if (state.running) {
+        return "Following MIDI clock at " + bpmText(MidiClockTimeline::bpmOf(state)) + " BPM";
+    }
+    return "Following MIDI clock: waiting for Start";
+}
+
+bool TimeKeeper::refusedWhileClockLeads(const char* note) {
+    if (!clockFollowed_) {
+        return false;
+    }
+    clockNote_ = note;
+    notifyStateChanged();
+    return true;
+}
+
+void TimeKeeper::pollClock() {
+    clockTimeline_->drainEvents();
+    if (!clockFollowed_) {
+        return;
+    }
+    const MidiClockTimeline::State state = clockTimeline_->state();
+    const double bpm = MidiClockTimeline::bpmOf(state);
+    if (bpm > 0.0 && std::fabs(bpm - setup_.bpm) >= kTempoShownStep) {
+        applyClockTempo(bpm);
+    }
+    const bool lost =
+        state.running && state.ticked && MidiClockTimeline::silentAt(state, clock_.nowUs());
+    const bool runs = state.running && !lost;
+    bool changed = lost != clockLost_;
+    clockLost_ = lost;
+    if (runs && (!player_.isRunning() || state.run != playedRun_)) {
+        // A new run (Start, Continue, a lost clock back) begins a new pass. The pass's steps
+        // wait for their ticks, which the input hands the engine without passing here.
+        if (player_.isRunning()) {
+            player_.stop(true);
+        }
+        playedRun_ = state.run;
+        linkToldRun_ = false;
+        clockNote_.clear();
+        if (listener_.started) {
+            listener_.started();
+        }
+        player_.start(true);
+        changed = true;
+    } else if (!runs && player_.isRunning()) {
+        // Stop, or a clock that stopped arriving: the engine stops and silences its port.
+        player_.stop(true);
+        clockNote_.clear();
+        changed = true;
+    }
+    followClockWithLink(runs);
+    if (changed) {
+        notifyStateChanged();
+    }
+}
+
+void TimeKeeper::applyClockTempo(double bpm) {
+    // Not an edit of the setup, as a Link peer's tempo is not.
+    {
+        std::lock_guard guard(player_.engineLock());
+        setup_.bpm = bpm;
+    }
+    if (listener_.tempoChanged) {
+        listener_.tempoChanged(bpm);
+    }
+    player_.onTempoChanged();
+    if (transport_ != nullptr) {
+        transport_->setTempo(bpm);
+    }
+}
+
+void TimeKeeper::followClockWithLink(bool running) {
+    if (!linkEnabled_ || link_ == nullptr) {
+        return;
+    }
+    const MidiClockTimeline::State state = clockTimeline_->state();
+    const double bpm = MidiClockTimeline::bpmOf(state);
+    if (!running) {
+        if (linkToldRun_ || link_->isPlaying()) {
+            link_->followClock(false, bpm, 0.0, clock_.nowUs());
+        }
+        linkToldRun_ = false;
+        return;
+    }
+    if (!state.ticked || bpm <= 0.0) {
+        return;
+    }
+    // The session's beat is the clock's: its song position in quarter notes at the last tick.
+    const double beat =
+        static_cast<double>(state.lastTick) / MidiClockTimeline::kTicksPerBeat;
+    const bool drifted = std::fabs(link_->beatAt(state.lastTickUs) - beat) > kLinkDriftBeats ||
+                         std::fabs(link_->tempo() - bpm) >= kTempoShownStep;
+    if (!linkToldRun_ || drifted) {
+        link_->followClock(true, bpm, beat, state.lastTickUs);
+        linkToldRun_ = true;
     }
 }

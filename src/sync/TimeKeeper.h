@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 
 class JackTransportTimeline;
 class LinkSession;
+class MidiClockTimeline;
+class MidiInputSink;
 class Player;
 class Setup;
 class StepTimer;
@@ -33,7 +36,7 @@ class TimeKeeper : public QObject {
     Q_OBJECT
 
 public:
-    enum class Leader { OwnSchedule, Link, Transport };
+    enum class Leader { OwnSchedule, Link, Transport, MidiClock };
 
     struct Listener {
         // A tempo set by a shared clock: show it (it is no edit of the setup).
@@ -90,6 +93,19 @@ public:
 
     Leader leader() const;
 
+    // An external MIDI clock: what the MIDI input hands its messages to (always listening, so
+    // that the tempo is known when following begins), and whether it leads.
+    MidiInputSink& clockInput();
+    MidiClockTimeline& clockTimeline() { return *clockTimeline_; }
+    void setClockFollowed(bool followed);
+    bool clockFollowed() const { return clockFollowed_; }
+    // "", or what following the clock does now: "Following MIDI clock at 120.0 BPM", "MIDI
+    // clock lost: stopped until it comes back", or why a request was refused.
+    std::string clockStatusText() const;
+    // How long the window thread lets pass between looks at a followed clock, for its tempo
+    // and for a clock that stopped arriving. Runs begin and end without waiting for this.
+    static constexpr int kClockPollMs = 20;
+
 private:
     void applyLeader();
     void openTransport();
@@ -100,6 +116,11 @@ private:
     void applyLinkPlaying();
     void onPeersChanged();
     void notifyStateChanged();
+    void pollClock();
+    void applyClockTempo(double bpm);
+    void followClockWithLink(bool running);
+    // A request that the followed clock refuses: say so and do nothing.
+    bool refusedWhileClockLeads(const char* note);
 
     Player& player_;
     Setup& setup_;
@@ -119,4 +140,14 @@ private:
     // This copy was stopped alone while the transport rolled: it stays out until the
     // transport stops and rolls again.
     bool sittingOut_ = false;
+
+    std::unique_ptr<MidiClockTimeline> clockTimeline_;
+    std::unique_ptr<QSocketNotifier> clockEvents_;
+    QTimer clockTimer_;
+    bool clockFollowed_ = false;
+    bool clockLost_ = false;
+    // The clock's run the engine plays, and whether Link was told it began.
+    std::uint32_t playedRun_ = 0;
+    bool linkToldRun_ = false;
+    std::string clockNote_;
 };
