@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "midi/ClientNames.h"
 #include "midi/ClockCalibration.h"
 
 namespace {
@@ -71,6 +72,7 @@ bool JackConnection::attachClient() {
     jack_set_graph_order_callback(client_, &JackConnection::graphOrderChanged, self);
     jack_on_shutdown(client_, &JackConnection::serverGone, self);
     jack_set_latency_callback(client_, &JackConnection::reportLatency, self);
+    ClientNames::addOwnJackClient(jack_get_client_name(client_));
     return jack_activate(client_) == 0;
 }
 
@@ -90,6 +92,7 @@ JackConnection::~JackConnection() {
                    emptyCycles_.load(std::memory_order_acquire) >= 2;
         });
     }
+    ClientNames::removeOwnJackClient(jack_get_client_name(client_));
     std::lock_guard guard(clientOpenMutex());
     jack_deactivate(client_);
     jack_client_close(client_);
