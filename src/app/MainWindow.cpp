@@ -45,6 +45,7 @@
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
 #include "sync/JackTransportTimeline.h"
+#include "midi/MidiInput.h"
 #include "sync/TimeKeeper.h"
 #include "midi/ClientNames.h"
 #include "sync/LinkSession.h"
@@ -117,6 +118,7 @@ void MainWindow::initialise() {
     preferences_.loadPreferences();
     createTimeKeeper();
     time_->setLinkEnabled(options_.link || Preferences::linkWanted());
+    createMidiInput();
     applyRunOptions();
     installCaptionPainter();
     setTitle(setup_.title);
@@ -133,6 +135,7 @@ void MainWindow::applyRunOptions() {
         setup_.jackTransport = true;
     }
     applyJackTransport();
+    time_->setClockFollowed(options_.followClock || Preferences::followClockWanted());
 }
 
 void MainWindow::applyJackTransport() {
@@ -149,6 +152,32 @@ void MainWindow::createTimeKeeper() {
     listener.stateChanged = [this] { showStatus(player_.statusText()); };
     time_->setListener(std::move(listener));
     controller_.SetTempoListener([this](double bpm) { time_->setTempo(bpm); });
+    controller_.SetPlayListener([this] {
+        if (time_->clockFollowed()) {
+            // The clock starts and stops: the button shows what plays, not the click.
+            panel_->PlayButton().SetState(player_.isRunning() ? 1 : 0);
+        }
+        time_->toggle(false);
+    });
+}
+
+void MainWindow::createMidiInput() {
+    if (options_.noMidiInput) {
+        return;
+    }
+    input_ = std::make_unique<MidiInput>();
+    input_->setSink(&time_->clockInput());
+    input_->open();
+    input_->setSource(options_.midiInput.empty() ? Preferences::midiInputSource()
+                                                 : options_.midiInput);
+}
+
+void MainWindow::chooseMidiInput(const std::string& name) {
+    if (input_ == nullptr) {
+        return;
+    }
+    input_->setSource(name);
+    Preferences::saveMidiInputSource(name);
 }
 
 void MainWindow::createPort() {
@@ -341,13 +370,26 @@ void MainWindow::showPlayReleased() {
 void MainWindow::showStatus(const std::string& text) {
     if (panel_) {
         // With Link on, the diagnostic line also tells how many peers share the session.
-        const bool link = time_ != nullptr && time_->linkEnabled();
-        panel_->ShowStatus(link ? text + "  " + time_->linkStatusText() : text);
+        std::string shown = text;
+        if (time_ != nullptr && time_->linkEnabled()) {
+            shown += "  " + time_->linkStatusText();
+        }
+        // Following MIDI clock, the line says what the clock does, and why Space does not.
+        if (const std::string clock = time_ != nullptr ? time_->clockStatusText() : "";
+            !clock.empty()) {
+            shown += "  " + clock;
+        }
+        panel_->ShowStatus(shown);
     }
 }
 
 void MainWindow::onInstanceMessage(int message, qintptr wParam, qintptr lParam) {
     if (message == Messages::UM_REOPEN_PORT && lParam == ::getpid()) {
+        return;
+    }
+    // A followed clock starts and stops this copy; other copies do not.
+    if ((message == Messages::UM_START || message == Messages::UM_STOP) && time_ != nullptr &&
+        time_->clockFollowed()) {
         return;
     }
     player_.handleMessage(message, wParam, lParam);
@@ -371,6 +413,10 @@ void MainWindow::wireMenus() {
     services.linkToolTip = [this] { return time_ ? time_->linkStatusText() : std::string(); };
     // Asked afresh each time the menu opens: a server may have gone or come back since.
     services.jackServerRunning = [] { return JackMidiDriver::serverRunning(); };
+    services.inputSources = [] { return MidiInput::listSources(); };
+    services.inputSource = [this] { return input_ ? input_->source() : std::string(); };
+    services.chooseInput = [this](const std::string& name) { chooseMidiInput(name); };
+    services.clockFollowed = [this] { return time_ && time_->clockFollowed(); };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -411,6 +457,10 @@ void MainWindow::onCommand(int commandId) {
         case ID_JACK_TRANSPORT:
             preferences_.toggleJackTransport();
             applyJackTransport();
+            return;
+        case ID_FOLLOW_MIDI_CLOCK:
+            time_->setClockFollowed(!time_->clockFollowed());
+            Preferences::saveFollowClock(time_->clockFollowed());
             return;
         case ID_ABOUT:
             showAbout();
@@ -627,12 +677,16 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
 }
 
 void MainWindow::togglePlay() {
-    panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    if (!time_->clockFollowed()) {
+        panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    }
     time_->toggle(false);
 }
 
 void MainWindow::togglePlayThisCopyOnly() {
-    panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    if (!time_->clockFollowed()) {
+        panel_->PlayButton().SetState(player_.isRunning() ? 0 : 1);
+    }
     time_->toggle(true);
 }
 
@@ -687,6 +741,7 @@ void MainWindow::shutDownOutput() {
     }
     outputShutDown_ = true;
     portSearch_.reset();  // a port that turns up now is not opened any more
+    input_.reset();       // nothing heard from now on starts or times a step
     // This copy leaves: it stops alone (Stop and All Notes Off on its port); Link and the
     // transport go on for the others.
     if (time_ != nullptr) {

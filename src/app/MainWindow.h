@@ -23,6 +23,7 @@
 class DocumentController;
 class ExportController;
 class FluidSynthDriver;
+class MidiInput;
 class TimeKeeper;
 class MainPanel;
 class MidiLog;
@@ -54,6 +55,12 @@ public:
         bool sessionManaged = false;
         // Ableton Link on for this run whatever the preference says (--link).
         bool link = false;
+        // --follow-clock: follow the MIDI clock at the input for this run; --midi-input: the
+        // input's source for this run (empty: the preference's).
+        bool followClock = false;
+        std::string midiInput;
+        // Open no MIDI input (tests that have no use for one).
+        bool noMidiInput = false;
     };
 
     explicit MainWindow(Options options);
@@ -164,6 +171,10 @@ private:
     // Starts or ends following the JACK transport as the setup's jackTransport says.
     void applyJackTransport();
     void createTimeKeeper();
+    // The MIDI input, handing what it hears to the owner of time; its source from the command
+    // line or the preferences.
+    void createMidiInput();
+    void chooseMidiInput(const std::string& name);
     void createPort();
     void applyStartColour();
     void openStartSetup();
@@ -215,6 +226,9 @@ private:
     std::unique_ptr<ExportController> exports_;
     // Destroyed before the clock and the player: it hands the engine back its own schedule.
     std::unique_ptr<TimeKeeper> time_;
+    // Declared after the owner of time, whose clock follower its threads feed: it is destroyed
+    // first, which ends them.
+    std::unique_ptr<MidiInput> input_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

@@ -98,6 +98,8 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     options.link = commandLine.link;
     options.midiClock = commandLine.midiClock;
     options.jackTransport = commandLine.jackTransport;
+    options.followClock = commandLine.followClock;
+    options.midiInput = commandLine.midiInput;
     MainWindow window(std::move(options));
     window.initialise();
     FirstPaintReport::installIfAsked(window);
@@ -132,7 +134,8 @@ int runWindow(int argc, char** argv, const CommandLine& commandLine) {
     window.show();
     if (commandLine.play) {
         QTimer::singleShot(0, &window, [&window] {
-            if (!window.player().isRunning()) {
+            // Following a MIDI clock, the clock starts playback, not --play.
+            if (!window.player().isRunning() && !window.time().clockFollowed()) {
                 window.panel().PlayButton().SetState(1);
                 window.time().toggle(false);
             }

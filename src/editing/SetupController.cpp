@@ -487,7 +487,11 @@ void SetupController::OnValueChanged(int id) {
         }
         setup_->dirty = true;
     } else if (id == ID_PLAY) {
-        player_->toggle();
+        if (playListener_) {
+            playListener_();
+        } else {
+            player_->toggle();
+        }
     } else if (id == ID_MUTE) {
         const int mute = panel_->MuteButton().GetState() == 0 ? 1 : 0;
         {

@@ -41,6 +41,9 @@ public:
     void SetBpm(double bpm);
     // Told of every tempo set here (dial, typed, arrows, undo, a setup read), so that a shared
     // session can follow; a tempo that came from the session itself does not pass through here.
+    // The play button: whoever owns the engine's time starts and stops it; unset, the player
+    // toggles itself.
+    void SetPlayListener(std::function<void()> listener) { playListener_ = std::move(listener); }
     void SetTempoListener(std::function<void(double bpm)> listener) {
         tempoListener_ = std::move(listener);
     }
@@ -87,6 +90,7 @@ private:
     Setup* setup_ = nullptr;
     Player* player_ = nullptr;
     std::function<void(double bpm)> tempoListener_;
+    std::function<void()> playListener_;
     std::function<void(int)> openMenu_;
     std::function<void(int)> openProgramMenu_;
 };
