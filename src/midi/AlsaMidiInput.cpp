@@ -72,7 +72,9 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     }
 }
 
-std::uint8_t dataByte(int value) { return static_cast<std::uint8_t>(value & 0x7F); }
+std::uint8_t dataByte(int value) {
+    return static_cast<std::uint8_t>(value & 0x7F);
+}
 
 // A 14-bit value as MIDI sends it, least significant seven bits first.
 int put14Bit(std::uint8_t status, int value, std::uint8_t* bytes) {
@@ -146,7 +148,8 @@ bool AlsaMidiInput::createPorts() {
     snd_seq_port_info_alloca(&info);
     snd_seq_port_info_set_name(info, "in");
     snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    snd_seq_port_info_set_type(info,
+                               SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     snd_seq_port_info_set_timestamping(info, 1);
     snd_seq_port_info_set_timestamp_real(info, 1);
     snd_seq_port_info_set_timestamp_queue(info, queue_);
@@ -155,9 +158,9 @@ bool AlsaMidiInput::createPorts() {
     }
     inPort_ = snd_seq_port_info_get_port(info);
     // The announcements come to a port of their own, hidden from other clients' lists.
-    announcePort_ = snd_seq_create_simple_port(
-        seq_, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
-        SND_SEQ_PORT_TYPE_APPLICATION);
+    announcePort_ = snd_seq_create_simple_port(seq_, "announce",
+                                               SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+                                               SND_SEQ_PORT_TYPE_APPLICATION);
     if (announcePort_ < 0 || snd_seq_connect_from(seq_, announcePort_, SND_SEQ_CLIENT_SYSTEM,
                                                   SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
         return false;
@@ -392,8 +395,8 @@ void AlsaMidiInput::sampleOffset() {
 }
 
 std::int64_t AlsaMidiInput::engineTimeUs(const snd_seq_event& event) const {
-    const bool stamped = (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL &&
-                         event.queue == queue_;
+    const bool stamped =
+        (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL && event.queue == queue_;
     if (!stamped || !offsetKnown_) {
         // Not stamped by our queue (it cannot happen on our port): the moment we read it.
         return ClockCalibration::monotonicNs() / 1000;
