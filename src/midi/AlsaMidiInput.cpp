@@ -13,6 +13,7 @@
 #include "midi/ClientNames.h"
 #include "midi/ClockCalibration.h"
 #include "midi/MidiInputSink.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -36,13 +37,11 @@ snd_seq_t* openSequencer(int mode) {
     return seq;
 }
 
-// Calls visit(name, client, port) for every port another process offers for reading, named as
-// the output list names ALSA ports. The clients of this very process (its outputs and its
-// input) are no sources to offer: they are recognised by their process id.
+// Calls visit(name, client, port) for every port another client offers for reading, named as
+// the output list names ALSA ports. The program's own outputs are no sources to offer.
 template <typename Visit>
 void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     const int self = snd_seq_client_id(seq);
-    const int ownPid = static_cast<int>(::getpid());
     snd_seq_client_info_t* client = nullptr;
     snd_seq_port_info_t* port = nullptr;
     snd_seq_client_info_alloca(&client);
@@ -50,8 +49,7 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int clientId = snd_seq_client_info_get_client(client);
-        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM ||
-            snd_seq_client_info_get_pid(client) == ownPid) {
+        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM || OwnClients::isAlsa(clientId)) {
             continue;
         }
         snd_seq_port_info_set_client(port, clientId);

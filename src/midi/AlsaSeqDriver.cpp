@@ -18,6 +18,7 @@
 #include "midi/AlsaPortFollower.h"
 #include "midi/ClientNames.h"
 #include "midi/MidiBytes.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -89,8 +90,11 @@ std::optional<AlsaPortFollower::Address> findPort(snd_seq_t* seq, const std::str
 
 class AlsaSeqConnection : public MidiConnection {
 public:
-    AlsaSeqConnection(snd_seq_t* seq, int port) : seq_(seq), port_(port) {}
+    AlsaSeqConnection(snd_seq_t* seq, int port) : seq_(seq), port_(port) {
+        OwnClients::addAlsa(snd_seq_client_id(seq_));
+    }
     ~AlsaSeqConnection() override {
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         if (watcher_.joinable()) {
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);

@@ -9,6 +9,7 @@
 #include "midi/ClockCalibration.h"
 #include "midi/JackConnection.h"
 #include "midi/JackMidiDriver.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ std::vector<std::string> JackMidiInput::listSources() {
     const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
     if (ports != nullptr) {
         for (const char** port = ports; *port != nullptr; ++port) {
-            if (!ClientNames::isOwnJackClient(clientOf(*port))) {
+            if (!OwnClients::isJack(clientOf(*port))) {
                 names.push_back(std::string(*port) + JackMidiDriver::kNameSuffix);
             }
         }

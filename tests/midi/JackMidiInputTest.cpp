@@ -46,8 +46,8 @@ struct Script {
         int packet;
     };
     void add(int cycle, jack_nframes_t offset, Bytes bytes, std::vector<Bytes> yields = {}) {
-        for (Bytes& message : yields) {
-            expected.push_back({std::move(message), static_cast<int>(packets.size())});
+        for (const Bytes& message : yields) {
+            expected.push_back({message, static_cast<int>(packets.size())});
         }
         packets.push_back({cycle, offset, std::move(bytes)});
     }
@@ -293,35 +293,24 @@ TEST_F(JackInput, ReceivesOnTheSourcesFramesFollowsTheSourceAndSurvivesAFlood) {
     PLAY_AND_CHECK(clockRun(3));
 
     // About 12,000 packets a second for a second, a clock in each period among them: nothing
-    // is lost.
+    // is lost. Running status, active sensing, System Exclusive (which ends running status)
+    // and stray data bytes, over and over.
+    Bytes sysex(18, 0x55);
+    sysex.front() = 0xF0;
+    sysex.back() = 0xF7;
+    const std::vector<std::pair<Bytes, std::vector<Bytes>>> garbage{
+        {{0x90, 0x40, 0x7F}, {{0x90, 0x40, 0x7F}}},
+        {{0x40, 0x00}, {{0x90, 0x40, 0x00}}},
+        {{0xFE}, {{0xFE}}},
+        {sysex, {}},
+        {{0x12, 0x34}, {}}};
     Script flood;
-    int pattern = 0;
     for (int cycle = 0; cycle < 47; ++cycle) {
         for (int k = 0; k < 256; ++k) {
-            const auto offset = static_cast<jack_nframes_t>(k * 4);
-            switch (pattern++ % 5) {
-                case 0:
-                    flood.add(cycle, offset, {0x90, 0x40, 0x7F}, {{0x90, 0x40, 0x7F}});
-                    break;
-                case 1:
-                    flood.add(cycle, offset, {0x40, 0x00}, {{0x90, 0x40, 0x00}});
-                    break;
-                case 2:
-                    flood.add(cycle, offset, {0xFE}, {{0xFE}});
-                    break;
-                case 3: {
-                    Bytes sysex(18, 0x55);
-                    sysex.front() = 0xF0;
-                    sysex.back() = 0xF7;
-                    flood.add(cycle, offset, sysex);
-                    break;
-                }
-                default:
-                    flood.add(cycle, offset, {0x12, 0x34});
-                    break;
-            }
+            const auto& [bytes, yields] = garbage[static_cast<std::size_t>(cycle * 256 + k) % 5];
+            flood.add(cycle, static_cast<jack_nframes_t>(k * 4), bytes, yields);
             if (k == cycle * 37 % 256) {
-                flood.add(cycle, offset + 1, {0xF8}, {{0xF8}});
+                flood.add(cycle, static_cast<jack_nframes_t>(k * 4 + 1), {0xF8}, {{0xF8}});
             }
         }
     }

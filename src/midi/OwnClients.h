@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// The JACK and ALSA clients of this process that have MIDI output ports: the MIDI input
+// offers every other client's output port as a source, but not the program's own. Kept by
+// whoever opens such a client, from its opening to its closing. Thread-safe.
+class OwnClients {
+public:
+    // JACK clients by the names the server gave them (a name taken already gets a "-01").
+    static void addJack(const std::string& name);
+    static void removeJack(const std::string& name);
+    static bool isJack(const std::string& name);
+
+    // Sequencer clients by their client numbers.
+    static void addAlsa(int client);
+    static void removeAlsa(int client);
+    static bool isAlsa(int client);
+};
