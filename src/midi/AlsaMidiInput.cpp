@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <string_view>
 
 #include "midi/AlsaSeqDriver.h"
 #include "midi/ClientNames.h"
@@ -37,8 +38,28 @@ snd_seq_t* openSequencer(int mode) {
     return seq;
 }
 
-// Calls visit(name, client, port) for every port another client offers for reading, named as
-// the output list names ALSA ports. The program's own outputs are no sources to offer.
+// A port's name as the output list names ALSA ports: "client name:port name (ALSA)".
+struct PortName {
+    const char* client;
+    const char* port;
+
+    std::string text() const {
+        return std::string(client) + ':' + port + AlsaSeqDriver::kNameSuffix;
+    }
+    // Compared piece by piece: the input thread follows its source without allocating.
+    bool operator==(std::string_view name) const {
+        const std::string_view clientPart(client);
+        const std::string_view portPart(port);
+        const std::string_view suffix(AlsaSeqDriver::kNameSuffix);
+        return name.size() == clientPart.size() + 1 + portPart.size() + suffix.size() &&
+               name.substr(0, clientPart.size()) == clientPart && name[clientPart.size()] == ':' &&
+               name.substr(clientPart.size() + 1, portPart.size()) == portPart &&
+               name.substr(name.size() - suffix.size()) == suffix;
+    }
+};
+
+// Calls visit(name, client, port) for every port another client offers for reading. The
+// program's own outputs are no sources to offer.
 template <typename Visit>
 void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     const int self = snd_seq_client_id(seq);
@@ -59,10 +80,8 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
             if ((caps & kReadable) != kReadable || (caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
                 continue;
             }
-            std::string name = snd_seq_client_info_get_name(client);
-            name += ':';
-            name += snd_seq_port_info_get_name(port);
-            name += AlsaSeqDriver::kNameSuffix;
+            const PortName name{snd_seq_client_info_get_name(client),
+                                snd_seq_port_info_get_name(port)};
             if (!visit(name, clientId, snd_seq_port_info_get_port(port))) {
                 return;
             }
@@ -190,8 +209,8 @@ std::vector<std::string> AlsaMidiInput::listSources() {
         return names;
     }
     snd_seq_set_client_name(seq, ClientNames::alsaClientName(" list").c_str());
-    forEachReadablePort(seq, [&](const std::string& name, int, int) {
-        names.push_back(name);
+    forEachReadablePort(seq, [&](const PortName& name, int, int) {
+        names.push_back(name.text());
         return true;
     });
     snd_seq_close(seq);
@@ -324,8 +343,8 @@ void AlsaMidiInput::followSourceLocked() {
     }
     std::optional<Address> found;
     int skip = occurrence_;
-    forEachReadablePort(seq_, [&](const std::string& name, int client, int port) {
-        if (name != source_ || skip-- > 0) {
+    forEachReadablePort(seq_, [&](const PortName& name, int client, int port) {
+        if (!(name == source_) || skip-- > 0) {
             return true;
         }
         found = Address{client, port};
