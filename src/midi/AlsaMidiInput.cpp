@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -24,10 +25,11 @@ constexpr unsigned int kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS
 // asked); a flooding source then overruns a busy input thread later.
 constexpr int kInputPool = 2000;
 
-// Each new measurement of the queue's offset counts this much (1/8): the queue's real time
-// and the monotonic clock run at rates that differ by a few parts per million at most, so a
-// slow average follows the drift while it smooths out a measurement disturbed by preemption.
-constexpr std::int64_t kOffsetWeight = 8;
+// While events keep coming, the queue's time is read again after this many.
+constexpr int kEventsPerMeasurement = 256;
+// A reading of the queue's time between two of the monotonic clock that took longer than
+// this was preempted, and is taken again.
+constexpr std::int64_t kTightSpanNs = 50'000;
 
 snd_seq_t* openSequencer(int mode) {
     AlsaSeqDriver::silenceLibraryErrors();
@@ -121,6 +123,7 @@ AlsaMidiInput::~AlsaMidiInput() {
         ::close(stopFd_);
     }
     if (seq_ != nullptr) {
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         snd_seq_close(seq_);
     }
 }
@@ -145,7 +148,7 @@ bool AlsaMidiInput::open() {
         return false;
     }
     snd_seq_set_client_pool_input(seq_, kInputPool);
-    sampleOffset();
+    OwnClients::addAlsa(snd_seq_client_id(seq_));
     {
         std::lock_guard guard(mutex_);
         followSourceLocked();
@@ -262,9 +265,9 @@ int AlsaMidiInput::decode(const snd_seq_event& event, std::uint8_t* bytes) {
     }
 }
 
-// Waits on the sequencer and the stop signal. Events are read until none is left; the
-// sequencer reports an overrun (a source flooding faster than we read) as ENOSPC, after which
-// reading simply goes on with what is there.
+// Waits on the sequencer and the stop signal. Events are read until none is left, the
+// difference of the clocks measured first; the sequencer reports an overrun (a source flooding
+// faster than we read) as ENOSPC, after which reading simply goes on with what is there.
 void AlsaMidiInput::run() {
     const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
@@ -278,7 +281,10 @@ void AlsaMidiInput::run() {
         if ((fds[0].revents & POLLIN) != 0) {
             return;
         }
-        for (;;) {
+        for (int read = 0;; ++read) {
+            if (read % kEventsPerMeasurement == 0) {
+                measureOffset();
+            }
             snd_seq_event_t* event = nullptr;
             const int result = snd_seq_event_input(seq_, &event);
             if (result == -ENOSPC) {
@@ -292,7 +298,6 @@ void AlsaMidiInput::run() {
         const std::int64_t nowNs = ClockCalibration::monotonicNs();
         if (nowNs >= nextLookNs) {
             nextLookNs = nowNs + std::int64_t{kLookPeriodMs} * 1'000'000;
-            sampleOffset();
             std::lock_guard guard(mutex_);
             followSourceLocked();
         }
@@ -389,35 +394,49 @@ bool AlsaMidiInput::subscriptionExists(const Address& source) const {
 }
 
 // The stamps are the queue's real time, which starts at 0 when the queue starts; the engine
-// counts CLOCK_MONOTONIC. The difference is measured by reading the queue's time between two
-// readings of the monotonic clock, at start and once every look period: the queue's timer
-// may run at a rate a few parts per million off the monotonic clock, and a difference
-// measured once would drift by up to a millisecond an hour. The new measurement is averaged
-// in slowly, so that one disturbed by preemption moves the stamps by little, and the offset
-// stays steady within a clock run. It is kept on the input thread, the only one reading it.
-void AlsaMidiInput::sampleOffset() {
+// counts CLOCK_MONOTONIC. The queue's time is the sum of its timer's periods, which runs off
+// the monotonic clock: by parts per million on a quiet machine, by milliseconds within a
+// second in a virtual machine whose timer ticks come late. A difference measured once would
+// be wrong by then, and one averaged over time would lag; so it is read afresh whenever the
+// thread wakes to read events, from the queue's status (the kernel works out that time the
+// same way as a stamp, between its timer's ticks) between two readings of the monotonic
+// clock. An ioctl of a few microseconds per wake-up, not per event; a reading stretched by
+// preemption is taken again.
+void AlsaMidiInput::measureOffset() {
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
-    const std::int64_t beforeNs = ClockCalibration::monotonicNs();
-    if (snd_seq_get_queue_status(seq_, queue_, status) < 0) {
-        return;
+    std::int64_t bestSpanNs = std::numeric_limits<std::int64_t>::max();
+    for (int attempt = 0; attempt < 3 && bestSpanNs > kTightSpanNs; ++attempt) {
+        const std::int64_t beforeNs = ClockCalibration::monotonicNs();
+        if (snd_seq_get_queue_status(seq_, queue_, status) < 0) {
+            return;
+        }
+        const std::int64_t afterNs = ClockCalibration::monotonicNs();
+        if (afterNs - beforeNs < bestSpanNs) {
+            const snd_seq_real_time_t* real = snd_seq_queue_status_get_real_time(status);
+            const std::int64_t queueUs =
+                std::int64_t{real->tv_sec} * 1'000'000 + std::int64_t{real->tv_nsec} / 1000;
+            offsetUs_ = (beforeNs + afterNs) / 2 / 1000 - queueUs;
+            offsetKnown_ = true;
+            bestSpanNs = afterNs - beforeNs;
+        }
     }
-    const std::int64_t afterNs = ClockCalibration::monotonicNs();
-    const snd_seq_real_time_t* real = snd_seq_queue_status_get_real_time(status);
-    const std::int64_t queueUs =
-        std::int64_t{real->tv_sec} * 1'000'000 + std::int64_t{real->tv_nsec} / 1000;
-    const std::int64_t sampleUs = (beforeNs + afterNs) / 2 / 1000 - queueUs;
-    offsetUs_ = offsetKnown_ ? offsetUs_ + (sampleUs - offsetUs_) / kOffsetWeight : sampleUs;
-    offsetKnown_ = true;
+}
+
+bool AlsaMidiInput::isStamped(const snd_seq_event& event) const {
+    return (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL &&
+           event.queue == queue_;
+}
+
+std::int64_t AlsaMidiInput::stampUs(const snd_seq_event& event) {
+    return std::int64_t{event.time.time.tv_sec} * 1'000'000 +
+           std::int64_t{event.time.time.tv_nsec} / 1000;
 }
 
 std::int64_t AlsaMidiInput::engineTimeUs(const snd_seq_event& event) const {
-    const bool stamped =
-        (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL && event.queue == queue_;
-    if (!stamped || !offsetKnown_) {
-        // Not stamped by our queue (it cannot happen on our port): the moment we read it.
+    if (!isStamped(event) || !offsetKnown_) {
+        // Not stamped by our queue (our port stamps all it receives): the moment we read it.
         return ClockCalibration::monotonicNs() / 1000;
     }
-    return std::int64_t{event.time.time.tv_sec} * 1'000'000 +
-           std::int64_t{event.time.time.tv_nsec} / 1000 + offsetUs_;
+    return stampUs(event) + offsetUs_;
 }

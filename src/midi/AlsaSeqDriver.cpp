@@ -50,8 +50,9 @@ void forEachWritablePort(snd_seq_t* seq, Visit visit) {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int clientId = snd_seq_client_info_get_client(client);
-        // The system client's timer and announce ports are not instruments.
-        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM) {
+        // The system client's timer and announce ports are not instruments, and the
+        // program's own input is no output.
+        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM || OwnClients::isAlsa(clientId)) {
             continue;
         }
         snd_seq_port_info_set_client(port, clientId);

@@ -176,6 +176,7 @@ bool JackMidiInput::openClient() {
         closeClient();
         return false;
     }
+    OwnClients::addJack(jack_get_client_name(client));
     clientOpen_.store(true, std::memory_order_release);
     opens_.fetch_add(1, std::memory_order_acq_rel);
     return true;
@@ -188,6 +189,7 @@ void JackMidiInput::closeClient() {
     }
     clientOpen_.store(false, std::memory_order_release);
     connected_.store(false, std::memory_order_release);
+    OwnClients::removeJack(jack_get_client_name(client_));
     {
         std::lock_guard guard(JackConnection::clientOpenMutex());
         if (serverAlive_.load(std::memory_order_acquire)) {

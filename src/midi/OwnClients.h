@@ -2,9 +2,10 @@
 
 #include <string>
 
-// The JACK and ALSA clients of this process that have MIDI output ports: the MIDI input
-// offers every other client's output port as a source, but not the program's own. Kept by
-// whoever opens such a client, from its opening to its closing. Thread-safe.
+// The JACK and ALSA clients of this process that have MIDI ports: the output list offers
+// other clients' input ports and the MIDI input other clients' output ports, never the
+// program's own (which would feed the program back into itself). Kept by whoever opens such a
+// client, from its opening to its closing. Thread-safe.
 class OwnClients {
 public:
     // JACK clients by the names the server gave them (a name taken already gets a "-01").

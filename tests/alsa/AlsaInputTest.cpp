@@ -94,7 +94,9 @@ TEST(AlsaInputOnARealSequencer, FollowsItsSourceByNameAndTimesWhatArrives) {
     input.setSink(&sink);
     input.open();
     ASSERT_TRUE(input.alsa()->isOpen());
-    // An output of our own is no source to offer.
+    // Our own ports are neither sources nor outputs to offer.
+    EXPECT_EQ(AlsaSeqDriver().listDevices(),
+              std::vector<std::string>{"Midi Through:Midi Through Port-0 (ALSA)"});
     auto own = AlsaSeqDriver().open("Midi Through:Midi Through Port-0 (ALSA)", 0);
     ASSERT_NE(own, nullptr);
     const std::vector<std::string> sources = MidiInput::listSources();

@@ -255,7 +255,8 @@ protected:
 };
 
 TEST_F(JackInput, ReceivesOnTheSourcesFramesFollowsTheSourceAndSurvivesAFlood) {
-    // Our own output ports are no sources to offer; the test's source is.
+    // Our own ports are neither sources nor outputs to offer; the test's source is a source.
+    EXPECT_EQ(JackMidiDriver().listDevices(), std::vector<std::string>{});
     {
         auto own = JackMidiDriver().open(ClientNames::jackClientName(" input:in (JACK)"), 0);
         ASSERT_NE(own, nullptr);
