@@ -137,18 +137,20 @@ bool AlsaMidiInput::open() {
         return false;
     }
     snd_seq_set_client_name(seq_, ClientNames::alsaClientName().c_str());
+    // Listed as ours before anyone can see the port: the output list leaves it out.
+    OwnClients::addAlsa(snd_seq_client_id(seq_));
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ < 0 || !createPorts()) {
         if (stopFd_ >= 0) {
             ::close(stopFd_);
             stopFd_ = -1;
         }
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         snd_seq_close(seq_);
         seq_ = nullptr;
         return false;
     }
     snd_seq_set_client_pool_input(seq_, kInputPool);
-    OwnClients::addAlsa(snd_seq_client_id(seq_));
     {
         std::lock_guard guard(mutex_);
         followSourceLocked();
@@ -158,7 +160,7 @@ bool AlsaMidiInput::open() {
 }
 
 // The queue runs from here on; the port stamps every event it receives with the queue's real
-// time at the moment of delivery, which the kernel reads from its high-resolution clock.
+// time at the moment of delivery, whoever connected it.
 bool AlsaMidiInput::createPorts() {
     queue_ = snd_seq_alloc_named_queue(seq_, "input");
     if (queue_ < 0) {

@@ -162,6 +162,8 @@ bool JackMidiInput::openClient() {
     }
     client_ = client;
     port_ = port;
+    // Listed as ours before anyone can see the port: the output list leaves it out.
+    OwnClients::addJack(jack_get_client_name(client));
     // No process callback of ours runs yet: the parser starts afresh with the new client.
     parser_.reset();
     resetParser_.store(false, std::memory_order_relaxed);
@@ -176,7 +178,6 @@ bool JackMidiInput::openClient() {
         closeClient();
         return false;
     }
-    OwnClients::addJack(jack_get_client_name(client));
     clientOpen_.store(true, std::memory_order_release);
     opens_.fetch_add(1, std::memory_order_acq_rel);
     return true;
