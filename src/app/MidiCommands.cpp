@@ -5,7 +5,9 @@
 
 namespace MidiCommands {
 
-void prepareEnvironment() { forbidJackServerStart(); }
+void prepareEnvironment() {
+    forbidJackServerStart();
+}
 
 int listPorts(std::FILE* out) {
     if (printPortTable(out, makeSystemDrivers()) != 0) {

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <optional>
+#include <string_view>
 
 #include "midi/AlsaSeqDriver.h"
 #include "midi/ClientNames.h"
 #include "midi/ClockCalibration.h"
 #include "midi/MidiInputSink.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -22,10 +25,11 @@ constexpr unsigned int kReadable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS
 // asked); a flooding source then overruns a busy input thread later.
 constexpr int kInputPool = 2000;
 
-// Each new measurement of the queue's offset counts this much (1/8): the queue's real time
-// and the monotonic clock run at rates that differ by a few parts per million at most, so a
-// slow average follows the drift while it smooths out a measurement disturbed by preemption.
-constexpr std::int64_t kOffsetWeight = 8;
+// While events keep coming, the queue's time is read again after this many.
+constexpr int kEventsPerMeasurement = 256;
+// A reading of the queue's time between two of the monotonic clock that took longer than
+// this was preempted, and is taken again.
+constexpr std::int64_t kTightSpanNs = 50'000;
 
 snd_seq_t* openSequencer(int mode) {
     AlsaSeqDriver::silenceLibraryErrors();
@@ -36,13 +40,31 @@ snd_seq_t* openSequencer(int mode) {
     return seq;
 }
 
-// Calls visit(name, client, port) for every port another process offers for reading, named as
-// the output list names ALSA ports. The clients of this very process (its outputs and its
-// input) are no sources to offer: they are recognised by their process id.
+// A port's name as the output list names ALSA ports: "client name:port name (ALSA)".
+struct PortName {
+    const char* client;
+    const char* port;
+
+    std::string text() const {
+        return std::string(client) + ':' + port + AlsaSeqDriver::kNameSuffix;
+    }
+    // Compared piece by piece: the input thread follows its source without allocating.
+    bool operator==(std::string_view name) const {
+        const std::string_view clientPart(client);
+        const std::string_view portPart(port);
+        const std::string_view suffix(AlsaSeqDriver::kNameSuffix);
+        return name.size() == clientPart.size() + 1 + portPart.size() + suffix.size() &&
+               name.substr(0, clientPart.size()) == clientPart && name[clientPart.size()] == ':' &&
+               name.substr(clientPart.size() + 1, portPart.size()) == portPart &&
+               name.substr(name.size() - suffix.size()) == suffix;
+    }
+};
+
+// Calls visit(name, client, port) for every port another client offers for reading. The
+// program's own outputs are no sources to offer.
 template <typename Visit>
 void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     const int self = snd_seq_client_id(seq);
-    const int ownPid = static_cast<int>(::getpid());
     snd_seq_client_info_t* client = nullptr;
     snd_seq_port_info_t* port = nullptr;
     snd_seq_client_info_alloca(&client);
@@ -50,8 +72,7 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int clientId = snd_seq_client_info_get_client(client);
-        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM ||
-            snd_seq_client_info_get_pid(client) == ownPid) {
+        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM || OwnClients::isAlsa(clientId)) {
             continue;
         }
         snd_seq_port_info_set_client(port, clientId);
@@ -61,10 +82,8 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
             if ((caps & kReadable) != kReadable || (caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
                 continue;
             }
-            std::string name = snd_seq_client_info_get_name(client);
-            name += ':';
-            name += snd_seq_port_info_get_name(port);
-            name += AlsaSeqDriver::kNameSuffix;
+            const PortName name{snd_seq_client_info_get_name(client),
+                                snd_seq_port_info_get_name(port)};
             if (!visit(name, clientId, snd_seq_port_info_get_port(port))) {
                 return;
             }
@@ -72,7 +91,9 @@ void forEachReadablePort(snd_seq_t* seq, Visit visit) {
     }
 }
 
-std::uint8_t dataByte(int value) { return static_cast<std::uint8_t>(value & 0x7F); }
+std::uint8_t dataByte(int value) {
+    return static_cast<std::uint8_t>(value & 0x7F);
+}
 
 // A 14-bit value as MIDI sends it, least significant seven bits first.
 int put14Bit(std::uint8_t status, int value, std::uint8_t* bytes) {
@@ -102,6 +123,7 @@ AlsaMidiInput::~AlsaMidiInput() {
         ::close(stopFd_);
     }
     if (seq_ != nullptr) {
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         snd_seq_close(seq_);
     }
 }
@@ -115,18 +137,20 @@ bool AlsaMidiInput::open() {
         return false;
     }
     snd_seq_set_client_name(seq_, ClientNames::alsaClientName().c_str());
+    // Listed as ours before anyone can see the port: the output list leaves it out.
+    OwnClients::addAlsa(snd_seq_client_id(seq_));
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ < 0 || !createPorts()) {
         if (stopFd_ >= 0) {
             ::close(stopFd_);
             stopFd_ = -1;
         }
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         snd_seq_close(seq_);
         seq_ = nullptr;
         return false;
     }
     snd_seq_set_client_pool_input(seq_, kInputPool);
-    sampleOffset();
     {
         std::lock_guard guard(mutex_);
         followSourceLocked();
@@ -136,7 +160,7 @@ bool AlsaMidiInput::open() {
 }
 
 // The queue runs from here on; the port stamps every event it receives with the queue's real
-// time at the moment of delivery, which the kernel reads from its high-resolution clock.
+// time at the moment of delivery, whoever connected it.
 bool AlsaMidiInput::createPorts() {
     queue_ = snd_seq_alloc_named_queue(seq_, "input");
     if (queue_ < 0) {
@@ -146,7 +170,8 @@ bool AlsaMidiInput::createPorts() {
     snd_seq_port_info_alloca(&info);
     snd_seq_port_info_set_name(info, "in");
     snd_seq_port_info_set_capability(info, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    snd_seq_port_info_set_type(info,
+                               SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     snd_seq_port_info_set_timestamping(info, 1);
     snd_seq_port_info_set_timestamp_real(info, 1);
     snd_seq_port_info_set_timestamp_queue(info, queue_);
@@ -155,9 +180,9 @@ bool AlsaMidiInput::createPorts() {
     }
     inPort_ = snd_seq_port_info_get_port(info);
     // The announcements come to a port of their own, hidden from other clients' lists.
-    announcePort_ = snd_seq_create_simple_port(
-        seq_, "announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
-        SND_SEQ_PORT_TYPE_APPLICATION);
+    announcePort_ = snd_seq_create_simple_port(seq_, "announce",
+                                               SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+                                               SND_SEQ_PORT_TYPE_APPLICATION);
     if (announcePort_ < 0 || snd_seq_connect_from(seq_, announcePort_, SND_SEQ_CLIENT_SYSTEM,
                                                   SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
         return false;
@@ -189,8 +214,8 @@ std::vector<std::string> AlsaMidiInput::listSources() {
         return names;
     }
     snd_seq_set_client_name(seq, ClientNames::alsaClientName(" list").c_str());
-    forEachReadablePort(seq, [&](const std::string& name, int, int) {
-        names.push_back(name);
+    forEachReadablePort(seq, [&](const PortName& name, int, int) {
+        names.push_back(name.text());
         return true;
     });
     snd_seq_close(seq);
@@ -242,9 +267,9 @@ int AlsaMidiInput::decode(const snd_seq_event& event, std::uint8_t* bytes) {
     }
 }
 
-// Waits on the sequencer and the stop signal. Events are read until none is left; the
-// sequencer reports an overrun (a source flooding faster than we read) as ENOSPC, after which
-// reading simply goes on with what is there.
+// Waits on the sequencer and the stop signal. Events are read until none is left, the
+// difference of the clocks measured first; the sequencer reports an overrun (a source flooding
+// faster than we read) as ENOSPC, after which reading simply goes on with what is there.
 void AlsaMidiInput::run() {
     const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
@@ -258,7 +283,10 @@ void AlsaMidiInput::run() {
         if ((fds[0].revents & POLLIN) != 0) {
             return;
         }
-        for (;;) {
+        for (int read = 0;; ++read) {
+            if (read % kEventsPerMeasurement == 0) {
+                measureOffset();
+            }
             snd_seq_event_t* event = nullptr;
             const int result = snd_seq_event_input(seq_, &event);
             if (result == -ENOSPC) {
@@ -272,7 +300,6 @@ void AlsaMidiInput::run() {
         const std::int64_t nowNs = ClockCalibration::monotonicNs();
         if (nowNs >= nextLookNs) {
             nextLookNs = nowNs + std::int64_t{kLookPeriodMs} * 1'000'000;
-            sampleOffset();
             std::lock_guard guard(mutex_);
             followSourceLocked();
         }
@@ -323,8 +350,8 @@ void AlsaMidiInput::followSourceLocked() {
     }
     std::optional<Address> found;
     int skip = occurrence_;
-    forEachReadablePort(seq_, [&](const std::string& name, int client, int port) {
-        if (name != source_ || skip-- > 0) {
+    forEachReadablePort(seq_, [&](const PortName& name, int client, int port) {
+        if (!(name == source_) || skip-- > 0) {
             return true;
         }
         found = Address{client, port};
@@ -369,35 +396,49 @@ bool AlsaMidiInput::subscriptionExists(const Address& source) const {
 }
 
 // The stamps are the queue's real time, which starts at 0 when the queue starts; the engine
-// counts CLOCK_MONOTONIC. The difference is measured by reading the queue's time between two
-// readings of the monotonic clock, at start and once every look period: the queue's timer
-// may run at a rate a few parts per million off the monotonic clock, and a difference
-// measured once would drift by up to a millisecond an hour. The new measurement is averaged
-// in slowly, so that one disturbed by preemption moves the stamps by little, and the offset
-// stays steady within a clock run. It is kept on the input thread, the only one reading it.
-void AlsaMidiInput::sampleOffset() {
+// counts CLOCK_MONOTONIC. The queue's time is the sum of its timer's periods, which runs off
+// the monotonic clock: by parts per million on a quiet machine, by milliseconds within a
+// second in a virtual machine whose timer ticks come late. A difference measured once would
+// be wrong by then, and one averaged over time would lag; so it is read afresh whenever the
+// thread wakes to read events, from the queue's status (the kernel works out that time the
+// same way as a stamp, between its timer's ticks) between two readings of the monotonic
+// clock. An ioctl of a few microseconds per wake-up, not per event; a reading stretched by
+// preemption is taken again.
+void AlsaMidiInput::measureOffset() {
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
-    const std::int64_t beforeNs = ClockCalibration::monotonicNs();
-    if (snd_seq_get_queue_status(seq_, queue_, status) < 0) {
-        return;
+    std::int64_t bestSpanNs = std::numeric_limits<std::int64_t>::max();
+    for (int attempt = 0; attempt < 3 && bestSpanNs > kTightSpanNs; ++attempt) {
+        const std::int64_t beforeNs = ClockCalibration::monotonicNs();
+        if (snd_seq_get_queue_status(seq_, queue_, status) < 0) {
+            return;
+        }
+        const std::int64_t afterNs = ClockCalibration::monotonicNs();
+        if (afterNs - beforeNs < bestSpanNs) {
+            const snd_seq_real_time_t* real = snd_seq_queue_status_get_real_time(status);
+            const std::int64_t queueUs =
+                std::int64_t{real->tv_sec} * 1'000'000 + std::int64_t{real->tv_nsec} / 1000;
+            offsetUs_ = (beforeNs + afterNs) / 2 / 1000 - queueUs;
+            offsetKnown_ = true;
+            bestSpanNs = afterNs - beforeNs;
+        }
     }
-    const std::int64_t afterNs = ClockCalibration::monotonicNs();
-    const snd_seq_real_time_t* real = snd_seq_queue_status_get_real_time(status);
-    const std::int64_t queueUs =
-        std::int64_t{real->tv_sec} * 1'000'000 + std::int64_t{real->tv_nsec} / 1000;
-    const std::int64_t sampleUs = (beforeNs + afterNs) / 2 / 1000 - queueUs;
-    offsetUs_ = offsetKnown_ ? offsetUs_ + (sampleUs - offsetUs_) / kOffsetWeight : sampleUs;
-    offsetKnown_ = true;
+}
+
+bool AlsaMidiInput::isStamped(const snd_seq_event& event) const {
+    return (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL &&
+           event.queue == queue_;
+}
+
+std::int64_t AlsaMidiInput::stampUs(const snd_seq_event& event) {
+    return std::int64_t{event.time.time.tv_sec} * 1'000'000 +
+           std::int64_t{event.time.time.tv_nsec} / 1000;
 }
 
 std::int64_t AlsaMidiInput::engineTimeUs(const snd_seq_event& event) const {
-    const bool stamped = (event.flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL &&
-                         event.queue == queue_;
-    if (!stamped || !offsetKnown_) {
-        // Not stamped by our queue (it cannot happen on our port): the moment we read it.
+    if (!isStamped(event) || !offsetKnown_) {
+        // Not stamped by our queue (our port stamps all it receives): the moment we read it.
         return ClockCalibration::monotonicNs() / 1000;
     }
-    return std::int64_t{event.time.time.tv_sec} * 1'000'000 +
-           std::int64_t{event.time.time.tv_nsec} / 1000 + offsetUs_;
+    return stampUs(event) + offsetUs_;
 }

@@ -52,8 +52,7 @@ public:
     // are not passed on (System Exclusive, announcements, anything without MIDI meaning).
     static int decode(const snd_seq_event& event, std::uint8_t* bytes);
 
-    // How often the input thread looks again for a missing source and measures the queue's
-    // time against the monotonic clock.
+    // How often the input thread looks again for a missing source.
     static constexpr int kLookPeriodMs = 1000;
 
 private:
@@ -72,8 +71,10 @@ private:
     void followSourceLocked();
     void unsubscribeLocked();
     bool subscriptionExists(const Address& source) const;
-    // Queue real time to engine time: see sampleOffset().
-    void sampleOffset();
+    // Queue real time to engine time: see measureOffset().
+    void measureOffset();
+    bool isStamped(const snd_seq_event& event) const;
+    static std::int64_t stampUs(const snd_seq_event& event);
     std::int64_t engineTimeUs(const snd_seq_event& event) const;
 
     MidiInputSink* sink_;
@@ -92,7 +93,7 @@ private:
     Address subscribed_;
     std::atomic<bool> connected_{false};
 
-    // Engine time minus queue real time, in microseconds; input thread only (once started).
+    // Engine time minus queue real time, in microseconds, as last measured; input thread only.
     std::int64_t offsetUs_ = 0;
     bool offsetKnown_ = false;
 };

@@ -18,6 +18,7 @@
 #include "midi/AlsaPortFollower.h"
 #include "midi/ClientNames.h"
 #include "midi/MidiBytes.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -49,8 +50,9 @@ void forEachWritablePort(snd_seq_t* seq, Visit visit) {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq, client) >= 0) {
         const int clientId = snd_seq_client_info_get_client(client);
-        // The system client's timer and announce ports are not instruments.
-        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM) {
+        // The system client's timer and announce ports are not instruments, and the
+        // program's own input is no output.
+        if (clientId == self || clientId == SND_SEQ_CLIENT_SYSTEM || OwnClients::isAlsa(clientId)) {
             continue;
         }
         snd_seq_port_info_set_client(port, clientId);
@@ -89,8 +91,11 @@ std::optional<AlsaPortFollower::Address> findPort(snd_seq_t* seq, const std::str
 
 class AlsaSeqConnection : public MidiConnection {
 public:
-    AlsaSeqConnection(snd_seq_t* seq, int port) : seq_(seq), port_(port) {}
+    AlsaSeqConnection(snd_seq_t* seq, int port) : seq_(seq), port_(port) {
+        OwnClients::addAlsa(snd_seq_client_id(seq_));
+    }
     ~AlsaSeqConnection() override {
+        OwnClients::removeAlsa(snd_seq_client_id(seq_));
         if (watcher_.joinable()) {
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);

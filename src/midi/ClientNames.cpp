@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <vector>
 
 namespace {
 
@@ -19,11 +18,6 @@ std::mutex& nameLock() {
 std::string& sessionId() {
     static std::string id;
     return id;
-}
-
-std::vector<std::string>& ownJackClients() {
-    static std::vector<std::string> names;
-    return names;
 }
 
 std::string nameWithin(const std::string& suffix, std::size_t length) {
@@ -58,23 +52,4 @@ std::string ClientNames::jackClientName(const std::string& suffix) {
 
 std::string ClientNames::alsaClientName(const std::string& suffix) {
     return nameWithin(suffix, kAlsaNameLength);
-}
-
-void ClientNames::addOwnJackClient(const std::string& name) {
-    std::lock_guard guard(nameLock());
-    if (std::find(ownJackClients().begin(), ownJackClients().end(), name) ==
-        ownJackClients().end()) {
-        ownJackClients().push_back(name);
-    }
-}
-
-void ClientNames::removeOwnJackClient(const std::string& name) {
-    std::lock_guard guard(nameLock());
-    std::erase(ownJackClients(), name);
-}
-
-bool ClientNames::isOwnJackClient(const std::string& name) {
-    std::lock_guard guard(nameLock());
-    return std::find(ownJackClients().begin(), ownJackClients().end(), name) !=
-           ownJackClients().end();
 }

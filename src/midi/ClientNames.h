@@ -21,11 +21,4 @@ public:
     static std::string jackClientName(const std::string& suffix = {});
     // The same within the sequencer's 63 characters.
     static std::string alsaClientName(const std::string& suffix = {});
-
-    // The JACK clients of this process that have MIDI output ports, by the names the server
-    // gave them (a name taken already gets a "-01" or so): the MIDI input offers every other
-    // client's output port as a source, but not our own.
-    static void addOwnJackClient(const std::string& name);
-    static void removeOwnJackClient(const std::string& name);
-    static bool isOwnJackClient(const std::string& name);
 };

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "midi/ClientNames.h"
 #include "midi/ClockCalibration.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ bool JackConnection::attachClient() {
     jack_set_graph_order_callback(client_, &JackConnection::graphOrderChanged, self);
     jack_on_shutdown(client_, &JackConnection::serverGone, self);
     jack_set_latency_callback(client_, &JackConnection::reportLatency, self);
-    ClientNames::addOwnJackClient(jack_get_client_name(client_));
+    OwnClients::addJack(jack_get_client_name(client_));
     return jack_activate(client_) == 0;
 }
 
@@ -92,7 +92,7 @@ JackConnection::~JackConnection() {
                    emptyCycles_.load(std::memory_order_acquire) >= 2;
         });
     }
-    ClientNames::removeOwnJackClient(jack_get_client_name(client_));
+    OwnClients::removeJack(jack_get_client_name(client_));
     std::lock_guard guard(clientOpenMutex());
     jack_deactivate(client_);
     jack_client_close(client_);
@@ -406,6 +406,7 @@ void JackConnection::findServerAgain() {
     if (dead != nullptr) {
         // A client whose server went away must still be closed; after this none of its
         // callbacks runs any more, so the queue is ours to empty.
+        OwnClients::removeJack(jack_get_client_name(dead));
         {
             std::lock_guard guard(clientOpenMutex());
             jack_client_close(dead);

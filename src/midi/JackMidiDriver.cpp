@@ -7,6 +7,7 @@
 
 #include "midi/ClientNames.h"
 #include "midi/JackConnection.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -63,7 +64,11 @@ std::vector<std::string> JackMidiDriver::listDevices() {
     const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
     if (ports != nullptr) {
         for (const char** port = ports; *port != nullptr; ++port) {
-            names.push_back(std::string(*port) + kNameSuffix);
+            // The program's own input is no output.
+            const char* colon = std::strchr(*port, ':');
+            if (colon == nullptr || !OwnClients::isJack(std::string(*port, colon))) {
+                names.push_back(std::string(*port) + kNameSuffix);
+            }
         }
         jack_free(ports);
     }

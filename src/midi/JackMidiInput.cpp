@@ -9,6 +9,7 @@
 #include "midi/ClockCalibration.h"
 #include "midi/JackConnection.h"
 #include "midi/JackMidiDriver.h"
+#include "midi/OwnClients.h"
 
 namespace {
 
@@ -45,6 +46,25 @@ void closeLocked(jack_client_t* client) {
 std::string clientOf(const char* port) {
     const char* colon = std::strchr(port, ':');
     return colon == nullptr ? std::string() : std::string(port, colon);
+}
+
+// The engine's time base (CLOCK_MONOTONIC) minus JACK's microsecond clock (which need not be
+// the same clock), read now as the output's frame timeline reads it. The monotonic reading is
+// taken between two of JACK's, and taken again when something came between them.
+std::int64_t engineMinusJackUs() {
+    constexpr jack_time_t kTightUs = 5;
+    std::int64_t best = 0;
+    jack_time_t bestSpan = ~jack_time_t{0};
+    for (int attempt = 0; attempt < 3 && bestSpan > kTightUs; ++attempt) {
+        const jack_time_t before = jack_get_time();
+        const std::int64_t engineUs = ClockCalibration::monotonicNs() / 1000;
+        const jack_time_t after = jack_get_time();
+        if (after - before < bestSpan) {
+            bestSpan = after - before;
+            best = engineUs - static_cast<std::int64_t>(before + bestSpan / 2);
+        }
+    }
+    return best;
 }
 
 }  // namespace
@@ -94,11 +114,10 @@ std::vector<std::string> JackMidiInput::listSources() {
     if (client == nullptr) {
         return names;
     }
-    const char** ports =
-        jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
     if (ports != nullptr) {
         for (const char** port = ports; *port != nullptr; ++port) {
-            if (!ClientNames::isOwnJackClient(clientOf(*port))) {
+            if (!OwnClients::isJack(clientOf(*port))) {
                 names.push_back(std::string(*port) + JackMidiDriver::kNameSuffix);
             }
         }
@@ -123,8 +142,8 @@ void JackMidiInput::watch() {
         lock.lock();
         done_ = request;
         applied_.notify_all();
-        const bool settled = client_ == nullptr || source_.empty() ||
-                             connected_.load(std::memory_order_acquire);
+        const bool settled =
+            client_ == nullptr || source_.empty() || connected_.load(std::memory_order_acquire);
         wakeUp_.wait_for(lock, settled ? kLookPeriod : kRetryPeriod,
                          [&] { return stopping_ || changed_; });
     }
@@ -143,6 +162,8 @@ bool JackMidiInput::openClient() {
     }
     client_ = client;
     port_ = port;
+    // Listed as ours before anyone can see the port: the output list leaves it out.
+    OwnClients::addJack(jack_get_client_name(client));
     // No process callback of ours runs yet: the parser starts afresh with the new client.
     parser_.reset();
     resetParser_.store(false, std::memory_order_relaxed);
@@ -169,6 +190,7 @@ void JackMidiInput::closeClient() {
     }
     clientOpen_.store(false, std::memory_order_release);
     connected_.store(false, std::memory_order_release);
+    OwnClients::removeJack(jack_get_client_name(client_));
     {
         std::lock_guard guard(JackConnection::clientOpenMutex());
         if (serverAlive_.load(std::memory_order_acquire)) {
@@ -227,8 +249,7 @@ void JackMidiInput::read(jack_nframes_t nframes) {
         return;
     }
     const jack_nframes_t cycleStart = jack_last_frame_time(client_);
-    const std::int64_t engineMinusJackUs =
-        ClockCalibration::monotonicNs() / 1000 - static_cast<std::int64_t>(jack_get_time());
+    const std::int64_t offsetUs = engineMinusJackUs();
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) {
@@ -236,7 +257,7 @@ void JackMidiInput::read(jack_nframes_t nframes) {
         }
         const std::int64_t timeUs =
             static_cast<std::int64_t>(jack_frames_to_time(client_, cycleStart + event.time)) +
-            engineMinusJackUs;
+            offsetUs;
         parser_.feed(event.buffer, static_cast<int>(event.size), timeUs);
     }
 }

@@ -94,11 +94,11 @@ private:
     std::mutex mutex_;
     std::condition_variable wakeUp_;
     std::condition_variable applied_;
-    std::string source_;            // mutex_: the choice
-    std::uint64_t requested_ = 0;   // mutex_: counts the choices made
-    std::uint64_t done_ = 0;        // mutex_: the last choice the watcher acted on
-    bool changed_ = false;          // mutex_
-    bool stopping_ = false;         // mutex_
-    std::string connectedSource_;   // watcher only: the source our port was connected to
+    std::string source_;           // mutex_: the choice
+    std::uint64_t requested_ = 0;  // mutex_: counts the choices made
+    std::uint64_t done_ = 0;       // mutex_: the last choice the watcher acted on
+    bool changed_ = false;         // mutex_
+    bool stopping_ = false;        // mutex_
+    std::string connectedSource_;  // watcher only: the source our port was connected to
     std::thread watcher_;
 };

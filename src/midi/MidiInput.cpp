@@ -22,7 +22,9 @@ MidiInput::~MidiInput() {
     alsa_.reset();
 }
 
-void MidiInput::setSink(MidiInputSink* sink) { sink_ = sink; }
+void MidiInput::setSink(MidiInputSink* sink) {
+    sink_ = sink;
+}
 
 void MidiInput::open() {
     if (alsa_ != nullptr) {

@@ -5,7 +5,9 @@
 
 namespace {
 
-bool isRealTime(std::uint8_t byte) { return byte >= 0xF8; }
+bool isRealTime(std::uint8_t byte) {
+    return byte >= 0xF8;
+}
 
 // Real-time bytes with no meaning at all; the others (tick, start, continue, stop, active
 // sensing, reset) go to the sink, which ignores what it does not use.
