@@ -93,7 +93,8 @@ const char* CommandLine::helpText() {
            "  --midi-input NAME   take MIDI input from the port NAME for this run (see --list-ports)\n"
            "  --follow-clock      follow the MIDI clock at the input for this run\n"
            "  --screenshot FILE   render the window after start-up to a PNG file and exit\n"
-           "  --list-ports        print the MIDI output ports (index and name) and exit\n"
+           "  --list-ports        print the MIDI ports and exit: each output as \"<index><TAB><name>\",\n"
+           "                      then each input source as \"in<TAB><name>\"\n"
            "  --midi-log FILE     append every MIDI message sent to FILE";
 }
 

@@ -455,3 +455,87 @@ TEST_F(ProgramSync, FollowsTheTransportOnItsGridThroughARelocationAndStops) {
 }
 
 }  // namespace
+
+// Following a drum machine's clock: the test's source runs at 120 BPM (1000 frames a tick)
+// while stopped, starts, changes to 150 BPM (800 frames), stops, sends Song Position 37 and
+// Continue, goes silent, and comes back. Step n of a run must sound on the run's tick 6n, one
+// period later, playing the step its song position gives.
+TEST_F(ProgramSync, FollowsAMidiClockThroughStartTempoStopSongPositionContinueAndSilence) {
+    jacktest::ClockSource source;
+    ASSERT_TRUE(source.open("clock"));
+    launch({"--follow-clock", "--midi-input", "clock:out (JACK)"});
+    ASSERT_TRUE(waitFor([&] {
+        return jack_port_connected(source.port()) >= 1 &&
+               jack_port_connected(jack_port_by_name(recorder_->client(), "recorder:in")) >= 1;
+    })) << "the program did not connect its input and output";
+
+    struct Expected {
+        jack_nframes_t tick;
+        int note;
+    };
+    std::vector<Expected> steps;
+    jack_nframes_t at = source.frameNow() + 48000;
+    auto ticks = [&](int count, jack_nframes_t apart, int runTick, int firstSixteenth) {
+        for (int i = 0; i < count; ++i, ++runTick, at += apart) {
+            source.queue(at, 0xF8);
+            if (runTick >= 0 && runTick % 6 == 0) {
+                steps.push_back({at, 40 + (firstSixteenth + runTick / 6) % 16});
+            }
+        }
+    };
+    ticks(24, 1000, -1000, 0);  // stopped: the tempo only
+    source.queue(at - 500, 0xFA);
+    ticks(96, 1000, 0, 0);
+    ticks(96, 800, 96, 0);
+    const jack_nframes_t stopAt = at - 400;
+    source.queue(stopAt, 0xFC);
+    ticks(12, 800, -1000, 0);
+    source.queue(at - 600, 0xF2, 37, 0);
+    const jack_nframes_t continueAt = at - 300;
+    source.queue(continueAt, 0xFB);
+    ticks(48, 800, 0, 37);
+    const jack_nframes_t lastTick = at - 800;
+    at += 96000;  // two seconds of silence: lost, then back where it stopped
+    const jack_nframes_t backAt = at;
+    ticks(24, 800, 48, 37);
+    source.queue(at, 0xFC);
+    ASSERT_TRUE(source.waitUntilAllSent(std::chrono::seconds(30)));
+    ASSERT_TRUE(waitFor([&] { return countWhere(isAllNotesOff) >= 3; })) << "three ends of a run";
+    ASSERT_EQ(terminate(), 0);
+
+    const std::vector<Recorder::Event> all = events();
+    std::size_t found = 0;
+    std::vector<std::int64_t> latencies;
+    for (const Expected& step : steps) {
+        for (const Recorder::Event& e : all) {
+            const std::int64_t after = since(e.frame, step.tick);
+            if (isNoteOn(e) && after >= -100 && after <= 2 * kPeriod + 300) {
+                EXPECT_EQ(e.bytes[1], step.note) << "the step of tick frame " << step.tick;
+                found += e.bytes[1] == step.note ? 1 : 0;
+                latencies.push_back(after);
+                break;
+            }
+        }
+    }
+    // A loaded machine may make the clock thread miss a step now and then; the rest hold.
+    EXPECT_GE(found * 10, steps.size() * 9) << found << " of " << steps.size() << " steps";
+    ASSERT_FALSE(latencies.empty());
+    std::sort(latencies.begin(), latencies.end());
+    EXPECT_NEAR(static_cast<double>(latencies[latencies.size() / 2]), kPeriod, 64)
+        << "a step sounds one period after its tick";
+
+    auto noteOnsBetween = [&](jack_nframes_t from, jack_nframes_t to) {
+        return std::count_if(all.begin(), all.end(), [&](const Recorder::Event& e) {
+            return isNoteOn(e) && since(e.frame, from) > 0 && since(e.frame, to) < 0;
+        });
+    };
+    auto silencedBetween = [&](jack_nframes_t from, jack_nframes_t to) {
+        return std::any_of(all.begin(), all.end(), [&](const Recorder::Event& e) {
+            return isAllNotesOff(e) && since(e.frame, from) >= 0 && since(e.frame, to) < 0;
+        });
+    };
+    EXPECT_TRUE(silencedBetween(stopAt, continueAt)) << "Stop silences";
+    EXPECT_EQ(noteOnsBetween(stopAt + 2 * kPeriod, continueAt), 0) << "nothing plays stopped";
+    EXPECT_TRUE(silencedBetween(lastTick, backAt)) << "a clock gone silent stops playback";
+    EXPECT_EQ(noteOnsBetween(lastTick + 4800, backAt), 0);
+}

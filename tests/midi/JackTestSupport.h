@@ -217,4 +217,90 @@ private:
     std::array<Cycle, kCycles> cycles_{};
 };
 
+// A MIDI clock of a test's own (or any other source): sends each queued message on its
+// frame, at the start of the next cycle when that frame has passed, and notes the frame it
+// went out on.
+class ClockSource {
+public:
+    struct Message {
+        jack_nframes_t frame = 0;
+        std::array<std::uint8_t, 3> bytes{};
+    };
+
+    bool open(const char* name = "clock") {
+        jack_status_t status{};
+        client_ = jack_client_open(name, JackNoStartServer, &status);
+        if (client_ == nullptr) {
+            return false;
+        }
+        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client_, &ClockSource::process, this);
+        return port_ != nullptr && jack_activate(client_) == 0;
+    }
+    ~ClockSource() { close(); }
+    void close() {
+        if (client_ != nullptr) {
+            jack_deactivate(client_);
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
+
+    jack_port_t* port() const { return port_; }
+    jack_nframes_t frameNow() const { return jack_frame_time(client_); }
+    // In frame order, from one thread.
+    void queue(jack_nframes_t frame, std::uint8_t status, std::uint8_t data1 = 0,
+               std::uint8_t data2 = 0) {
+        const int index = queued_.load(std::memory_order_relaxed);
+        if (index >= kCapacity) {
+            return;
+        }
+        messages_[static_cast<std::size_t>(index)] = Message{frame, {status, data1, data2}};
+        queued_.store(index + 1, std::memory_order_release);
+    }
+    int sent() const { return sent_.load(std::memory_order_acquire); }
+    // The message as it went out: its frame is the one it was sent on.
+    const Message& message(int index) const { return messages_[static_cast<std::size_t>(index)]; }
+    bool waitUntilAllSent(std::chrono::seconds patience) const {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (sent() < queued_.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            sleepMicroseconds(2000);
+        }
+        return true;
+    }
+
+private:
+    static int process(jack_nframes_t nframes, void* arg) {
+        auto* self = static_cast<ClockSource*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, nframes);
+        jack_midi_clear_buffer(buffer);
+        const jack_nframes_t start = jack_last_frame_time(self->client_);
+        const int queued = self->queued_.load(std::memory_order_acquire);
+        int next = self->sent_.load(std::memory_order_relaxed);
+        for (; next < queued; ++next) {
+            Message& message = self->messages_[static_cast<std::size_t>(next)];
+            const auto fromStart = static_cast<std::int32_t>(message.frame - start);
+            if (fromStart >= static_cast<std::int32_t>(nframes)) {
+                break;
+            }
+            const jack_nframes_t offset = fromStart < 0 ? 0 : static_cast<jack_nframes_t>(fromStart);
+            const std::size_t length = message.bytes[0] == 0xF2 ? 3 : 1;
+            jack_midi_event_write(buffer, offset, message.bytes.data(), length);
+            message.frame = start + offset;
+        }
+        self->sent_.store(next, std::memory_order_release);
+        return 0;
+    }
+
+    static constexpr int kCapacity = 65536;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::array<Message, kCapacity> messages_{};
+    std::atomic<int> queued_{0};
+    std::atomic<int> sent_{0};
+};
+
 }  // namespace jacktest
