@@ -180,8 +180,10 @@ public:
         return true;
     }
 
-    // Starts a copy with --link playing a setup of 16 sounding steps to input "a" or "b".
-    void startCopy(const std::string& input) {
+    // Starts a copy (with --link unless told otherwise) playing a setup of 16 sounding steps
+    // to input "a" or "b".
+    void startCopy(const std::string& input,
+                   const std::vector<std::string>& options = {"--link"}) {
         const std::string home = work_ + "/" + input;
         for (const char* sub : {"", "/runtime", "/config", "/data"}) {
             ::mkdir((home + sub).c_str(), 0700);
@@ -202,8 +204,11 @@ public:
         }
         const std::string file = home + "/link.qov";
         SetupFile::save(file, setup, 0, 0, 0);
+        std::vector<std::string> args{program_};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(file);
         copies_.push_back(
-            spawn({program_, "--link", file},
+            spawn(args,
                   {"XDG_RUNTIME_DIR=" + home + "/runtime", "XDG_CONFIG_HOME=" + home + "/config",
                    "XDG_DATA_HOME=" + home + "/data", "QT_QPA_PLATFORM=offscreen"},
                   home + "/app.log"));
