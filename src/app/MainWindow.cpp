@@ -165,11 +165,25 @@ void MainWindow::createMidiInput() {
     if (options_.noMidiInput) {
         return;
     }
+    createMidiInputNamed(options_.midiInput.empty() ? Preferences::midiInputSource()
+                                                    : options_.midiInput);
+}
+
+void MainWindow::createMidiInputNamed(const std::string& source) {
     input_ = std::make_unique<MidiInput>();
     input_->setSink(&time_->clockInput());
     input_->open();
-    input_->setSource(options_.midiInput.empty() ? Preferences::midiInputSource()
-                                                 : options_.midiInput);
+    input_->setSource(source);
+    inputNamedAs_ = ClientNames::jackClientName();
+}
+
+void MainWindow::renameMidiInput() {
+    if (input_ == nullptr || inputNamedAs_ == ClientNames::jackClientName()) {
+        return;
+    }
+    const std::string source = input_->source();
+    input_.reset();
+    createMidiInputNamed(source);
 }
 
 void MainWindow::chooseMidiInput(const std::string& name) {

@@ -117,6 +117,9 @@ public:
     Preferences& preferences() { return preferences_; }
     // The owner of the engine's time: which clock leads, start, stop and tempo requests.
     TimeKeeper& time() { return *time_; }
+    // The MIDI input opens again under the names ClientNames gives now (a session manager named
+    // this copy), with the same source; one already under those names stays.
+    void renameMidiInput();
     QPushButton* defaultButton() const { return defaultButton_; }
     bool initDone() const { return initDone_; }
     ColorRef baseColor() const { return baseColor_; }
@@ -174,6 +177,7 @@ private:
     // The MIDI input, handing what it hears to the owner of time; its source from the command
     // line or the preferences.
     void createMidiInput();
+    void createMidiInputNamed(const std::string& source);
     void chooseMidiInput(const std::string& name);
     void createPort();
     void applyStartColour();
@@ -229,6 +233,8 @@ private:
     // Declared after the owner of time, whose clock follower its threads feed: it is destroyed
     // first, which ends them.
     std::unique_ptr<MidiInput> input_;
+    // The program's client name the input opened under.
+    std::string inputNamedAs_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

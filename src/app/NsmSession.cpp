@@ -125,6 +125,7 @@ void NsmSession::open(const QString& pathPrefix, const QString& clientId) {
     sessionFile_ = path;
     // The transport's client, opened before the session named this copy, takes its name too.
     window_.time().setTransportClientName(ClientNames::jackClientName(" transport"));
+    window_.renameMidiInput();
     client_.reply(kOpen, (exists ? "Opened " : "Created ") + path);
     if (!opened_) {
         opened_ = true;

@@ -69,7 +69,7 @@ TEST(CommandLine, EveryOptionsDescriptionStartsInOneColumn) {
             columns.insert(line.find_first_not_of(' '));  // a description on its own line
         }
     }
-    EXPECT_EQ(options, 13);
+    EXPECT_EQ(options, 15);
     EXPECT_EQ(columns, std::set<std::size_t>{22});
 }
 

@@ -277,8 +277,9 @@ TEST_F(MenuTest, SettingsAreMarked) {
     setup().mute = 1;
     setup().highResTimer = false;
     setup().port.channel = 16;
+    // No MIDI input chosen: "None" is marked.
     std::vector<int> expected = {ID_MUTE_COMMAND, ID_SAMPLES_PER_MEASURE, 999,
-                                 ID_CHANNEL_BASE + 16};
+                                 ID_CHANNEL_BASE + 16, ID_INPUT_NONE};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(checkedIds(open(MenuTables::kMidiMenu)), expected);
 
@@ -287,7 +288,7 @@ TEST_F(MenuTest, SettingsAreMarked) {
     setup().mute = 0;
     setup().highResTimer = true;
     expected = {ID_POLYPHONIC, ID_USE_HIGH_RES_TIMER, ID_BEATS_PER_MINUTE, 999,
-                ID_CHANNEL_BASE + 16};
+                ID_CHANNEL_BASE + 16, ID_INPUT_NONE};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(checkedIds(open(MenuTables::kMidiMenu)), expected);
 }
