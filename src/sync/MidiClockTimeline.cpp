@@ -109,6 +109,12 @@ bool MidiClockTimeline::onTick(std::int64_t timeUs) {
         // The clock was lost and is back: the run goes on where it stopped.
         beginRun(written_.lastTick + 1);
     }
+    // After a pause (a source that sends clock only while it plays, a lost clock) the line of
+    // the ticks before says nothing of where the new ones fall.
+    const double pauseUs = kPauseTicks * written_.periodUs;
+    if (written_.heard && static_cast<double>(timeUs - written_.lastArrivalUs) > pauseUs) {
+        fit_.reset(written_.periodUs);
+    }
     ++fitTick_;
     fit_.add(fitTick_, timeUs);
     written_.heard = true;

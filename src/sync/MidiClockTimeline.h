@@ -36,6 +36,8 @@ public:
     static constexpr int kTicksPerStep = 6;
     static constexpr int kTicksPerBeat = 24;
     static constexpr double kLostBeats = 2.0;
+    // Ticks this many periods apart or more are a pause: the fit begins again.
+    static constexpr double kPauseTicks = 4.0;
 
     // What the window thread needs to know of the source.
     struct State {

@@ -5,22 +5,41 @@
 void TickFit::reset(double periodUs) {
     count_ = 0;
     next_ = 0;
+    holding_ = false;
     if (std::isfinite(periodUs) && periodUs > 0.0) {
         periodUs_ = periodUs;
     }
 }
 
 bool TickFit::add(std::int64_t tick, std::int64_t timeUs) {
-    bool kept = true;
+    if (count_ > 0 && tick != lastTick_ + 1) {
+        reset(periodUs_);
+    }
     if (count_ > 0) {
         const double offLine = static_cast<double>(timeUs) - static_cast<double>(timeOf(tick));
         // A line through a few ticks only is too unsure of its slope to judge by.
         const bool judged = count_ >= kJudgeAfter;
-        if (tick != lastTick_ + 1 || (judged && std::fabs(offLine) > kReanchorShare * periodUs_)) {
+        if (judged && std::fabs(offLine) > kReanchorShare * periodUs_) {
+            lastTick_ = tick;
+            if (!holding_) {
+                holding_ = true;
+                held_ = Point{tick, timeUs};
+                return false;
+            }
+            // Two in a row: the clock itself moved. Start again from both.
+            const Point held = held_;
             reset(periodUs_);
-            kept = false;
+            append(held.tick, held.timeUs);
+            append(tick, timeUs);
+            return false;
         }
     }
+    holding_ = false;
+    append(tick, timeUs);
+    return true;
+}
+
+void TickFit::append(std::int64_t tick, std::int64_t timeUs) {
     points_[static_cast<std::size_t>(next_)] = Point{tick, timeUs};
     next_ = (next_ + 1) % kWindow;
     if (count_ < kWindow) {
@@ -28,18 +47,18 @@ bool TickFit::add(std::int64_t tick, std::int64_t timeUs) {
     }
     lastTick_ = tick;
     refit();
-    return kept;
 }
 
 std::int64_t TickFit::timeOf(std::int64_t tick) const {
     return static_cast<std::int64_t>(
-        std::llround(lastTimeUs_ + static_cast<double>(tick - lastTick_) * periodUs_));
+        std::llround(lineTimeUs_ + static_cast<double>(tick - lineTick_) * periodUs_));
 }
 
 void TickFit::refit() {
     const Point& newest = points_[static_cast<std::size_t>((next_ + kWindow - 1) % kWindow)];
+    lineTick_ = newest.tick;
     if (count_ < 2) {
-        lastTimeUs_ = static_cast<double>(newest.timeUs);
+        lineTimeUs_ = static_cast<double>(newest.timeUs);
         return;
     }
     // Least squares on coordinates relative to the newest point, so that the sums stay small.
@@ -66,5 +85,5 @@ void TickFit::refit() {
         periodUs_ = slope;
     }
     // The line through the mean point with that slope, read at the newest tick.
-    lastTimeUs_ = static_cast<double>(newest.timeUs) + (sumY - periodUs_ * sumX) / n;
+    lineTimeUs_ = static_cast<double>(newest.timeUs) + (sumY - periodUs_ * sumX) / n;
 }

@@ -67,6 +67,13 @@ TEST(TickFit, SmoothsAJitteryClockAndFollowsATempoChangeWithinOneBeat) {
     EXPECT_NEAR(fit.periodUs(), period150, 1.0);
     EXPECT_NEAR(static_cast<double>(fit.timeOf(480 + TickFit::kWindow)),
                 changeAt + (TickFit::kWindow + 1) * period150, 2.0);
+
+    // One time stamp 10 ms off (a glitch of the stamps, not of the clock) moves nothing.
+    const std::int64_t last = 480 + TickFit::kWindow - 1;
+    const std::int64_t lastAt = fit.timeOf(last);
+    fit.add(last + 1, lastAt + std::llround(period150) + 10000);
+    fit.add(last + 2, lastAt + std::llround(2 * period150));
+    EXPECT_NEAR(static_cast<double>(fit.timeOf(last + 3)), lastAt + 3 * period150, 2.0);
 }
 
 TEST(MidiClockTimeline, StartPlaysStepZeroOnTheFirstTickAndNothingAheadOfTheNextTick) {
@@ -140,6 +147,7 @@ TEST(MidiClockTimeline, AClockThatGoesSilentIsLostAndGoesOnWhereItStoppedWhenItC
     const std::int64_t back = next + 10 * twoBeatsUs;
     source.send(0xF8, back);
     const MidiClockTimeline::State after = timeline.state();
+    EXPECT_EQ(after.lastTickUs, back) << "the ticks before the pause do not place this one";
     EXPECT_TRUE(after.running);
     EXPECT_EQ(after.run, before.run + 1) << "a new run, which the window starts";
     EXPECT_EQ(after.runStartTick, 20);
