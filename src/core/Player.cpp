@@ -198,7 +198,7 @@ bool Player::tick(std::int64_t nowUs) {
 }
 
 std::int64_t Player::leadUsLocked() {
-    return timeline_->handsOverEarly() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+    return timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
 }
 
 std::int64_t Player::handOverUsLocked(std::int64_t step) {

@@ -95,7 +95,7 @@ private:
     // When the pass's step is to be handed to the port: its due time, early by the port's
     // latency on a shared clock so that the sound lands on the shared grid.
     std::int64_t handOverUsLocked(std::int64_t step);
-    // How early that is: the port's latency where the timeline wants it, else 0.
+    // How early that is: the port's latency on a shared clock, else 0.
     std::int64_t leadUsLocked();
     // On a shared clock: passes over the steps that are too late to play, keeping the measure
     // position, so that the pass goes on at the step of the clock's phase without a burst.

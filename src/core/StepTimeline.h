@@ -54,10 +54,6 @@ public:
     // the shared grid. The program's own schedule catches up after a late wake-up instead.
     virtual bool sharedClock() const { return false; }
     static constexpr std::int64_t kLateSkipUs = 5000;
-    // Whether events are handed over early by the port's latency (a shared grid on which the
-    // sound must land). A clock whose ticks are heard only as they come cannot be run ahead of:
-    // it says no, and its steps sound the port's latency after their ticks.
-    virtual bool handsOverEarly() const { return sharedClock(); }
     // When MIDI clock tick `tick` (>= 0, 6 per step) of the pass is due; kNever when it will
     // not come. By default the sixths of each step's span, from the steps' own due times and
     // never summed up, so the ticks keep to the step grid; a timeline that hears ticks itself

@@ -180,11 +180,16 @@ void MidiClockTimeline::drainEvents() {
 
 // ---- The engine side -----------------------------------------------------------------------
 
-std::int64_t MidiClockTimeline::begin(std::int64_t /*nowUs*/, double /*periodMs*/, bool /*alone*/) {
+std::int64_t MidiClockTimeline::begin(std::int64_t nowUs, double /*periodMs*/, bool /*alone*/) {
     const State now = state();
     passRun_ = now.run;
     // A run that goes on mid-step (stopped between ticks) plays from the next step's tick.
     passFirstTick_ = firstStepTickFrom(now.runStartTick);
+    const std::int64_t firstDue = dueUs(0);
+    if (firstDue != kNever && nowUs - firstDue > kLateBeginUs) {
+        // Begun long after the run's first step: the pass comes in at the run's next step.
+        passFirstTick_ = firstStepTickFrom(now.lastTick + 1);
+    }
     return dueUs(0);
 }
 

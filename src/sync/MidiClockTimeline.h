@@ -26,6 +26,12 @@ class StepTimer;
 // the tick is then only the output's own (one JACK period for a JACK port, where the tick's
 // frame becomes the step's frame one period later).
 //
+// Not a shared clock for the engine: the ticks are heard only as they come, so nothing can be
+// handed over ahead of them, and a step whose tick was heard late (a JACK cycle that came late
+// on a loaded machine) still plays, late, rather than being skipped: at most the steps whose
+// ticks have come can be due, so there is no burst. A run that the engine begins well after its
+// first step's tick (the window thread held up) begins at the next step instead.
+//
 // Threads: onMidiMessage on the input threads (JACK's process thread, the ALSA input thread):
 // real-time safe, and it wakes the step clock at each tick while a run is under way. The
 // StepTimeline calls come with the engine lock held, as always. state() and the event
@@ -38,6 +44,8 @@ public:
     static constexpr double kLostBeats = 2.0;
     // Ticks this many periods apart or more are a pause: the fit begins again.
     static constexpr double kPauseTicks = 4.0;
+    // How late the engine may begin a run and still play its first step.
+    static constexpr std::int64_t kLateBeginUs = 30'000;
 
     // What the window thread needs to know of the source.
     struct State {
@@ -88,8 +96,6 @@ public:
     std::int64_t dueUs(std::int64_t step) override;
     std::int64_t tickDueUs(std::int64_t tick) override;
     int stepInMeasure(std::int64_t step, int visibleSteps) override;
-    bool sharedClock() const override { return true; }
-    bool handsOverEarly() const override { return false; }
     std::int64_t songPosition(std::int64_t step) override;
 
 private:

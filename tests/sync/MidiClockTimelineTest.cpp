@@ -153,6 +153,10 @@ TEST(MidiClockTimeline, AClockThatGoesSilentIsLostAndGoesOnWhereItStoppedWhenItC
     EXPECT_EQ(after.runStartTick, 20);
     timeline.begin(back, 125.0, false);
     EXPECT_EQ(timeline.songPosition(0), 4) << "tick 20 is inside step 3: step 4 is next";
+    const std::int64_t step4At = source.ticks(4, back + std::llround(kPeriod120)) -
+                                 std::llround(kPeriod120);  // ticks 21..24
+    timeline.begin(step4At + 40'000, 125.0, false);
+    EXPECT_EQ(timeline.songPosition(0), 5) << "begun 40 ms after step 4's tick: step 5";
 
     // Whatever else arrives means nothing here.
     const std::uint8_t noise[3] = {0x90, 60, 100};
