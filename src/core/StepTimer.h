@@ -17,6 +17,10 @@ public:
     virtual void wake() = 0;
     // The time base in microseconds; monotonic.
     virtual std::int64_t nowUs() const = 0;
+    // A time stamp on CLOCK_MONOTONIC (microseconds), as inputs give them, in this time base.
+    // The same by default; a base on the processor's counter runs at its calibration's rate,
+    // which drifts from CLOCK_MONOTONIC by its error. Real-time safe.
+    virtual std::int64_t fromMonotonicUs(std::int64_t monotonicUs) const { return monotonicUs; }
     // Time-stamp-counter cycles per millisecond as measured at start-up (shown for diagnosis).
     virtual std::int32_t cyclesPerMs() const = 0;
 };

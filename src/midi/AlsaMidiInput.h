@@ -16,7 +16,7 @@ class MidiInputSink;
 // that other clients (a patchbay, a session manager) may connect to, and that subscribes a
 // chosen source port by its name. Every event that arrives is stamped by the sequencer with
 // the real time of a queue of our own, turned into MIDI bytes and handed to the sink on a
-// thread of the input's own, with the stamp in the engine's time base.
+// thread of the input's own, with the stamp on CLOCK_MONOTONIC.
 //
 // The source is followed by name, as the output follows its target: when it goes away and a
 // port of the same name appears again, that port is subscribed again (the System announce

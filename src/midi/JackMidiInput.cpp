@@ -48,7 +48,7 @@ std::string clientOf(const char* port) {
     return colon == nullptr ? std::string() : std::string(port, colon);
 }
 
-// The engine's time base (CLOCK_MONOTONIC) minus JACK's microsecond clock (which need not be
+// CLOCK_MONOTONIC (what the sink takes) minus JACK's microsecond clock (which need not be
 // the same clock), read now as the output's frame timeline reads it. The monotonic reading is
 // taken between two of JACK's, and taken again when something came between them.
 std::int64_t engineMinusJackUs() {

@@ -21,7 +21,7 @@ class MidiInputSink;
 //
 // On JACK's process thread it reads the port's events, parses them (one parser, so running
 // status carries from one event to the next) and hands each message to the sink with the time
-// of its frame in the engine's time base, as JackConnection converts frames.
+// of its frame on CLOCK_MONOTONIC, as JackConnection converts frames.
 //
 // It never starts a JACK server. While none answers, a watcher thread of its own asks about
 // once a second; when the server goes away it closes the client and asks again, and opens

@@ -14,8 +14,10 @@ public:
     virtual ~MidiInputSink() = default;
 
     // bytes: status first; length 1 to 3 as the status calls for (running status already
-    // expanded, System Exclusive and undefined bytes never come here). timeUs: when the
-    // message arrived, in the engine's time base (StepTimer::nowUs): for JACK the time of the
-    // event's frame, for ALSA the sequencer queue's real-time stamp.
-    virtual void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t timeUs) = 0;
+    // expanded, System Exclusive and undefined bytes never come here). monotonicUs: when the
+    // message arrived, in CLOCK_MONOTONIC microseconds (StepTimer::fromMonotonicUs takes it to
+    // the engine's time base): for JACK the time of the event's frame, for ALSA the sequencer
+    // queue's real-time stamp.
+    virtual void onMidiMessage(const std::uint8_t* bytes, int length,
+                               std::int64_t monotonicUs) = 0;
 };

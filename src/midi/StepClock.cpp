@@ -183,6 +183,14 @@ std::int64_t StepClock::nowUs() const {
            static_cast<std::int64_t>(std::floor(static_cast<double>(cycles) * usPerCycle));
 }
 
+std::int64_t StepClock::fromMonotonicUs(std::int64_t monotonicUs) const {
+    if (!usingTsc()) {
+        return monotonicUs;
+    }
+    // As its distance from now: the two bases agree on rates over milliseconds, not minutes.
+    return nowUs() - (ClockCalibration::monotonicNs() / 1000 - monotonicUs);
+}
+
 std::int64_t StepClock::nowMs() const {
     if (usingTsc()) {
         return static_cast<std::int64_t>(

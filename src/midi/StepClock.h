@@ -70,6 +70,7 @@ public:
     // Microseconds; the counter and CLOCK_MONOTONIC share their origin, so switching the time
     // base only moves the time by the counter's rate error since construction.
     std::int64_t nowUs() const override;
+    std::int64_t fromMonotonicUs(std::int64_t monotonicUs) const override;
     // 0 until the calibration is done.
     std::int32_t cyclesPerMs() const override {
         return cyclesPerMs_.load(std::memory_order_acquire);

@@ -55,10 +55,12 @@ MidiClockTimeline::~MidiClockTimeline() {
 
 // ---- The input side ------------------------------------------------------------------------
 
-void MidiClockTimeline::onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t timeUs) {
+void MidiClockTimeline::onMidiMessage(const std::uint8_t* bytes, int length,
+                                      std::int64_t monotonicUs) {
     if (length < 1) {
         return;
     }
+    const std::int64_t timeUs = clock_.fromMonotonicUs(monotonicUs);
     bool runChanged = false;
     bool stepsMayBeDue = false;
     {

@@ -75,7 +75,7 @@ public:
 
     // MidiInputSink: Timing Clock, Start, Continue, Stop and Song Position Pointer count;
     // everything else is left to others.
-    void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t timeUs) override;
+    void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t monotonicUs) override;
 
     State state() const;
     // The tempo the ticks give, in beats per minute; 0 before any tick.
