@@ -532,7 +532,9 @@ TEST_F(ProgramSync, FollowsAMidiClockThroughStartTempoStopSongPositionContinueAn
         });
     };
     EXPECT_TRUE(silencedBetween(stopAt, continueAt)) << "Stop silences";
-    EXPECT_EQ(noteOnsBetween(stopAt + 2 * kPeriod, continueAt), 0) << "nothing plays stopped";
+    // The step of the tick after Stop was foreseen before Stop was heard (late, on a loaded
+    // machine) and may sound; nothing after it.
+    EXPECT_EQ(noteOnsBetween(stopAt + 2400, continueAt), 0) << "nothing plays stopped";
     EXPECT_TRUE(silencedBetween(lastTick, backAt)) << "a clock gone silent stops playback";
     EXPECT_EQ(noteOnsBetween(lastTick + 4800, backAt), 0);
 }
