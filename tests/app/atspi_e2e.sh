@@ -33,8 +33,10 @@ export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_H
 export JACK_NO_START_SERVER=1
 unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
 
-# Xvfb picks a free display itself and writes its number to the file descriptor.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# Xvfb picks a free display itself and writes its number to the file descriptor. -noreset:
+# the accessibility bus launcher connects and leaves again, and a server that resets when its
+# last client leaves refuses the program if it connects during that reset.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 deadline=$((SECONDS + 10))
 while ((SECONDS < deadline)) && [[ ! -s $work/display ]]; do

@@ -30,7 +30,7 @@ target_link_libraries(measure_clipboard_peer PRIVATE gs_app)
 find_program(GS_XVFB_RUN xvfb-run)
 if(GS_XVFB_RUN)
     add_test(NAME measure_clipboard.across_two_processes
-             COMMAND ${GS_XVFB_RUN} -a bash
+             COMMAND ${GS_XVFB_RUN} -a -s "-screen 0 1024x768x24 -noreset" bash
                      ${PROJECT_SOURCE_DIR}/tests/editing/MeasureClipboardAcrossProcesses.sh
                      $<TARGET_FILE:measure_clipboard_peer>)
     set_tests_properties(measure_clipboard.across_two_processes PROPERTIES TIMEOUT 120)
