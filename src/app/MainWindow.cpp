@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QSocketNotifier>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -46,6 +47,7 @@
 #include "panels/PanelIds.h"
 #include "sync/JackTransportTimeline.h"
 #include "midi/MidiInput.h"
+#include "midi/MidiInputRouter.h"
 #include "sync/TimeKeeper.h"
 #include "midi/ClientNames.h"
 #include "sync/LinkSession.h"
@@ -170,8 +172,17 @@ void MainWindow::createMidiInput() {
 }
 
 void MainWindow::createMidiInputNamed(const std::string& source) {
+    if (inputRouter_ == nullptr) {
+        inputRouter_ = std::make_unique<MidiInputRouter>(&time_->clockInput());
+        if (inputRouter_->eventFd() >= 0) {
+            inputMessages_ = std::make_unique<QSocketNotifier>(inputRouter_->eventFd(),
+                                                               QSocketNotifier::Read);
+            connect(inputMessages_.get(), &QSocketNotifier::activated, this,
+                    [this] { takeInputMessages(); });
+        }
+    }
     input_ = std::make_unique<MidiInput>();
-    input_->setSink(&time_->clockInput());
+    input_->setSink(inputRouter_.get());
     input_->open();
     input_->setSource(source);
     inputNamedAs_ = ClientNames::jackClientName();
@@ -192,6 +203,18 @@ void MainWindow::chooseMidiInput(const std::string& name) {
     }
     input_->setSource(name);
     Preferences::saveMidiInputSource(name);
+}
+
+void MainWindow::takeInputMessages() {
+    inputRouter_->acknowledgeWakeUp();
+    ChannelMessage message;
+    while (inputRouter_->takeMessage(message)) {
+        onChannelMessage(message);
+    }
+}
+
+void MainWindow::onChannelMessage(const ChannelMessage& message) {
+    (void)message;
 }
 
 void MainWindow::createPort() {

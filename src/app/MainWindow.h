@@ -24,6 +24,8 @@ class DocumentController;
 class ExportController;
 class FluidSynthDriver;
 class MidiInput;
+class MidiInputRouter;
+class QSocketNotifier;
 class TimeKeeper;
 class MainPanel;
 class MidiLog;
@@ -179,6 +181,10 @@ private:
     void createMidiInput();
     void createMidiInputNamed(const std::string& source);
     void chooseMidiInput(const std::string& name);
+    // Window thread: every Note On, Note Off and Control Change the input has heard since the
+    // last wake-up, in the order heard.
+    void takeInputMessages();
+    void onChannelMessage(const struct ChannelMessage& message);
     void createPort();
     void applyStartColour();
     void openStartSetup();
@@ -231,7 +237,10 @@ private:
     // Destroyed before the clock and the player: it hands the engine back its own schedule.
     std::unique_ptr<TimeKeeper> time_;
     // Declared after the owner of time, whose clock follower its threads feed: it is destroyed
-    // first, which ends them.
+    // first, which ends them. The router splits what they hear between the clock follower
+    // and the window; it outlives the input.
+    std::unique_ptr<MidiInputRouter> inputRouter_;
+    std::unique_ptr<QSocketNotifier> inputMessages_;
     std::unique_ptr<MidiInput> input_;
     // The program's client name the input opened under.
     std::string inputNamedAs_;
