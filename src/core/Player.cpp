@@ -189,7 +189,7 @@ bool Player::tick(std::int64_t nowUs) {
         skipLateStepsLocked(nowUs);
         due = handOverUsLocked(nextStep_);
     }
-    if (due == kNever || nowUs < due) {
+    if (due == kNever || nowUs < releaseUsLocked(due, nextStep_ * kTicksPerStep)) {
         sendDueTicksLocked(nowUs);
         return false;
     }
@@ -199,6 +199,15 @@ bool Player::tick(std::int64_t nowUs) {
 
 std::int64_t Player::leadUsLocked() {
     return timeline_->sharedClock() ? std::max<std::int64_t>(port_->outputLatencyUs(), 0) : 0;
+}
+
+std::int64_t Player::releaseUsLocked(std::int64_t dueUs, std::int64_t tick) {
+    if (dueUs == kNever || !timeline_->tickHeard(tick)) {
+        return dueUs;
+    }
+    // The port holds it and places it on its due time: handing it over now rather than at a
+    // wake-up on the due time keeps it clear of the cycle that takes it.
+    return dueUs - std::max<std::int64_t>(port_->outputLatencyUs(), 0);
 }
 
 std::int64_t Player::handOverUsLocked(std::int64_t step) {
@@ -234,9 +243,10 @@ std::int64_t Player::nextDueUs() {
     if (!isRunning()) {
         return std::numeric_limits<std::int64_t>::max();
     }
-    const std::int64_t stepDue = handOverUsLocked(nextStep_);
+    const std::int64_t stepDue =
+        releaseUsLocked(handOverUsLocked(nextStep_), nextStep_ * kTicksPerStep);
     if (clockRunning_ && nextTick_ < nextStep_ * kTicksPerStep) {
-        return std::min(stepDue, tickDueUsLocked(nextTick_));
+        return std::min(stepDue, releaseUsLocked(tickDueUsLocked(nextTick_), nextTick_));
     }
     return stepDue;
 }
@@ -438,7 +448,7 @@ void Player::sendDueTicksLocked(std::int64_t nowUs) {
     }
     while (nextTick_ < nextStep_ * kTicksPerStep) {
         const std::int64_t due = tickDueUsLocked(nextTick_);
-        if (due == kNever || due > nowUs) {
+        if (due == kNever || releaseUsLocked(due, nextTick_) > nowUs) {
             return;
         }
         sendClockLocked(kTimingClock, due, nowUs);

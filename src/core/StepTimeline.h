@@ -72,6 +72,15 @@ public:
         }
         return stepDue + (nextDue - stepDue) * sixth / kTicksPerStep;
     }
+    // Whether tick `tick` (>= 0) of the pass has been heard already: a timeline that follows
+    // ticks from outside may learn a tick's time before that time comes (a JACK input stamps
+    // each message with a frame of the cycle it arrives in). What falls on a heard tick may then
+    // go to a port that places messages in time ahead of its due time, which spares it the
+    // clock thread's wake-up. Real-time safe.
+    virtual bool tickHeard(std::int64_t tick) {
+        static_cast<void>(tick);
+        return false;
+    }
     // The song position, in sixteenths of the leading clock, at which step (>= 0) of the pass
     // plays: what MIDI clock followers are told when a pass begins anywhere but at the start or
     // after a relocation. Asked from the clock thread: real-time safe.

@@ -229,6 +229,11 @@ std::int64_t MidiClockTimeline::tickDueUs(std::int64_t tick) {
            std::llround(static_cast<double>(songTick - now.lastTick) * now.periodUs);
 }
 
+bool MidiClockTimeline::tickHeard(std::int64_t tick) {
+    const State now = state();
+    return now.running && now.run == passRun_ && now.ticked && passFirstTick_ + tick <= now.lastTick;
+}
+
 int MidiClockTimeline::stepInMeasure(std::int64_t step, int visibleSteps) {
     if (step != 0 || visibleSteps <= 0) {
         return -1;

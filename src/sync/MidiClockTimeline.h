@@ -26,10 +26,12 @@ class StepTimer;
 // the tick is then only the output's own (one JACK period for a JACK port, where the tick's
 // frame becomes the step's frame one period later).
 //
-// Not a shared clock for the engine: the ticks are heard only as they come, so nothing can be
-// handed over ahead of them, and a step whose tick was heard late (a JACK cycle that came late
-// on a loaded machine) still plays, late, rather than being skipped: at most the steps whose
-// ticks have come can be due, so there is no burst. A run that the engine begins well after its
+// Not a shared clock for the engine: a step whose tick was heard late (a JACK cycle that came
+// late on a loaded machine) still plays, late, rather than being skipped: at most the steps
+// whose ticks have come can be due, so there is no burst. A JACK input hears a tick at the start
+// of the cycle its frame lies in, before the tick's time: what falls on a heard tick goes to a
+// port that places messages in time at once (tickHeard), so that the clock thread's wake-up
+// never makes it miss the cycle that takes it. A run that the engine begins well after its
 // first step's tick (the window thread held up) begins at the next step instead.
 //
 // Threads: onMidiMessage on the input threads (JACK's process thread, the ALSA input thread):
@@ -95,6 +97,7 @@ public:
     void retime(std::int64_t lastStep, double periodMs) override;
     std::int64_t dueUs(std::int64_t step) override;
     std::int64_t tickDueUs(std::int64_t tick) override;
+    bool tickHeard(std::int64_t tick) override;
     int stepInMeasure(std::int64_t step, int visibleSteps) override;
     std::int64_t songPosition(std::int64_t step) override;
 

@@ -329,6 +329,39 @@ TEST_F(PlayerSchedule, ASharedClockHandsStepsOverEarlyByThePortsLatencyAndTheOwn
     EXPECT_EQ(player.nextDueUs(), 3'093'000);
 }
 
+// A grid whose ticks are heard ahead of their times, as a followed clock's on a JACK input.
+class HeardGrid : public GridTimeline {
+public:
+    bool tickHeard(std::int64_t tick) override { return tick <= lastHeardTick; }
+    std::int64_t lastHeardTick = -1;
+};
+
+TEST_F(PlayerSchedule, AStepOnATickHeardAheadGoesToAPortThatPlacesInTimeAtOnceOnItsDueTime) {
+    chord(0, 0, IntArray{0}, 1);
+    chord(0, 1, IntArray{1}, 1);
+    HeardGrid grid;
+    player.setTimeline(&grid);
+    timer.now = 2'300'000;
+    player.start();
+    port.take();
+    port.latencyUs = 7'000;
+    EXPECT_EQ(player.nextDueUs(), 3'000'000) << "an unheard tick waits for its time";
+    EXPECT_FALSE(player.tick(2'996'000));
+    grid.lastHeardTick = 0;
+    EXPECT_EQ(player.nextDueUs(), 2'993'000);
+    timer.now = 2'996'000;
+    EXPECT_TRUE(player.tick(timer.now));
+    ASSERT_FALSE(port.lateness.empty());
+    for (const std::int64_t lateUs : port.lateness) {
+        EXPECT_EQ(lateUs, -4'000) << "placed on its due time, not when handed over";
+    }
+    EXPECT_FALSE(player.tick(3'096'000)) << "the next step's tick is not heard yet";
+    port.latencyUs = 0;
+    grid.lastHeardTick = 6;
+    EXPECT_FALSE(player.tick(3'096'000)) << "a port that sends at once gets it on time only";
+    EXPECT_TRUE(player.tick(3'100'000));
+}
+
 TEST_F(PlayerSchedule, APassBegunMidSongAndARelocationTellClockFollowersTheSongPosition) {
     SharedGrid grid;
     grid.firstSixteenth = 200;  // bar 13, as a transport might stand
