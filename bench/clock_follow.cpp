@@ -109,10 +109,6 @@ bool run(LinkRig::Rig& rig, jacktest::ClockSource& source, double seconds, doubl
         }
         if (next < notes.size() && since(notes[next], sent[tick]) < 3 * static_cast<long>(kTickFrames)) {
             latencies.push_back(static_cast<double>(since(notes[next], sent[tick])));
-            if (std::getenv("CF_DEBUG") && std::abs(since(notes[next], sent[tick]) - 256) > (jitterShare > 0 ? 2000 : 20)) {
-                std::printf("step %d tick frame %u (cycle off %u) note %u lat %ld\n", step,
-                            sent[tick], sent[tick] % 256, notes[next], static_cast<long>(since(notes[next], sent[tick])));
-            }
             againstGrid.push_back(static_cast<double>(since(notes[next], ideal[tick])));
             ++next;
         }
