@@ -34,15 +34,7 @@ class JackServer {
 public:
     bool start(const std::string& name, jack_nframes_t period = kPeriod) {
         name_ = name;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, STDOUT_FILENO);
-            ::dup2(quiet, STDERR_FILENO);
-            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p",
-                     std::to_string(period).c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        launch(period);
         // Ready when a client can connect; it takes about a tenth of a second.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
@@ -55,12 +47,28 @@ public:
                 return true;
             }
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
+                // A server of another test that is going down, or one that died with its
+                // shared memory registered, can make a new one give up at once: try again.
+                sleepMicroseconds(200000);
+                launch(period);
+                continue;
             }
             sleepMicroseconds(5000);
         }
+        stop();
         return false;
+    }
+
+    void launch(jack_nframes_t period) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, STDOUT_FILENO);
+            ::dup2(quiet, STDERR_FILENO);
+            ::execlp("jackd", "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
+                     std::to_string(period).c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
     }
 
     void stop() {
