@@ -10,7 +10,8 @@ add_executable(app_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/ControlTipsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AccessibilityTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingTest.cpp)
 target_include_directories(app_window_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
 gtest_discover_tests(app_window_tests TEST_PREFIX "window."
@@ -28,11 +29,12 @@ pkg_check_modules(APP_TEST_JACK REQUIRED IMPORTED_TARGET jack)
 add_executable(app_jack_tests
     ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowJackTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingJackTest.cpp)
 target_compile_definitions(app_jack_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_jack_tests glimmerstave)
-target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK GTest::gtest)
+target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK Qt6::Test GTest::gtest)
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      DISCOVERY_MODE PRE_TEST)
