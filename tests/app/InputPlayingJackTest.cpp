@@ -1,24 +1,28 @@
-// Playing the window from a keyboard: a JACK client of the test's own sends notes and the
-// sustain pedal into the window's MIDI input; the steps, the transpose and what the window
-// plays to a JACK recorder show what the input did.
+// A keyboard at the window's MIDI input: a JACK client of the test's own plays notes and the
+// sustain pedal; the steps, the transpose and what the window plays to a JACK recorder show
+// what the input did. The chord collection and the window's input objects are also fed
+// directly, for the cases a keyboard cannot time (while playing, with Shift held).
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <memory>
 #include <mutex>
-#include <string>
 
 #include "../midi/JackTestSupport.h"
+#include "WindowTestSupport.h"
+#include "app/ChordCollector.h"
+#include "app/InputTransposer.h"
 #include "app/MainWindow.h"
 #include "app/NoteBox.h"
 #include "app/Preferences.h"
+#include "app/StepRecorder.h"
+#include "midi/ChannelMessage.h"
 #include "midi/JackMidiDriver.h"
 #include "panels/CommandIds.h"
 #include "panels/MainPanel.h"
@@ -28,173 +32,167 @@ namespace {
 
 using namespace CommandIds;
 
-constexpr int kWaitMs = 10000;
+TEST(ChordCollector, OverlappingKeysMakeOneChordHeldWithinTheRange) {
+    ChordCollector collector(-59, 67);
+    collector.press(64, 40);
+    collector.press(0, 90);
+    EXPECT_FALSE(collector.release(64));
+    collector.press(64, 20);  // again while the chord is held: still one note
+    collector.press(1, 30);   // -60 and -59 both land on -59
+    collector.press(127, 70);
+    for (const int key : {1, 0, 64}) {
+        EXPECT_FALSE(collector.release(key));
+    }
+    const auto chord = collector.release(127);
+    ASSERT_TRUE(chord);
+    EXPECT_EQ(chord->offsets, (IntArray{-59, 4, 67}));
+    EXPECT_EQ(chord->velocity, 90);
+    // A key held from before recording is no chord; the next one starts afresh.
+    EXPECT_FALSE(collector.release(60));
+    collector.press(62, 10);
+    EXPECT_EQ(collector.release(62).value_or(ChordCollector::Chord{}).velocity, 10);
+}
 
 class InputPlaying : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const std::string name = "glimmerstave-keys-" + std::to_string(::getpid());
         ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        server_ = new jacktest::JackServer;
-        serverUp_ = server_->start(name);
+        serverUp_ = server_.start(name);
     }
-    static void TearDownTestSuite() {
-        server_->stop();
-        delete server_;
-    }
+    static void TearDownTestSuite() { server_.stop(); }
 
+    // Every step on, playing middle C.
     void SetUp() override {
         ASSERT_TRUE(serverUp_) << "jackd (package jackd2) did not start";
-        ASSERT_TRUE(recorder_.open("recorder"));
-        ASSERT_TRUE(keys_.open("keys"));
+        ASSERT_TRUE(recorder_.open() && keys_.open("keys"));
         ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
         NoteBox::setHandler([](const std::string&) {});
         Preferences::saveTransposeFromInput(false);
-
         MainWindow::Options options;
-        OutputPort::Drivers drivers;
-        drivers.devices.push_back(std::make_unique<JackMidiDriver>());
-        options.drivers = std::move(drivers);
+        options.drivers.emplace().devices.push_back(std::make_unique<JackMidiDriver>());
         options.busDirectory = busDir_.path().toStdString();
         options.midiInput = "keys:out (JACK)";
         options.clock.calibrationMs = 1;
-        options.clock.realtimePriority = 0;
         window_ = std::make_unique<MainWindow>(std::move(options));
         window_->initialise();
         window_->show();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return jack_port_connected(keys_.port()) >= 1; }, kWaitMs))
-            << "the window did not connect its input to the keys";
+        ASSERT_TRUE(waitFor([&] { return jack_port_connected(keys_.port()) >= 1; }));
+        std::lock_guard guard(window_->player().engineLock());
+        for (int i = 0; i < 16; ++i) {
+            step(i) = Step();
+        }
     }
     void TearDown() override {
         if (window_ != nullptr && window_->player().isRunning()) {
             window_->player().stop();
         }
-        if (window_ != nullptr) {
-            window_->setup().dirty = false;
-        }
         window_.reset();
-        keys_.close();
         NoteBox::setHandler({});
     }
 
+    static bool waitFor(const std::function<bool()>& condition) {
+        return QTest::qWaitFor(condition, 10000);
+    }
     void send(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
         keys_.queue(keys_.frameNow(), status, data1, data2);
     }
+    static ChannelMessage message(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {
+        return ChannelMessage{.status = status, .data1 = data1, .data2 = data2};
+    }
+    // The loop shown, which a new setup never changes.
     Step& step(int index) {
-        ::Setup& setup = window_->setup();
-        return setup.measures[static_cast<std::size_t>(setup.selectedMeasure)]
-            .steps[static_cast<std::size_t>(index)];
+        return window_->setup().measures[0].steps[static_cast<std::size_t>(index)];
     }
     MDialEdit* chordField(int column) {
         return window_->panel().Column(column).GetNoteDial().GetField();
     }
-    bool chordFieldHasFocus(int column) {
-        return window_->window()->focusWidget() == chordField(column);
-    }
+    bool hasKeys(int column) { return window_->window()->focusWidget() == chordField(column); }
 
-    static jacktest::JackServer* server_;
-    static bool serverUp_;
+    static inline jacktest::JackServer server_;
+    static inline bool serverUp_ = false;
     jacktest::Recorder recorder_;
     jacktest::ClockSource keys_;
     QTemporaryDir busDir_;
     std::unique_ptr<MainWindow> window_;
 };
 
-jacktest::JackServer* InputPlaying::server_ = nullptr;
-bool InputPlaying::serverUp_ = false;
-
 TEST_F(InputPlaying, AHeldNoteTransposesTheNextStep) {
-    // Every step plays middle C, so any other note comes from the transpose.
-    {
-        std::lock_guard guard(window_->player().engineLock());
-        for (int i = 0; i < 16; ++i) {
-            step(i).on = 1;
-            step(i).setNotes(IntArray{0});
-            step(i).velocity = 100;
-        }
-    }
-    window_->controller().LoadMeasureIntoColumns(window_->setup().selectedMeasure);
     const PortState& port = window_->setup().port;
     const auto names = port.portNames.begin();
-    const auto found = std::find(names, names + port.deviceCount, "recorder:in (JACK)");
-    ASSERT_NE(found, names + port.deviceCount) << "recorder:in is not in the MIDI menu";
-    window_->panel().Menu().OnCommand(ID_PORT_BASE + static_cast<int>(found - names));
-    ASSERT_NE(port.handle, 0) << "recorder:in did not open";
+    const auto recorder = std::find(names, names + port.deviceCount, "recorder:in (JACK)");
+    ASSERT_NE(recorder, names + port.deviceCount) << "recorder:in is not in the MIDI menu";
+    window_->panel().Menu().OnCommand(ID_PORT_BASE + static_cast<int>(recorder - names));
     window_->onCommand(ID_TRANSPOSE_FROM_INPUT);
     EXPECT_TRUE(Preferences::transposeFromInputWanted());
     window_->player().toggle();
 
     send(0x90, 67, 100);
-    const auto heardG = [&] {
+    EXPECT_TRUE(waitFor([&] {
         for (int i = 0; i < recorder_.count(); ++i) {
-            const auto& e = recorder_.event(i);
-            if ((e.bytes[0] & 0xF0) == 0x90 && e.bytes[1] == 67 && e.bytes[2] > 0) {
+            const auto& bytes = recorder_.event(i).bytes;
+            if ((bytes[0] & 0xF0) == 0x90 && bytes[1] == 67 && bytes[2] > 0) {
                 return true;
             }
         }
         return false;
-    };
-    EXPECT_TRUE(QTest::qWaitFor(heardG, kWaitMs)) << "no step played a fifth up";
-    EXPECT_EQ(window_->setup().transpose, 7);
+    })) << "no step played a fifth up";
     EXPECT_EQ(window_->panel().TransposeDial().GetValue(), 7);
 }
 
-TEST_F(InputPlaying, ARecordedChordLandsInTheFocusedStepAndUndoTakesItBack) {
-    {
-        std::lock_guard guard(window_->player().engineLock());
-        step(1).on = 0;
-        step(1).setNotes(IntArray{5});
-        step(1).velocity = 10;
-    }
-    window_->controller().LoadMeasureIntoColumns(window_->setup().selectedMeasure);
-    window_->setup().dirty = false;
+TEST_F(InputPlaying, ChordsAndPedalRestsLandInTheFocusedStepOneUndoStepEach) {
     window_->onCommand(ID_STEP_RECORD);
     chordField(1)->setFocus(Qt::OtherFocusReason);
-
-    // Pressed and released out of order, the loudest key in the middle.
-    send(0x90, 64, 50);
-    send(0x90, 60, 90);
-    send(0x80, 64, 0);
-    send(0x90, 67, 70);
-    send(0x90, 60, 0);  // a Note On of velocity 0 is a release
-    send(0x80, 67, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return step(1).on == 1; }, kWaitMs))
-        << "the chord did not reach step 2";
+    // A chord pressed and released out of order, the loudest key in the middle (a Note On of
+    // velocity 0 is a release); the pedal pressed, held (its repeat) and let go; one key.
+    const std::uint8_t played[][3] = {{0x90, 64, 50},  {0x90, 60, 90},  {0x80, 64, 0},
+                                      {0x90, 67, 70},  {0x90, 60, 0},   {0x80, 67, 0},
+                                      {0xB0, 64, 127}, {0xB0, 64, 100}, {0xB0, 64, 0},
+                                      {0x90, 62, 80},  {0x80, 62, 0}};
+    for (const auto& message : played) {
+        send(message[0], message[1], message[2]);
+    }
+    ASSERT_TRUE(waitFor([&] { return step(3).notes[0] == 2 || step(4).notes[0] == 2; }));
     EXPECT_EQ(step(1).notes, (IntArray{0, 4, 7}));
     EXPECT_EQ(step(1).velocity, 90);
     EXPECT_EQ(chordField(1)->GetText(), "0,4,7");
-    EXPECT_TRUE(chordFieldHasFocus(2));
-    EXPECT_TRUE(window_->setup().dirty);
+    EXPECT_EQ(step(2).on, 0);
+    EXPECT_EQ(step(3).notes, (IntArray{2})) << "the held pedal's repeat entered a second rest";
+    EXPECT_TRUE(hasKeys(4));
 
     window_->onCommand(ID_UNDO);
-    EXPECT_EQ(step(1).on, 0);
-    EXPECT_EQ(step(1).notes, (IntArray{5}));
-    EXPECT_EQ(step(1).velocity, 10);
-    EXPECT_EQ(chordField(1)->GetText(), "5");
+    EXPECT_EQ(chordField(3)->GetText(), "0");
+    EXPECT_EQ(step(2).on, 0) << "Undo took back more than the last step";
 }
 
-TEST_F(InputPlaying, ThePedalEntersARestAndItsRepeatsDoNot) {
-    {
-        std::lock_guard guard(window_->player().engineLock());
-        step(0).on = 1;
-        step(1).on = 1;
-        step(1).setNotes(IntArray{5});
-    }
-    window_->controller().LoadMeasureIntoColumns(window_->setup().selectedMeasure);
-    window_->onCommand(ID_STEP_RECORD);
-    window_->focusDefaultButton();  // no step column has the keys: step 1 is next
+TEST_F(InputPlaying, RecordingWrapsIgnoresShiftAndWaitsForStopTransposeHoldsInRange) {
+    window_->panel().FitWindowToColumns(4);
+    StepRecorder& recorder = window_->stepRecorder();
+    recorder.setEnabled(true);
+    HeldKeys keys;
+    keys.shift = true;
+    window_->panel().Column(3).GetProgramDial().GetField()->setFocus(Qt::OtherFocusReason);
+    recorder.onMessage(message(0xB0, 64, 127));
+    EXPECT_EQ(step(3).on, 0);
+    EXPECT_EQ(step(2).on, 1) << "spread to the other steps";
 
-    send(0xB0, 64, 127);
-    send(0xB0, 64, 100);  // still down
-    send(0xB0, 64, 0);
-    send(0x90, 62, 80);
-    send(0x80, 62, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return step(1).notes == IntArray{2}; }, kWaitMs))
-        << "the note after the rest did not reach step 2";
-    EXPECT_EQ(step(0).on, 0);
-    EXPECT_EQ(step(1).on, 1);
-    EXPECT_TRUE(chordFieldHasFocus(2));
+    window_->player().toggle();
+    recorder.onMessage(message(0x90, 65, 100));
+    EXPECT_EQ(window_->panel().StatusLine().GetText(), StepRecorder::kPlayingText);
+    window_->player().toggle();
+    const std::uint8_t afterStop[][2] = {{0x80, 65}, {0x90, 69}, {0x80, 69}};
+    for (const auto& key : afterStop) {
+        recorder.onMessage(message(key[0], key[1], 100));
+    }
+    EXPECT_EQ(step(0).notes, (IntArray{9})) << "the chord begun while playing was not dropped";
+    EXPECT_TRUE(hasKeys(1));
+
+    window_->transposer().setEnabled(true);
+    window_->transposer().onMessage(message(0x90, 0, 100));
+    window_->transposer().onMessage(message(0x80, 0, 0));
+    EXPECT_EQ(window_->setup().transpose, -59);
+    window_->controller().Undo();
+    EXPECT_EQ(step(0).notes, (IntArray{0})) << "the transpose took Undo's snapshot";
 }
 
 }  // namespace

@@ -10,8 +10,7 @@ add_executable(app_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/ControlTipsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AccessibilityTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CommandLineTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingTest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/PostedMessageQueueTest.cpp)
 target_include_directories(app_window_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(app_window_tests PRIVATE gs_app Qt6::Test GTest::gtest)
 gtest_discover_tests(app_window_tests TEST_PREFIX "window."
