@@ -25,7 +25,9 @@
 #include "app/AccessKeys.h"
 #include "app/DocumentController.h"
 #include "app/ExportController.h"
+#include "app/InputTransposer.h"
 #include "app/NoteBox.h"
+#include "app/StepRecorder.h"
 #include "app/WindowPlacement.h"
 #include "core/Messages.h"
 #include "core/Random.h"
@@ -120,6 +122,7 @@ void MainWindow::initialise() {
     preferences_.loadPreferences();
     createTimeKeeper();
     time_->setLinkEnabled(options_.link || Preferences::linkWanted());
+    createInputPlaying();
     createMidiInput();
     applyRunOptions();
     installCaptionPainter();
@@ -188,6 +191,12 @@ void MainWindow::createMidiInputNamed(const std::string& source) {
     inputNamedAs_ = ClientNames::jackClientName();
 }
 
+void MainWindow::createInputPlaying() {
+    transposer_ = std::make_unique<InputTransposer>(controller_, setup_, panel_->TransposeDial());
+    transposer_->setEnabled(Preferences::transposeFromInputWanted());
+    stepRecorder_ = std::make_unique<StepRecorder>(controller_, *panel_, player_);
+}
+
 void MainWindow::renameMidiInput() {
     if (input_ == nullptr || inputNamedAs_ == ClientNames::jackClientName()) {
         return;
@@ -214,7 +223,8 @@ void MainWindow::takeInputMessages() {
 }
 
 void MainWindow::onChannelMessage(const ChannelMessage& message) {
-    (void)message;
+    transposer_->onMessage(message);
+    stepRecorder_->onMessage(message);
 }
 
 void MainWindow::createPort() {
@@ -454,6 +464,8 @@ void MainWindow::wireMenus() {
     services.inputSource = [this] { return input_ ? input_->source() : std::string(); };
     services.chooseInput = [this](const std::string& name) { chooseMidiInput(name); };
     services.clockFollowed = [this] { return time_ && time_->clockFollowed(); };
+    services.transposingFromInput = [this] { return transposer_ && transposer_->isEnabled(); };
+    services.stepRecording = [this] { return stepRecorder_ && stepRecorder_->isEnabled(); };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -501,6 +513,13 @@ void MainWindow::onCommand(int commandId) {
             return;
         case ID_ABOUT:
             showAbout();
+            return;
+        case ID_TRANSPOSE_FROM_INPUT:
+            transposer_->setEnabled(!transposer_->isEnabled());
+            Preferences::saveTransposeFromInput(transposer_->isEnabled());
+            return;
+        case ID_STEP_RECORD:
+            stepRecorder_->setEnabled(!stepRecorder_->isEnabled());
             return;
         case ID_OPEN_SETUP:
             if (!options_.sessionManaged) {

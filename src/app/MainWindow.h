@@ -23,8 +23,10 @@
 class DocumentController;
 class ExportController;
 class FluidSynthDriver;
+class InputTransposer;
 class MidiInput;
 class MidiInputRouter;
+class StepRecorder;
 class QSocketNotifier;
 class TimeKeeper;
 class MainPanel;
@@ -119,6 +121,9 @@ public:
     Preferences& preferences() { return preferences_; }
     // The owner of the engine's time: which clock leads, start, stop and tempo requests.
     TimeKeeper& time() { return *time_; }
+    // What the notes at the input do besides: transpose, record steps.
+    InputTransposer& transposer() { return *transposer_; }
+    StepRecorder& stepRecorder() { return *stepRecorder_; }
     // The MIDI input opens again under the names ClientNames gives now (a session manager named
     // this copy), with the same source; one already under those names stays.
     void renameMidiInput();
@@ -180,6 +185,7 @@ private:
     // line or the preferences.
     void createMidiInput();
     void createMidiInputNamed(const std::string& source);
+    void createInputPlaying();
     void chooseMidiInput(const std::string& name);
     // Window thread: every Note On, Note Off and Control Change the input has heard since the
     // last wake-up, in the order heard.
@@ -244,6 +250,8 @@ private:
     std::unique_ptr<MidiInput> input_;
     // The program's client name the input opened under.
     std::string inputNamedAs_;
+    std::unique_ptr<InputTransposer> transposer_;
+    std::unique_ptr<StepRecorder> stepRecorder_;
     QPushButton* defaultButton_ = nullptr;
     ColorRef baseColor_ = 0;
     ColorRef backgroundColor_ = 0;

@@ -94,6 +94,18 @@ void Preferences::saveMidiInputSource(const std::string& name) {
     settings.sync();
 }
 
+bool Preferences::transposeFromInputWanted() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    const QVariant stored = settings.value(keyOf(kTransposeFromInputKey));
+    return stored.typeId() == QMetaType::QString && stored.toString() == QLatin1String(kOn);
+}
+
+void Preferences::saveTransposeFromInput(bool on) {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    settings.setValue(keyOf(kTransposeFromInputKey), QString::fromLatin1(on ? kOn : kOff));
+    settings.sync();
+}
+
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(highResTimerKey(), QString::fromLatin1(setup_.highResTimer ? kOn : kOff));

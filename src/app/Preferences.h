@@ -31,6 +31,8 @@ public:
     static constexpr const char* kFollowClockKey = "followClock";
     // The MIDI input's source, by the name the input menu shows; none when missing or empty.
     static constexpr const char* kMidiInputKey = "midiInput";
+    // Notes at the input set the transpose: same store and texts, off until asked for.
+    static constexpr const char* kTransposeFromInputKey = "transposeFromInput";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -53,6 +55,8 @@ public:
     static void saveFollowClock(bool on);
     static std::string midiInputSource();
     static void saveMidiInputSource(const std::string& name);
+    static bool transposeFromInputWanted();
+    static void saveTransposeFromInput(bool on);
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,

@@ -73,9 +73,13 @@ int SetupController::VisibleStepCount() const {
     return std::clamp(setup_->stepsPerMeasure, 0, Measure::kStepCount);
 }
 
-bool SetupController::IsShiftHeld() const { return InputState::Current().IsShiftHeld(); }
+bool SetupController::IsShiftHeld() const {
+    return !modifiersIgnored_ && InputState::Current().IsShiftHeld();
+}
 
-bool SetupController::IsAltHeld() const { return InputState::Current().IsAltHeld(); }
+bool SetupController::IsAltHeld() const {
+    return !modifiersIgnored_ && InputState::Current().IsAltHeld();
+}
 
 void SetupController::ShowValue(int value) { panel_->ShowStatus(TextFormat::formatInt(value)); }
 
@@ -357,6 +361,35 @@ void SetupController::ChooseProgram(int column, int program) {
     }
     Column(column).SetValue(kProgram, program);
     WriteBackValue(column, kProgram);
+}
+
+void SetupController::RecordStep(int column, const IntArray& notes, int velocity) {
+    if (!isColumnIndex(column)) {
+        return;
+    }
+    TakeSnapshot();
+    RecordValue(column, kOn, 1);
+    modifiersIgnored_ = true;
+    Column(column).SetNotes(notes);
+    WriteBackNotes(column);
+    modifiersIgnored_ = false;
+    // Last, so that the status line shows the velocity as after a drag of its bar.
+    RecordValue(column, kVelocity, velocity);
+}
+
+void SetupController::RecordRest(int column) {
+    if (!isColumnIndex(column)) {
+        return;
+    }
+    TakeSnapshot();
+    RecordValue(column, kOn, 0);
+}
+
+void SetupController::RecordValue(int column, int valueId, int v) {
+    modifiersIgnored_ = true;
+    Column(column).SetValue(valueId, v);
+    WriteBackValue(column, valueId);
+    modifiersIgnored_ = false;
 }
 
 void SetupController::NewSetup() {

@@ -56,6 +56,12 @@ public:
     void SetChannel(int channel);
     // A program chosen from the General MIDI menu for a column (-1: no program change).
     void ChooseProgram(int column, int program);
+    // A step played on a MIDI keyboard (step recording): the column takes the chord and the
+    // velocity and the step turns on; a rest turns it off. Each is one edit for undo, written
+    // back as the column's own edits are, but never spread: a key held on the computer
+    // keyboard meanwhile is no Shift meant for it.
+    void RecordStep(int column, const IntArray& notes, int velocity);
+    void RecordRest(int column);
 
     // A fresh random pattern in every measure, each looping on itself once.
     void NewSetup();
@@ -85,6 +91,8 @@ private:
     bool IsShiftHeld() const;
     bool IsAltHeld() const;
     void ShowValue(int value);
+    // Writes value valueId of the column, shown as v, back into its step alone.
+    void RecordValue(int column, int valueId, int v);
 
     MainPanel* panel_ = nullptr;
     Setup* setup_ = nullptr;
@@ -93,4 +101,6 @@ private:
     std::function<void()> playListener_;
     std::function<void(int)> openMenu_;
     std::function<void(int)> openProgramMenu_;
+    // Set while a recorded step is written back: Shift and Alt count as up.
+    bool modifiersIgnored_ = false;
 };

@@ -55,6 +55,9 @@ public:
         std::function<std::string()> inputSource;
         std::function<void(const std::string& name)> chooseInput;
         std::function<bool()> clockFollowed;
+        // Whether the input's notes transpose, and whether they are recorded into steps.
+        std::function<bool()> transposingFromInput;
+        std::function<bool()> stepRecording;
     };
 
     MenuBar();

@@ -28,11 +28,12 @@ pkg_check_modules(APP_TEST_JACK REQUIRED IMPORTED_TARGET jack)
 add_executable(app_jack_tests
     ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowJackTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingJackTest.cpp)
 target_compile_definitions(app_jack_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_jack_tests glimmerstave)
-target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK GTest::gtest)
+target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK Qt6::Test GTest::gtest)
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      DISCOVERY_MODE PRE_TEST)

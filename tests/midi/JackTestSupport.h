@@ -281,6 +281,18 @@ public:
     }
 
 private:
+    // Channel messages carry their data bytes too (Program Change and Channel Pressure one);
+    // of the system messages only Song Position Pointer is sent with any.
+    static std::size_t messageLength(std::uint8_t status) {
+        if (status == 0xF2) {
+            return 3;
+        }
+        if (status >= 0xF0) {
+            return 1;
+        }
+        return (status & 0xE0) == 0xC0 ? 2 : 3;
+    }
+
     static int process(jack_nframes_t nframes, void* arg) {
         auto* self = static_cast<ClockSource*>(arg);
         void* buffer = jack_port_get_buffer(self->port_, nframes);
@@ -295,7 +307,7 @@ private:
                 break;
             }
             const jack_nframes_t offset = fromStart < 0 ? 0 : static_cast<jack_nframes_t>(fromStart);
-            const std::size_t length = message.bytes[0] == 0xF2 ? 3 : 1;
+            const std::size_t length = messageLength(message.bytes[0]);
             jack_midi_event_write(buffer, offset, message.bytes.data(), length);
             message.frame = start + offset;
         }
