@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class Player;
 class Setup;
@@ -31,6 +32,8 @@ public:
     static constexpr const char* kFollowClockKey = "followClock";
     // The MIDI input's source, by the name the input menu shows; none when missing or empty.
     static constexpr const char* kMidiInputKey = "midiInput";
+    // The MIDI learn bindings, one readable line each ("note 1 36 = play").
+    static constexpr const char* kMidiBindingsKey = "midiBindings";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -53,6 +56,9 @@ public:
     static void saveFollowClock(bool on);
     static std::string midiInputSource();
     static void saveMidiInputSource(const std::string& name);
+    // The MIDI learn binding lines as stored, and their writer (none: the key goes).
+    static std::vector<std::string> midiBindingLines();
+    static void saveMidiBindingLines(const std::vector<std::string>& lines);
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,

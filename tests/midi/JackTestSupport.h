@@ -273,6 +273,12 @@ public:
     }
 
 private:
+    // Song Position and the channel messages but program and pressure take two data bytes.
+    static std::size_t lengthOf(std::uint8_t status) {
+        const bool twoData = status == 0xF2 || (status >= 0x80 && status < 0xC0) ||
+                             (status >= 0xE0 && status < 0xF0);
+        return twoData ? 3 : (status >= 0xC0 && status < 0xE0 ? 2 : 1);
+    }
     static int process(jack_nframes_t nframes, void* arg) {
         auto* self = static_cast<ClockSource*>(arg);
         void* buffer = jack_port_get_buffer(self->port_, nframes);
@@ -287,7 +293,7 @@ private:
                 break;
             }
             const jack_nframes_t offset = fromStart < 0 ? 0 : static_cast<jack_nframes_t>(fromStart);
-            const std::size_t length = message.bytes[0] == 0xF2 ? 3 : 1;
+            const std::size_t length = lengthOf(message.bytes[0]);
             jack_midi_event_write(buffer, offset, message.bytes.data(), length);
             message.frame = start + offset;
         }
