@@ -29,6 +29,7 @@ class QSocketNotifier;
 class TimeKeeper;
 class MainPanel;
 class MidiLog;
+class QPainter;
 class QPushButton;
 class RemoteControl;
 

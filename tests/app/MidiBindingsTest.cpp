@@ -25,15 +25,15 @@ TEST(MidiBindings, EveryTargetReadsBackFromItsLine) {
                               static_cast<RemoteTarget>(t)});
     }
     const std::vector<std::string> lines = bindings.lines();
-    ASSERT_EQ(lines.size(), 13u);
+    ASSERT_EQ(lines.size(), 14u);
     EXPECT_EQ(lines[1], "note 15 126 = play alone");
     EXPECT_EQ(lines.front(), "cc 16 127 = play");
-    EXPECT_EQ(lines.back(), "cc 4 115 = loop 8");
+    EXPECT_EQ(lines.back(), "note 3 114 = loop 8");
     MidiBindings read;
     EXPECT_TRUE(read.readLines(lines).empty());
     EXPECT_EQ(read.lines(), lines);
-    EXPECT_EQ(read.targetOf({Kind::Controller, 4, 115}), RemoteTarget::Loop8);
-    EXPECT_EQ(read.targetOf({Kind::Note, 4, 115}), RemoteTarget::None) << "a note is no cc";
+    EXPECT_EQ(read.targetOf({Kind::Note, 3, 114}), RemoteTarget::Loop8);
+    EXPECT_EQ(read.targetOf({Kind::Controller, 3, 114}), RemoteTarget::None) << "a cc is no note";
 }
 
 TEST(MidiBindings, UnreadableLinesAreSkippedAndTheOthersKept) {

@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 #include <string>
@@ -69,9 +72,11 @@ protected:
         send(0x90, note, 100);
         send(0x80, note, 0);
     }
-    void click(const MRect& rect, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(window_.get(), Qt::LeftButton, modifiers,
-                          QPoint((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
+    static QPoint centreOf(const MRect& rect) {
+        return QPoint((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    }
+    void click(const MRect& rect) {
+        QTest::mouseClick(window_.get(), Qt::LeftButton, {}, centreOf(rect));
     }
     // Clicks the control, sends the message and waits for the binding the status line shows.
     void learn(const MRect& rect, std::uint8_t status, std::uint8_t number,
@@ -137,6 +142,10 @@ TEST_F(MidiLearnOnJack, LearnedPadsPlayStopAndPickLoopsAndALearnedKnobSetsTheVol
     EXPECT_FALSE(player.isRunning());
     window.time().setClockFollowed(false);
 
+    const QPoint play = centreOf(panel.PlayButton().GetRect());
+    QHelpEvent tipAsked(QEvent::ToolTip, play, window.mapToGlobal(play));
+    QApplication::sendEvent(&window, &tipAsked);
+    EXPECT_EQ(QToolTip::text().toStdString(), "Play / stop (Space) (MIDI: note 1 36)");
     EXPECT_EQ(Preferences::midiBindingLines(),
               (std::vector<std::string>{"note 1 36 = play", "note 1 38 = loop 3",
                                         "note 2 37 = loop 2", "cc 1 7 = volume"}));

@@ -33,7 +33,7 @@ add_executable(app_jack_tests
 target_compile_definitions(app_jack_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_jack_tests glimmerstave)
-target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK GTest::gtest)
+target_link_libraries(app_jack_tests PRIVATE gs_app PkgConfig::APP_TEST_JACK Qt6::Test GTest::gtest)
 gtest_discover_tests(app_jack_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                      DISCOVERY_MODE PRE_TEST)
