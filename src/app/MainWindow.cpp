@@ -794,6 +794,8 @@ void MainWindow::paintLearningOutline(QPainter& painter) {
     if (area.IsEmpty()) {
         return;
     }
+    // Drawn over the controls: their painting has clipped every control's area away.
+    painter.setClipping(false);
     painter.setPen(QPen(ToQColor(panel_->Palette().lighter), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRect(area.left - 2, area.top - 2, area.Width() + 3, area.Height() + 3));
