@@ -761,8 +761,8 @@ void MainWindow::createRemoteControl() {
     actions.togglePlay = [this] { togglePlay(); };
     actions.togglePlayAlone = [this] { togglePlayThisCopyOnly(); };
     actions.repaint = [this] { update(); };
-    remote_ = std::make_unique<RemoteControl>(*panel_, controller_, setup_, player_,
-                                              std::move(actions));
+    remote_ =
+        std::make_unique<RemoteControl>(*panel_, controller_, setup_, player_, std::move(actions));
     remote_->load();
 }
 
