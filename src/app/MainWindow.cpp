@@ -28,6 +28,7 @@
 #include "app/InputTransposer.h"
 #include "app/NoteBox.h"
 #include "app/StepRecorder.h"
+#include "app/RemoteControl.h"
 #include "app/WindowPlacement.h"
 #include "core/Messages.h"
 #include "core/Random.h"
@@ -121,6 +122,7 @@ void MainWindow::initialise() {
     }
     preferences_.loadPreferences();
     createTimeKeeper();
+    createRemoteControl();
     time_->setLinkEnabled(options_.link || Preferences::linkWanted());
     createInputPlaying();
     createMidiInput();
@@ -223,6 +225,9 @@ void MainWindow::takeInputMessages() {
 }
 
 void MainWindow::onChannelMessage(const ChannelMessage& message) {
+    if (remote_ != nullptr && remote_->handle(message)) {
+        return;
+    }
     transposer_->onMessage(message);
     stepRecorder_->onMessage(message);
 }
@@ -466,6 +471,7 @@ void MainWindow::wireMenus() {
     services.clockFollowed = [this] { return time_ && time_->clockFollowed(); };
     services.transposingFromInput = [this] { return transposer_ && transposer_->isEnabled(); };
     services.stepRecording = [this] { return stepRecorder_ && stepRecorder_->isEnabled(); };
+    services.midiLearning = [this] { return remote_ != nullptr && remote_->learning(); };
     menu.setServices(std::move(services));
     controller_.setMenuOpener([&menu](int buttonId) { menu.openMenuForButton(buttonId); });
     controller_.setProgramMenuOpener([&menu](int column) { menu.openProgramMenu(column); });
@@ -520,6 +526,12 @@ void MainWindow::onCommand(int commandId) {
             return;
         case ID_STEP_RECORD:
             stepRecorder_->setEnabled(!stepRecorder_->isEnabled());
+            return;
+        case ID_MIDI_LEARN:
+            remote_->setLearning(!remote_->learning());
+            return;
+        case ID_CLEAR_MIDI_LEARN:
+            remote_->clear();
             return;
         case ID_OPEN_SETUP:
             if (!options_.sessionManaged) {
@@ -593,6 +605,7 @@ void MainWindow::paintEvent(QPaintEvent* event) {
     painter.fillRect(event->rect(), ToQColor(backgroundColor_));
     Canvas dc(painter, event->region());
     PaintControls(dc, this);
+    paintLearningOutline(painter);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {
@@ -668,7 +681,9 @@ void MainWindow::hideLoopPopupOnInput(QObject* watched, QEvent* event) {
 bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::ToolTip && panel_ && panel_->IsReady()) {
         ShowControlToolTip(static_cast<QHelpEvent*>(event), this, [this](int id) {
-            return ControlTips::ForMainWindow(*panel_, setup_, id);
+            const std::string tip = ControlTips::ForMainWindow(*panel_, setup_, id);
+            const std::string binding = remote_ != nullptr ? remote_->tipFor(id) : "";
+            return binding.empty() ? tip : tip + " (" + binding + ")";
         });
         return true;
     }
@@ -677,6 +692,9 @@ bool MainWindow::event(QEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     hideLoopPopupOnInput(watched, event);
+    if (takeLearningClick(watched, event)) {
+        return true;
+    }
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
         belongsToThisWindow(watched)) {
         if (handleKeyBeforeDispatch(watched, static_cast<QKeyEvent*>(event))) {
@@ -696,6 +714,10 @@ bool MainWindow::handleKeyBeforeDispatch(QObject* watched, QKeyEvent* event) {
         return false;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (key == Qt::Key_Escape && remote_ != nullptr && remote_->learning()) {
+        remote_->setLearning(false);
+        return true;
+    }
     // Alt+Space is the window system's.
     if (key == Qt::Key_Space && (modifiers & Qt::AltModifier) == 0) {
         // A held space bar would start and stop on every repeat: only the first press counts.
@@ -750,6 +772,53 @@ void MainWindow::applyFieldOnEnter() {
     // Leaving the field applies its text (the focus loss does it, with the same events and
     // the same tidying of the text); the default button then has the keys 1..8.
     focusDefaultButton();
+}
+
+// ---- MIDI learn ----------------------------------------------------------------------------
+
+void MainWindow::createRemoteControl() {
+    RemoteControl::Actions actions;
+    actions.togglePlay = [this] { togglePlay(); };
+    actions.togglePlayAlone = [this] { togglePlayThisCopyOnly(); };
+    actions.repaint = [this] { update(); };
+    remote_ =
+        std::make_unique<RemoteControl>(*panel_, controller_, setup_, player_, std::move(actions));
+    remote_->load();
+}
+
+bool MainWindow::takeLearningClick(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    // Taken at the widget, never at its window: Qt keeps its own record of the buttons there.
+    if (type == QEvent::MouseButtonRelease && learningClickHeld_ && belongsToThisWindow(watched)) {
+        learningClickHeld_ = false;
+        return true;
+    }
+    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick) ||
+        remote_ == nullptr || !remote_->learning() || !belongsToThisWindow(watched)) {
+        return false;
+    }
+    // Edit fields are widgets of their own: the point is found in this window's terms.
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mapFromGlobal(mouse->globalPosition().toPoint());
+    const MWnd* control = rect().contains(at) ? ControlAt(at.x(), at.y(), this) : nullptr;
+    if (!remote_->choose(control != nullptr ? control->GetId() : 0,
+                         (mouse->modifiers() & Qt::ControlModifier) != 0)) {
+        return false;
+    }
+    learningClickHeld_ = true;
+    return true;
+}
+
+void MainWindow::paintLearningOutline(QPainter& painter) {
+    const MRect area = remote_ != nullptr ? remote_->chosenArea(this) : MRect{};
+    if (area.IsEmpty()) {
+        return;
+    }
+    // Drawn over the controls: their painting has clipped every control's area away.
+    painter.setClipping(false);
+    painter.setPen(QPen(ToQColor(panel_->Palette().lighter), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(area.left - 2, area.top - 2, area.Width() + 3, area.Height() + 3));
 }
 
 // ---- Closing -------------------------------------------------------------------------------

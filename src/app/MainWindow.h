@@ -31,7 +31,9 @@ class QSocketNotifier;
 class TimeKeeper;
 class MainPanel;
 class MidiLog;
+class QPainter;
 class QPushButton;
+class RemoteControl;
 
 // The program's one window: it owns the setup, the engine, the clock, the output port and the
 // instance bus, builds the main panel, routes mouse input to the controls and control events
@@ -221,6 +223,11 @@ private:
     void setDefaultCursor();
     // The menu's port, program and clipboard services, the menu openers and the clipboard.
     void wireMenus();
+    // MIDI learn: the bindings from the preferences, and the clicks that choose a control
+    // while learning (true when the click was used up).
+    void createRemoteControl();
+    bool takeLearningClick(QObject* watched, QEvent* event);
+    void paintLearningOutline(QPainter& painter);
 
     Options options_;
     Setup setup_;
@@ -260,6 +267,10 @@ private:
     QPoint placedAt_;
     bool initDone_ = false;
     bool outputShutDown_ = false;
+    // Declared after the panel and the controller it works through: destroyed before them.
+    std::unique_ptr<RemoteControl> remote_;
+    // A press taken by learning: its release is taken too.
+    bool learningClickHeld_ = false;
 
     // The painted caption. Kept last: the painter is destroyed first and gives the window back
     // its own decoration while everything else still exists.

@@ -106,6 +106,32 @@ void Preferences::saveTransposeFromInput(bool on) {
     settings.sync();
 }
 
+std::vector<std::string> Preferences::midiBindingLines() {
+    const QSettings settings(filePath(), QSettings::IniFormat);
+    // A hand-written single line reads as a string, several as a list: both come as a list.
+    const QStringList stored = settings.value(keyOf(kMidiBindingsKey)).toStringList();
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(stored.size()));
+    for (const QString& line : stored) {
+        lines.push_back(line.toStdString());
+    }
+    return lines;
+}
+
+void Preferences::saveMidiBindingLines(const std::vector<std::string>& lines) {
+    QSettings settings(filePath(), QSettings::IniFormat);
+    if (lines.empty()) {
+        settings.remove(keyOf(kMidiBindingsKey));
+    } else {
+        QStringList stored;
+        for (const std::string& line : lines) {
+            stored.append(QString::fromStdString(line));
+        }
+        settings.setValue(keyOf(kMidiBindingsKey), stored);
+    }
+    settings.sync();
+}
+
 void Preferences::savePreferences() const {
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(highResTimerKey(), QString::fromLatin1(setup_.highResTimer ? kOn : kOff));

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class Player;
 class Setup;
@@ -33,6 +34,8 @@ public:
     static constexpr const char* kMidiInputKey = "midiInput";
     // Notes at the input set the transpose: same store and texts, off until asked for.
     static constexpr const char* kTransposeFromInputKey = "transposeFromInput";
+    // The MIDI learn bindings, one readable line each ("note 1 36 = play").
+    static constexpr const char* kMidiBindingsKey = "midiBindings";
 
     Preferences(Setup& setup, StepClock& clock, Player& player);
 
@@ -57,6 +60,9 @@ public:
     static void saveMidiInputSource(const std::string& name);
     static bool transposeFromInputWanted();
     static void saveTransposeFromInput(bool on);
+    // The MIDI learn binding lines as stored, and their writer (none: the key goes).
+    static std::vector<std::string> midiBindingLines();
+    static void saveMidiBindingLines(const std::vector<std::string>& lines);
     // Writes "on" or "off". A failed write is silent and leaves the stored value as it was.
     void savePreferences() const;
     // The "Use High-Res Timer" command: stops playback if it is running, inverts the option,

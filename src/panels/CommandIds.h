@@ -37,6 +37,8 @@ constexpr int ID_INPUT_NONE = 1199;
 constexpr int ID_PORT_MAPPER = 999;
 constexpr int ID_PROGRAM_NONE = 37999;
 constexpr int ID_PROGRAM_BASE = 38000;  // program p is 38000 + p
+constexpr int ID_MIDI_LEARN = 32800;
+constexpr int ID_CLEAR_MIDI_LEARN = 32801;
 constexpr int ID_TRANSPOSE_FROM_INPUT = 32802;
 constexpr int ID_STEP_RECORD = 32803;
 

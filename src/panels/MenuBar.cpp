@@ -320,6 +320,7 @@ void MenuBar::applyMarks(QMenu* menu) {
     setChecked(menu, ID_SEND_MIDI_CLOCK, setup_->midiClock);
     setChecked(menu, ID_JACK_TRANSPORT, setup_->jackTransport);
     setChecked(menu, ID_FOLLOW_MIDI_CLOCK, services_.clockFollowed && services_.clockFollowed());
+    setChecked(menu, ID_MIDI_LEARN, services_.midiLearning && services_.midiLearning());
     setChecked(menu, ID_TRANSPOSE_FROM_INPUT,
                services_.transposingFromInput && services_.transposingFromInput());
     setChecked(menu, ID_STEP_RECORD, services_.stepRecording && services_.stepRecording());

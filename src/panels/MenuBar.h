@@ -55,6 +55,8 @@ public:
         std::function<std::string()> inputSource;
         std::function<void(const std::string& name)> chooseInput;
         std::function<bool()> clockFollowed;
+        // Whether MIDI learn is on (its item's check mark).
+        std::function<bool()> midiLearning;
         // Whether the input's notes transpose, and whether they are recorded into steps.
         std::function<bool()> transposingFromInput;
         std::function<bool()> stepRecording;

@@ -91,6 +91,8 @@ const auto kMidi = std::to_array<Entry>({
     item(ID_JACK_TRANSPORT, "&JACK Transport"),
     Entry{Kind::Submenu, 0, "MIDI &Input", kInputs},
     item(ID_FOLLOW_MIDI_CLOCK, "&Follow MIDI Clock"),
+    item(ID_MIDI_LEARN, "MIDI &Learn"),
+    item(ID_CLEAR_MIDI_LEARN, "Clear MIDI Learn"),
     item(ID_TRANSPOSE_FROM_INPUT, "&Transpose from Input"),
     item(ID_STEP_RECORD, "Step &Record"),
 });

@@ -29,7 +29,9 @@ add_executable(app_jack_tests
     ${CMAKE_CURRENT_LIST_DIR}/ProgramJackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowJackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestMain.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingJackTest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/InputPlayingJackTest.cpp
+
+    ${CMAKE_CURRENT_LIST_DIR}/MidiLearnTest.cpp)
 target_compile_definitions(app_jack_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_jack_tests glimmerstave)
