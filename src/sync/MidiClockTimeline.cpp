@@ -231,7 +231,8 @@ std::int64_t MidiClockTimeline::tickDueUs(std::int64_t tick) {
 
 bool MidiClockTimeline::tickHeard(std::int64_t tick) {
     const State now = state();
-    return now.running && now.run == passRun_ && now.ticked && passFirstTick_ + tick <= now.lastTick;
+    return now.running && now.run == passRun_ && now.ticked &&
+           passFirstTick_ + tick <= now.lastTick;
 }
 
 int MidiClockTimeline::stepInMeasure(std::int64_t step, int visibleSteps) {

@@ -193,8 +193,7 @@ protected:
         int seen = 0;
         int regular = 0;
         for (jack_nframes_t start = from - from % kPeriod + kPeriod;
-             static_cast<std::int32_t>(to - start) > 0;
-             start += kPeriod) {
+             static_cast<std::int32_t>(to - start) > 0; start += kPeriod) {
             const jack_time_t began = recorder_->cycleBegan(start);
             const jack_time_t before = recorder_->cycleBegan(start - kPeriod);
             if (began == 0 || before == 0) {
@@ -393,8 +392,7 @@ TEST_F(ProgramSync, EveryStepLeavesOnItsFrameOfAnEvenGrid) {
         EXPECT_NEAR(apart, stepFrames, stepFrames / 2) << "step " << k;
         even += std::fabs(apart - stepFrames) <= kEvenFrames ? 1 : 0;
     }
-    if (even * 4 < (steps.size() - 1) * 3 &&
-        regularCycleShare(steps.front(), steps.back()) < 0.9) {
+    if (even * 4 < (steps.size() - 1) * 3 && regularCycleShare(steps.front(), steps.back()) < 0.9) {
         GTEST_SKIP() << "the server's cycles were too irregular to judge: " << even << " of "
                      << steps.size() - 1 << " steps even";
     }
