@@ -11,6 +11,9 @@ WindowFixture::WindowFixture(const Start& start, const MakeDrivers& drivers) {
     ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
     busDirectory_ = start.busDirectory.empty() ? busDir_.path().toStdString() : start.busDirectory;
     MainWindow::Options options;
+    // No MIDI input: its JACK side looks for a server every second, beside the servers that
+    // other tests start and stop.
+    options.noMidiInput = true;
     options.drivers = drivers ? drivers() : OutputPort::Drivers{};
     options.busDirectory = busDirectory_;
     options.setupPath = start.setupPath;

@@ -33,6 +33,9 @@ CaptionWindowFixture::CaptionWindowFixture(const std::string& preference, std::u
     }
     ::chmod(busDir_.path().toLocal8Bit().constData(), 0700);
     MainWindow::Options options;
+    // No MIDI input: its JACK side looks for a server every second, beside the servers that
+    // other tests start and stop.
+    options.noMidiInput = true;
     options.drivers = OutputPort::Drivers{};
     options.busDirectory = busDir_.path().toStdString();
     options.clock.calibrationMs = 1;

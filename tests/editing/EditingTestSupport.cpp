@@ -41,6 +41,9 @@ EditingWindow::EditingWindow()
                                  std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
     MainWindow::Options options;
+    // No MIDI input: its JACK side looks for a server every second, beside the servers that
+    // other tests start and stop.
+    options.noMidiInput = true;
     OutputPort::Drivers drivers;
     drivers.mapper = std::make_unique<RecordingSynth>(midi_);
     options.drivers = std::move(drivers);
