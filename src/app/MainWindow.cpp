@@ -78,6 +78,10 @@ MainWindow::MainWindow(Options options)
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     shutDownOutput();
+    // The owner of time goes before the port.
+    if (port_ != nullptr) {
+        port_->setTimelineListener({});
+    }
 }
 
 void MainWindow::initialise() {
@@ -159,6 +163,11 @@ void MainWindow::createTimeKeeper() {
     listener.stateChanged = [this] { showStatus(player_.statusText()); };
     time_->setListener(std::move(listener));
     controller_.SetTempoListener([this](double bpm) { time_->setTempo(bpm); });
+    port_->setTimelineListener([this](StepTimeline* timeline) {
+        if (time_ != nullptr) {
+            time_->setFrameTimeline(timeline);
+        }
+    });
     controller_.SetPlayListener([this] {
         if (time_->clockFollowed()) {
             // The clock starts and stops: the button shows what plays, not the click.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+class StepTimeline;
+
 // What the engine needs from the output port. Implemented by the MIDI layer; tests record.
 class MidiOut {
 public:
@@ -30,6 +32,10 @@ public:
     // its listeners report (JACK's playback latency), in microseconds; 0 where unknown. Read on
     // the clock thread: real-time safe.
     virtual std::int64_t outputLatencyUs() { return 0; }
+    // The timeline whose due times sendShortAt carries from now on (the engine's), nullptr
+    // for none: a port on an audio server whose frames the timeline keeps asks it for each
+    // due time's frame. Set with the engine lock held; the timeline outlives its use here.
+    virtual void setDueTimeline(StepTimeline* timeline) { static_cast<void>(timeline); }
     // Lists the devices and opens "MIDI Mapper". Window thread.
     virtual void enumeratePorts() = 0;
     // UM_PORT_BUSY, UM_PORT_HANDLE, UM_SHARE_COUNT and UM_REOPEN_PORT. Window thread.

@@ -63,6 +63,7 @@ void Player::init(PlayerHost& host, Setup& setup, StepTimer& clock, MidiOut& por
     setup_ = &setup;
     clock_ = &clock;
     port_ = &port;
+    port.setDueTimeline(timeline_);
     setup.cpuCyclesPerMs = clock.cyclesPerMs();
     port.enumeratePorts();
     clock.startTimer();
@@ -89,6 +90,9 @@ void Player::setTimeline(StepTimeline* timeline) {
             }
         }
         timeline_ = next;
+        if (port_ != nullptr) {
+            port_->setDueTimeline(next);
+        }
     }
     clock_->wake();
 }

@@ -85,4 +85,13 @@ public:
     // plays: what MIDI clock followers are told when a pass begins anywhere but at the start or
     // after a relocation. Asked from the clock thread: real-time safe.
     virtual std::int64_t songPosition(std::int64_t step) { return step; }
+    // Where the timeline keeps its time in the frames of an audio server's clock (a JACK
+    // server's): the frame that a message due at dueUs belongs on, so that an output on that
+    // server places it there without converting times to frames, whose estimate wanders. False
+    // where the timeline keeps no such frames, or not for that time. Real-time safe.
+    virtual bool deviceFrameOf(std::int64_t dueUs, std::uint32_t& frame) {
+        static_cast<void>(dueUs);
+        static_cast<void>(frame);
+        return false;
+    }
 };

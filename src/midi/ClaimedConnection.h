@@ -23,6 +23,10 @@ public:
     bool sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) override {
         return connection_->sendAt(bytes, dueUs, lateUs);
     }
+    bool sendAtFrame(const std::uint8_t* bytes, std::uint32_t frame, std::int64_t dueUs,
+                     std::int64_t lateUs) override {
+        return connection_->sendAtFrame(bytes, frame, dueUs, lateUs);
+    }
     std::int64_t latencyUs() const override { return connection_->latencyUs(); }
     StepTimeline* frameTimeline() override { return connection_->frameTimeline(); }
 

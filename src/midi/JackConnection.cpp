@@ -151,6 +151,12 @@ bool JackConnection::sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::
     return queueLocked(bytes, frame);
 }
 
+bool JackConnection::sendAtFrame(const std::uint8_t* bytes, std::uint32_t frame,
+                                 std::int64_t /*dueUs*/, std::int64_t /*lateUs*/) {
+    ClientUse use(*this);
+    return use && queueLocked(bytes, frame);
+}
+
 jack_nframes_t JackConnection::estimateFrame(std::int64_t dueUs, std::int64_t lateUs) {
     // JACK's estimate moves with every cycle: worked out once per due time, so that Start, the
     // first tick and a step's notes stay together.

@@ -50,6 +50,9 @@ public:
     // its exact frame, and messages of one due time share one frame whatever the moment each
     // is handed over.
     bool sendAt(const std::uint8_t* bytes, std::int64_t dueUs, std::int64_t lateUs) override;
+    // On the frame given, one period later: the leading timeline keeps this server's frames.
+    bool sendAtFrame(const std::uint8_t* bytes, std::uint32_t frame, std::int64_t dueUs,
+                     std::int64_t lateUs) override;
     // The steps in this server's frames, for when nothing else leads.
     StepTimeline* frameTimeline() override { return &timeline_; }
     // One period plus the playback latency that JACK reports for the ports we are connected

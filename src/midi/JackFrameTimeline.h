@@ -44,6 +44,9 @@ public:
     // frame, a time between two steps' the frame as far between theirs (rounded to the
     // nearest). False for a time this timeline did not give out lately.
     bool frameForDue(std::int64_t dueUs, jack_nframes_t& frame) const;
+    bool deviceFrameOf(std::int64_t dueUs, std::uint32_t& frame) override {
+        return frameForDue(dueUs, frame);
+    }
 
 private:
     // A step whose due time was given out: its exact frame (fractional) counted from origin_.

@@ -255,10 +255,10 @@ void JackMidiInput::read(jack_nframes_t nframes) {
         if (jack_midi_event_get(&event, buffer, i) != 0) {
             continue;
         }
+        const jack_nframes_t frame = cycleStart + event.time;
         const std::int64_t timeUs =
-            static_cast<std::int64_t>(jack_frames_to_time(client_, cycleStart + event.time)) +
-            offsetUs;
-        parser_.feed(event.buffer, static_cast<int>(event.size), timeUs);
+            static_cast<std::int64_t>(jack_frames_to_time(client_, frame)) + offsetUs;
+        parser_.feedAtFrame(event.buffer, static_cast<int>(event.size), timeUs, frame);
     }
 }
 

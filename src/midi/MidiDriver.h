@@ -38,6 +38,14 @@ public:
         static_cast<void>(dueUs);
         return sendDue(bytes, lateUs);
     }
+    // The same for a message whose frame on the device's own clock (a JACK server's) the
+    // leading timeline knows: it goes on that frame plus the connection's constant latency.
+    // Connections that keep no frames go by the due time.
+    virtual bool sendAtFrame(const std::uint8_t* bytes, std::uint32_t frame, std::int64_t dueUs,
+                             std::int64_t lateUs) {
+        static_cast<void>(frame);
+        return sendAt(bytes, dueUs, lateUs);
+    }
     // The connection's own schedule of steps in the frames of the device's clock (a JACK
     // server's), for the engine to play to when no shared clock leads; nullptr for none.
     // Owned by the connection: valid while it is open.

@@ -23,6 +23,14 @@ void MidiInputParser::feed(const std::uint8_t* bytes, int length, std::int64_t t
     }
 }
 
+void MidiInputParser::feedAtFrame(const std::uint8_t* bytes, int length, std::int64_t timeUs,
+                                  std::uint32_t frame) {
+    framed_ = true;
+    frame_ = frame;
+    feed(bytes, length, timeUs);
+    framed_ = false;
+}
+
 void MidiInputParser::reset() {
     status_ = 0;
     needed_ = 0;
@@ -79,7 +87,12 @@ void MidiInputParser::startMessage(std::uint8_t status) {
 }
 
 void MidiInputParser::deliver(const std::uint8_t* bytes, int length, std::int64_t timeUs) {
-    if (sink_ != nullptr) {
+    if (sink_ == nullptr) {
+        return;
+    }
+    if (framed_) {
+        sink_->onMidiMessageAtFrame(bytes, length, timeUs, frame_);
+    } else {
         sink_->onMidiMessage(bytes, length, timeUs);
     }
 }

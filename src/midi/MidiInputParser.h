@@ -25,6 +25,10 @@ public:
 
     // Every message completed by these bytes goes to the sink with timeUs.
     void feed(const std::uint8_t* bytes, int length, std::int64_t timeUs);
+    // The same for bytes that arrived on a JACK server's frame: the messages they complete
+    // go to the sink with it.
+    void feedAtFrame(const std::uint8_t* bytes, int length, std::int64_t timeUs,
+                     std::uint32_t frame);
 
     // Forgets a message in progress and the running status, as after a source reconnects.
     void reset();
@@ -35,6 +39,9 @@ private:
     void deliver(const std::uint8_t* bytes, int length, std::int64_t timeUs);
 
     MidiInputSink* sink_;
+    // The frame of the bytes being fed, while fed by feedAtFrame.
+    bool framed_ = false;
+    std::uint32_t frame_ = 0;
     // The status of the message being assembled (0: none, data bytes are dropped), the data
     // bytes it still needs, and whether it may run on (channel messages do, system common
     // messages do not).

@@ -29,6 +29,15 @@ void MidiInputRouter::onMidiMessage(const std::uint8_t* bytes, int length,
     }
 }
 
+void MidiInputRouter::onMidiMessageAtFrame(const std::uint8_t* bytes, int length,
+                                           std::int64_t monotonicUs, std::uint32_t frame) {
+    if (length >= 1 && (bytes[0] & 0xF0) == 0xF0 && clockSink_ != nullptr) {
+        clockSink_->onMidiMessageAtFrame(bytes, length, monotonicUs, frame);
+        return;
+    }
+    onMidiMessage(bytes, length, monotonicUs);
+}
+
 void MidiInputRouter::push(const ChannelMessage& message) {
     while (pushing_.test_and_set(std::memory_order_acquire)) {
         // The other input thread is between two stores.

@@ -23,6 +23,9 @@ public:
     MidiInputRouter& operator=(const MidiInputRouter&) = delete;
 
     void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t monotonicUs) override;
+    // The clock follower keeps the frames; the window has no use for them.
+    void onMidiMessageAtFrame(const std::uint8_t* bytes, int length, std::int64_t monotonicUs,
+                              std::uint32_t frame) override;
 
     // Readable while channel messages wait; -1 if no eventfd could be made.
     int eventFd() const { return eventFd_; }

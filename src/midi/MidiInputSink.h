@@ -20,4 +20,11 @@ public:
     // queue's real-time stamp.
     virtual void onMidiMessage(const std::uint8_t* bytes, int length,
                                std::int64_t monotonicUs) = 0;
+    // The same for a message from a JACK input, with the frame of the server's clock that
+    // it arrived on: a sink that keeps time in the server's frames uses it. Others leave it.
+    virtual void onMidiMessageAtFrame(const std::uint8_t* bytes, int length,
+                                      std::int64_t monotonicUs, std::uint32_t frame) {
+        static_cast<void>(frame);
+        onMidiMessage(bytes, length, monotonicUs);
+    }
 };

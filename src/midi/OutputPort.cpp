@@ -48,6 +48,12 @@ void OutputPort::setShowNote(ShowNote showNote) { showNote_ = std::move(showNote
 
 void OutputPort::setPost(Post post) { post_ = std::move(post); }
 
+void OutputPort::setTimelineListener(TimelineChange listener) {
+    timelineListener_ = std::move(listener);
+    announcedTimeline_ = nullptr;
+    announceFrameTimeline();
+}
+
 void OutputPort::setMidiLog(MidiLog* log) {
     std::lock_guard guard(portLock_);
     log_ = log;
@@ -85,9 +91,19 @@ void OutputPort::sendShortAt(int status, int data1, int data2, std::int64_t dueU
     if (target_ == nullptr || (bytes[0] >= kFirstSystemByte && target_ != own_.get())) {
         return;
     }
-    if (target_->sendAt(bytes, dueUs, lateUs) && log_ != nullptr) {
+    StepTimeline* timeline = dueTimeline_.load(std::memory_order_acquire);
+    std::uint32_t frame = 0;
+    const bool sent = dueUs != StepTimeline::kNever && timeline != nullptr &&
+                              timeline->deviceFrameOf(dueUs, frame)
+                          ? target_->sendAtFrame(bytes, frame, dueUs, lateUs)
+                          : target_->sendAt(bytes, dueUs, lateUs);
+    if (sent && log_ != nullptr) {
         log_->record(logPortName_, bytes);
     }
+}
+
+void OutputPort::setDueTimeline(StepTimeline* timeline) {
+    dueTimeline_.store(timeline, std::memory_order_release);
 }
 
 StepTimeline* OutputPort::frameTimeline() {
@@ -210,6 +226,7 @@ void OutputPort::reopenPort() {
     }
     if (port.handle == instanceId_ && own_ != nullptr) {
         // Close before opening again; borrowers wait, silent, and follow to the new connection.
+        withdrawFrameTimeline();
         std::vector<int> borrowers;
         std::vector<std::shared_ptr<MidiConnection>> detached;
         std::shared_ptr<MidiConnection> old;
@@ -229,12 +246,15 @@ void OutputPort::reopenPort() {
             port.handle = 0;
             return;
         }
-        std::lock_guard guard(portLock_);
-        own_ = std::move(fresh);
-        setTargetLocked(own_.get());
-        if (relay_ != nullptr) {
-            relay_->attach(borrowers, own_);
+        {
+            std::lock_guard guard(portLock_);
+            own_ = std::move(fresh);
+            setTargetLocked(own_.get());
+            if (relay_ != nullptr) {
+                relay_->attach(borrowers, own_);
+            }
         }
+        announceFrameTimeline();
         return;
     }
     // No port, or a borrowed one: try an own open first.
@@ -291,6 +311,7 @@ void OutputPort::takeLentHandle(std::intptr_t lender) {
     if (link == nullptr) {
         return;
     }
+    withdrawFrameTimeline();
     std::shared_ptr<MidiConnection> old;
     {
         std::lock_guard guard(portLock_);
@@ -322,6 +343,7 @@ void OutputPort::takeBackLentConnection() {
         own_ = std::move(lent);
         setTargetLocked(own_.get());
     }
+    announceFrameTimeline();
     port.handle = instanceId_;
     heldPortId_ = port.portId;
     setup_.portOpenedHere = 1;
@@ -370,6 +392,7 @@ std::shared_ptr<DeviceClaim> OutputPort::claimDevice(const std::string& name) {
 }
 
 void OutputPort::useOwnConnection(std::unique_ptr<MidiConnection> connection) {
+    withdrawFrameTimeline();
     std::shared_ptr<MidiConnection> old;
     std::unique_ptr<PortRelayLink> oldLink;
     {
@@ -379,11 +402,13 @@ void OutputPort::useOwnConnection(std::unique_ptr<MidiConnection> connection) {
         own_ = std::move(connection);
         setTargetLocked(own_.get());
     }
+    announceFrameTimeline();
     setup_.port.handle = instanceId_;
     heldPortId_ = setup_.port.portId;
 }
 
 void OutputPort::dropHandle(bool closeOwn) {
+    withdrawFrameTimeline();
     std::shared_ptr<MidiConnection> old;
     std::unique_ptr<PortRelayLink> oldLink;
     std::vector<std::shared_ptr<MidiConnection>> detached;
@@ -399,6 +424,25 @@ void OutputPort::dropHandle(bool closeOwn) {
     }
     // Closed here, outside the lock, unless borrowers still play through it.
     setup_.port.handle = 0;
+}
+
+void OutputPort::withdrawFrameTimeline() {
+    if (announcedTimeline_ != nullptr) {
+        announcedTimeline_ = nullptr;
+        if (timelineListener_) {
+            timelineListener_(nullptr);
+        }
+    }
+}
+
+void OutputPort::announceFrameTimeline() {
+    StepTimeline* timeline = frameTimeline();
+    if (timeline != announcedTimeline_) {
+        announcedTimeline_ = timeline;
+        if (timelineListener_) {
+            timelineListener_(timeline);
+        }
+    }
 }
 
 void OutputPort::setTargetLocked(MidiConnection* target) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,8 @@ public:
     using Broadcast = std::function<int(int message, std::intptr_t wParam, std::intptr_t lParam)>;
     using ShowNote = std::function<void(const std::string& text)>;
     using Post = std::function<void(std::function<void()> call)>;
+    // Told which frame schedule (frameTimeline()) the sends now go to, nullptr for none.
+    using TimelineChange = std::function<void(StepTimeline* timeline)>;
 
     struct Drivers {
         std::vector<std::unique_ptr<MidiDriver>> devices;  // listed in this order
@@ -59,6 +62,11 @@ public:
     // (the synthesizer failing after its open returned) reaches the port. Without it such
     // reports are ignored.
     void setPost(Post post);
+    // Whoever plays to the own connection's frame schedule: told before the connection that
+    // owns it can close or stop taking the sends, and of the next one once the port is
+    // settled; told at once of the present one. Called on the window thread, never under the
+    // port lock nor from the destructor. Without it nobody is told.
+    void setTimelineListener(TimelineChange listener);
     // The monitor every sent message is recorded in, or nullptr. Must outlive the port.
     void setMidiLog(MidiLog* log);
     // Lets other instances borrow this instance's port and this instance borrow theirs:
@@ -80,6 +88,7 @@ public:
     StepTimeline* frameTimeline();
     // The latency of the connection the sends go to; 0 while borrowing or silent.
     std::int64_t outputLatencyUs() override;
+    void setDueTimeline(StepTimeline* timeline) override;
     void enumeratePorts() override;
     void handlePortMessage(int message, std::intptr_t wParam, std::intptr_t lParam) override;
 
@@ -126,6 +135,10 @@ private:
     // instances still borrow it.
     void dropHandle(bool closeOwn);
     void setTargetLocked(MidiConnection* target);
+    // The listener hears of the own connection's frame schedule: withdrawn before the
+    // connection can go, announced once the sends go somewhere new.
+    void withdrawFrameTimeline();
+    void announceFrameTimeline();
     // The synthesizer behind `connection` could not be opened after all: when it is still
     // this instance's own port, the open fails as any failed open does, and the user is told
     // once per run why it is silent and what to do.
@@ -139,6 +152,8 @@ private:
     Broadcast broadcast_;
     ShowNote showNote_;
     Post post_;
+    TimelineChange timelineListener_;
+    StepTimeline* announcedTimeline_ = nullptr;
     bool lateFailureShown_ = false;
     std::intptr_t instanceId_;
     std::string relayDirectory_;
@@ -146,6 +161,7 @@ private:
     // The port lock: the sends against every change of where they go.
     EngineLock portLock_;
     MidiConnection* target_ = nullptr;            // where sendShort goes; port lock
+    std::atomic<StepTimeline*> dueTimeline_{nullptr};
     MidiLog* log_ = nullptr;                      // port lock
     char logPortName_[96] = {};                   // port lock
     std::shared_ptr<MidiConnection> own_;         // this instance's open port

@@ -57,6 +57,16 @@ MidiClockTimeline::~MidiClockTimeline() {
 
 void MidiClockTimeline::onMidiMessage(const std::uint8_t* bytes, int length,
                                       std::int64_t monotonicUs) {
+    receive(bytes, length, monotonicUs, nullptr);
+}
+
+void MidiClockTimeline::onMidiMessageAtFrame(const std::uint8_t* bytes, int length,
+                                             std::int64_t monotonicUs, std::uint32_t frame) {
+    receive(bytes, length, monotonicUs, &frame);
+}
+
+void MidiClockTimeline::receive(const std::uint8_t* bytes, int length, std::int64_t monotonicUs,
+                                const std::uint32_t* frame) {
     if (length < 1) {
         return;
     }
@@ -67,7 +77,7 @@ void MidiClockTimeline::onMidiMessage(const std::uint8_t* bytes, int length,
         InputTurn turn(inputBusy_);
         switch (bytes[0]) {
             case kTimingClock:
-                runChanged = onTick(timeUs);
+                runChanged = onTick(timeUs, frame);
                 stepsMayBeDue = written_.running;
                 break;
             case kStart:
@@ -105,7 +115,7 @@ void MidiClockTimeline::onMidiMessage(const std::uint8_t* bytes, int length,
     }
 }
 
-bool MidiClockTimeline::onTick(std::int64_t timeUs) {
+bool MidiClockTimeline::onTick(std::int64_t timeUs, const std::uint32_t* frame) {
     const bool back = written_.running && written_.ticked && silentAt(written_, timeUs);
     if (back) {
         // The clock was lost and is back: the run goes on where it stopped.
@@ -114,11 +124,14 @@ bool MidiClockTimeline::onTick(std::int64_t timeUs) {
     // After a pause (a source that sends clock only while it plays, a lost clock) the line of
     // the ticks before says nothing of where the new ones fall.
     const double pauseUs = kPauseTicks * written_.periodUs;
-    if (written_.heard && static_cast<double>(timeUs - written_.lastArrivalUs) > pauseUs) {
+    const bool paused =
+        written_.heard && static_cast<double>(timeUs - written_.lastArrivalUs) > pauseUs;
+    if (paused) {
         fit_.reset(written_.periodUs);
     }
     ++fitTick_;
     fit_.add(fitTick_, timeUs);
+    fitFrame(frame, paused);
     written_.heard = true;
     written_.lastArrivalUs = timeUs;
     written_.periodUs = fit_.periodUs();
@@ -126,8 +139,30 @@ bool MidiClockTimeline::onTick(std::int64_t timeUs) {
         written_.lastTick = written_.ticked ? written_.lastTick + 1 : written_.runStartTick;
         written_.ticked = true;
         written_.lastTickUs = fit_.timeOf(fitTick_);
+        written_.lastTickFrame = static_cast<double>(frameFit_.timeOf(fitTick_));
     }
     return back;
+}
+
+void MidiClockTimeline::fitFrame(const std::uint32_t* frame, bool fitBegan) {
+    if (frame == nullptr) {
+        // A tick without a frame (an ALSA input): the frames of the others say nothing of it.
+        framedTicks_ = 0;
+        written_.framed = false;
+        return;
+    }
+    if (fitBegan || framedTicks_ == 0) {
+        // Frames are counted from the first tick's, so that the fit's sums stay small; the
+        // period is the fit's own from the second tick on.
+        framedTicks_ = 0;
+        frameBase_ = *frame;
+        frameFit_.reset(written_.periodFrames > 0.0 ? written_.periodFrames : 1.0);
+    }
+    frameFit_.add(fitTick_, static_cast<std::int32_t>(*frame - frameBase_));
+    ++framedTicks_;
+    written_.framed = framedTicks_ >= 2;
+    written_.frameBase = frameBase_;
+    written_.periodFrames = frameFit_.periodUs();
 }
 
 void MidiClockTimeline::beginRun(std::int64_t firstTick) {
@@ -241,6 +276,24 @@ int MidiClockTimeline::stepInMeasure(std::int64_t step, int visibleSteps) {
     }
     const std::int64_t sixteenth = passFirstTick_ / kTicksPerStep;
     return static_cast<int>(((sixteenth % visibleSteps) + visibleSteps) % visibleSteps);
+}
+
+bool MidiClockTimeline::deviceFrameOf(std::int64_t dueUs, std::uint32_t& frame) {
+    const State now = state();
+    if (!now.framed || !now.running || now.run != passRun_ || !now.ticked ||
+        !(now.periodUs > 0.0) || dueUs == kNever) {
+        return false;
+    }
+    double ticks = static_cast<double>(dueUs - now.lastTickUs) / now.periodUs;
+    if (std::fabs(ticks) > TickFit::kWindow) {
+        return false;
+    }
+    if (std::fabs(ticks - std::round(ticks)) <= kSameTickShare) {
+        ticks = std::round(ticks);
+    }
+    const double offset = now.lastTickFrame + ticks * now.periodFrames;
+    frame = now.frameBase + static_cast<std::uint32_t>(std::llround(offset));
+    return true;
 }
 
 std::int64_t MidiClockTimeline::songPosition(std::int64_t step) {

@@ -67,6 +67,13 @@ public:
         double periodUs = 0.0;
         // Whether any tick was ever heard (the tempo means something).
         bool heard = false;
+        // Whether the ticks since the fit began came with the frames of a JACK server (a JACK
+        // input), at least two of them: then the last tick's fitted frame (counted from
+        // frameBase) and the fitted period in frames, read off a fit of their own.
+        bool framed = false;
+        std::uint32_t frameBase = 0;
+        double lastTickFrame = 0.0;
+        double periodFrames = 0.0;
     };
 
     // clock: woken when a tick makes a step due; its time base is the input's too.
@@ -78,6 +85,10 @@ public:
     // MidiInputSink: Timing Clock, Start, Continue, Stop and Song Position Pointer count;
     // everything else is left to others.
     void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t monotonicUs) override;
+    // From a JACK input: the ticks' frames are fitted too, so that an output on that server
+    // places the steps on frames taken from the ticks' own, not converted from times.
+    void onMidiMessageAtFrame(const std::uint8_t* bytes, int length, std::int64_t monotonicUs,
+                              std::uint32_t frame) override;
 
     State state() const;
     // The tempo the ticks give, in beats per minute; 0 before any tick.
@@ -100,10 +111,19 @@ public:
     bool tickHeard(std::int64_t tick) override;
     int stepInMeasure(std::int64_t step, int visibleSteps) override;
     std::int64_t songPosition(std::int64_t step) override;
+    // The fitted frame of the tick whose due time this is (a due time handed out a little
+    // before a tick moved the line still finds its tick); between ticks, as far between.
+    bool deviceFrameOf(std::int64_t dueUs, std::uint32_t& frame) override;
+    // A due time this near a tick's (in ticks) is that tick's.
+    static constexpr double kSameTickShare = 0.05;
 
 private:
-    // Returns whether a lost run came back with this tick.
-    bool onTick(std::int64_t timeUs);
+    void receive(const std::uint8_t* bytes, int length, std::int64_t monotonicUs,
+                 const std::uint32_t* frame);
+    // Returns whether a lost run came back with this tick. frame: nullptr when not known.
+    bool onTick(std::int64_t timeUs, const std::uint32_t* frame);
+    // The tick's frame goes into the frame fit, which begins again with the time fit.
+    void fitFrame(const std::uint32_t* frame, bool fitBegan);
     void beginRun(std::int64_t firstTick);
     void publish();
     void signalWindow();
@@ -115,6 +135,9 @@ private:
     std::atomic_flag inputBusy_ = ATOMIC_FLAG_INIT;
     TickFit fit_;
     std::int64_t fitTick_ = 0;
+    TickFit frameFit_;
+    int framedTicks_ = 0;
+    std::uint32_t frameBase_ = 0;
     State written_;
     // The song position (ticks) the next run goes on from: where the last one stopped, or
     // what a Song Position Pointer said since.

@@ -111,6 +111,7 @@ void TimeKeeper::leave() {
     if (player_.isRunning()) {
         player_.stop(true);
     }
+    frameTimeline_ = nullptr;
     player_.setTimeline(nullptr);
     // Closing the transport's client gives up the timebase; the transport rolls on.
     transport_.reset();
@@ -120,6 +121,14 @@ void TimeKeeper::leave() {
         link_->setEnabled(false);
     }
     linkEnabled_ = false;
+}
+
+void TimeKeeper::setFrameTimeline(StepTimeline* timeline) {
+    frameTimeline_ = timeline;
+    if (leader() == Leader::OwnSchedule) {
+        // A pass under way goes on from its last step on the new schedule.
+        player_.setTimeline(timeline);
+    }
 }
 
 TimeKeeper::Leader TimeKeeper::leader() const {
@@ -145,8 +154,10 @@ void TimeKeeper::applyLeader() {
         // An engine already playing starts the transport at the next look.
         wasRunning_ = false;
         player_.setTimeline(link_.get());
-    } else {
+    } else if (leading == Leader::Transport) {
         player_.setTimeline(transport_.get());
+    } else {
+        player_.setTimeline(frameTimeline_);
     }
     notifyStateChanged();
 }

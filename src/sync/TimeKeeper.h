@@ -15,6 +15,7 @@ class MidiClockTimeline;
 class MidiInputSink;
 class Player;
 class Setup;
+class StepTimeline;
 class StepTimer;
 
 // The one owner of the engine's time. It owns the clocks the program can keep time with (an
@@ -25,7 +26,9 @@ class StepTimer;
 //
 // Who leads: Link when it is on (the transport, when followed too, then follows the engine:
 // it starts and stops with it, and runs at its tempo while this copy is its timebase master);
-// else the JACK transport when followed; else the program's own schedule.
+// else the JACK transport when followed; else the program's own schedule, kept in the output
+// device's frames where the device has a clock of its own (a JACK server's), else in the
+// system clock's.
 //
 // Leaving: a copy that ends stops alone. Shared clocks go on for the others, whichever way the
 // copy ends (window, Exit, a signal, a session manager).
@@ -93,6 +96,10 @@ public:
 
     Leader leader() const;
 
+    // The program's own schedule in the output device's frames, nullptr for none: it leads
+    // when nothing else does. The output port hands it over before it can go away.
+    void setFrameTimeline(StepTimeline* timeline);
+
     // An external MIDI clock: what the MIDI input hands its messages to (always listening, so
     // that the tempo is known when following begins), and whether it leads.
     MidiInputSink& clockInput();
@@ -126,6 +133,8 @@ private:
     Setup& setup_;
     StepTimer& clock_;
     Listener listener_;
+
+    StepTimeline* frameTimeline_ = nullptr;
 
     std::unique_ptr<LinkSession> link_;
     bool linkEnabled_ = false;

@@ -8,11 +8,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/FixedPeriodTimeline.h"
 #include "midi/MidiDriver.h"
 #include "midi/OutputPort.h"
 
@@ -63,6 +65,10 @@ public:
 
     const std::string name;
     const bool exclusive;
+    // A device with a clock of its own: each connection to it has a frame schedule, and
+    // reports it here as it closes.
+    bool framed = false;
+    std::function<void(StepTimeline* closing)> onClose;
 
 private:
     std::mutex mutex_;
@@ -77,14 +83,21 @@ public:
     explicit FakeConnection(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {
         device_->setOpen(+1);
     }
-    ~FakeConnection() override { device_->setOpen(-1); }
+    ~FakeConnection() override {
+        if (device_->onClose) {
+            device_->onClose(frameTimeline());
+        }
+        device_->setOpen(-1);
+    }
     bool send(const std::uint8_t* bytes) override {
         device_->receive(bytes);
         return true;
     }
+    StepTimeline* frameTimeline() override { return device_->framed ? &frames_ : nullptr; }
 
 private:
     std::shared_ptr<FakeDevice> device_;
+    FixedPeriodTimeline frames_;
 };
 
 class FakeDriver : public MidiDriver {

@@ -606,6 +606,43 @@ TEST_F(OutputPortLending, ALenderThatLeftAndCameBackWhileLentPlaysOnItsPortAgain
     EXPECT_TRUE(desk->waitForOpenConnections(0));
 }
 
+// The engine may play to the own connection's frame schedule: the port names each new one, and
+// takes it back before the connection that owns it can close or be left to a borrower.
+TEST_F(OutputPortLending, TheFrameScheduleIsTheOwnConnectionsAndIsTakenBackBeforeItCloses) {
+    desk->framed = true;
+    StepTimeline* playedByA = nullptr;
+    StepTimeline* playedByB = nullptr;
+    int closedWhilePlayed = 0;
+    desk->onClose = [&](StepTimeline* closing) {
+        closedWhilePlayed += closing == playedByA || closing == playedByB ? 1 : 0;
+    };
+    auto a = start(1301);
+    auto b = start(1302);
+    a->port->setTimelineListener([&](StepTimeline* timeline) { playedByA = timeline; });
+    b->port->setTimelineListener([&](StepTimeline* timeline) { playedByB = timeline; });
+    EXPECT_EQ(playedByA, nullptr) << "the synthesizer keeps no frames";
+
+    choose(*a, "Desk");
+    ASSERT_NE(playedByA, nullptr);
+    StepTimeline* const desksFrames = playedByA;
+    choose(*b, "Desk");
+    EXPECT_EQ(playedByB, nullptr) << "a borrower plays on its own schedule";
+
+    choose(*a, "MIDI Mapper");  // the borrower keeps the desk's connection open
+    EXPECT_EQ(playedByA, nullptr);
+    choose(*a, "Desk");  // and hands it back
+    EXPECT_EQ(playedByA, desksFrames);
+
+    a->port->handlePortMessage(UM_REOPEN_PORT, 0, 0);
+    EXPECT_EQ(playedByA, desksFrames) << "an unchanged port keeps its connection";
+    b->port->releasePort();
+    bus.pump();
+    a->port->releasePort();
+    EXPECT_TRUE(desk->waitForOpenConnections(0));
+    EXPECT_EQ(playedByA, nullptr);
+    EXPECT_EQ(closedWhilePlayed, 0);
+}
+
 TEST_F(OutputPortLending, AReleaseAfterASetupNamedAnotherPortCountsDownTheHeldOne) {
     machine.add("Other");
     auto a = start(1201);
