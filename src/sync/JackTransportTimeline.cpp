@@ -584,7 +584,12 @@ void JackTransportTimeline::supplyPosition(jack_transport_state_t, jack_nframes_
     self->supplied_.fetch_add(1, std::memory_order_acq_rel);
     TempoMap& map = self->tempoMap_;
     const double tempo = self->tempo_.load(std::memory_order_acquire);
-    const double rate = position->frame_rate > 0 ? position->frame_rate : 48000.0;
+    // The server's rate, not the position's: the cycle that takes up a relocation hands over
+    // the requester's position, whose frame_rate jack_transport_locate() leaves unset. Taken
+    // for a new rate, it would restart the map at today's tempo, as if it had held from frame 0.
+    const jack_nframes_t serverRate =
+        jack_get_sample_rate(self->client_.load(std::memory_order_acquire));
+    const double rate = serverRate > 0 ? serverRate : 48000.0;
     if (rate != map.frameRate()) {
         map.restart(tempo, rate);
     }
