@@ -431,9 +431,10 @@ void JackTransportTimeline::observeCycle(jack_client_t* client) {
     now.nextCycleUs = static_cast<std::int64_t>(nextUs);
     now.cycleFrame = cycleFrame;
     now.period = jack_get_buffer_size(client);
-    now.frameRate = position.frame_rate;
+    // The server's own rate: a position just relocated may carry the requester's unset field.
+    now.frameRate = jack_get_sample_rate(client);
     now.transportFrame = position.frame;
-    const double rate = std::max<double>(position.frame_rate, 1.0);
+    const double rate = std::max<double>(now.frameRate, 1.0);
     // Rolled on as far as JACK's frame clock did, cycles this client missed (a late wake-up
     // on a busy machine) included.
     const std::uint32_t elapsed = cycleFrame - before.cycleFrame;

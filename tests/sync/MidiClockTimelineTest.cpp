@@ -105,6 +105,45 @@ TEST(MidiClockTimeline, StartPlaysStepZeroOnTheFirstTickAndNothingAheadOfTheNext
     EXPECT_FALSE(timeline.tickHeard(0)) << "nor heard ahead";
 }
 
+// A JACK input stamps each tick with its frame, and its times, converted from those frames by
+// JACK's estimate, wobble. A step's frame is its tick's own, not converted back from its time.
+TEST(MidiClockTimeline, OnAJackInputAStepTakesItsTicksFrameWhateverTheTimesSay) {
+    ManualTimer timer;
+    MidiClockTimeline timeline(timer);
+    constexpr std::uint32_t kFirstFrame = 4294900000U;  // the frame count wraps during the run
+    constexpr std::uint32_t kTickFrames = 1000;         // 120 BPM at 48 kHz
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> wobble(-400, 400);
+    const auto frameOf = [&](int tick) { return kFirstFrame + tick * kTickFrames; };
+    const auto send = [&](std::uint8_t status, int tick) {
+        const std::int64_t atUs = std::llround(tick * kPeriod120) + wobble(random);
+        timeline.onMidiMessageAtFrame(&status, 1, atUs, frameOf(tick));
+    };
+    for (int tick = 0; tick < 30; ++tick) {
+        send(0xF8, tick);
+    }
+    send(0xFA, 30);
+    timeline.begin(std::llround(30 * kPeriod120), 125.0, false);
+    std::uint32_t frame = 0;
+    for (int step = 0; step < 8; ++step) {
+        for (int sixth = 0; sixth < 6; ++sixth) {
+            send(0xF8, 30 + 6 * step + sixth);
+        }
+        ASSERT_TRUE(timeline.deviceFrameOf(timeline.dueUs(step), frame));
+        EXPECT_EQ(frame, frameOf(30 + 6 * step)) << "step " << step;
+        ASSERT_TRUE(timeline.deviceFrameOf(timeline.tickDueUs(6 * step + 3), frame));
+        EXPECT_EQ(frame, frameOf(30 + 6 * step + 3)) << "tick " << 6 * step + 3;
+    }
+    // A due time a little off its tick (the line moved since it was given out) is the tick's.
+    ASSERT_TRUE(timeline.deviceFrameOf(timeline.dueUs(7) - 300, frame));
+    EXPECT_EQ(frame, frameOf(30 + 42));
+
+    // A tick from an input without frames: no frame is claimed for what follows.
+    const std::uint8_t tick = 0xF8;
+    timeline.onMidiMessage(&tick, 1, std::llround(78 * kPeriod120));
+    EXPECT_FALSE(timeline.deviceFrameOf(timeline.dueUs(8), frame));
+}
+
 TEST(MidiClockTimeline, ContinueGoesOnAtTheSongPositionOrWhereItStopped) {
     ManualTimer timer;
     MidiClockTimeline timeline(timer);
