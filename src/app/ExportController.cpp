@@ -70,11 +70,7 @@ void ExportController::exportTo(Kind kind, const std::string& path, int measures
         return;
     }
     try {
-        Setup copy;
-        {
-            std::lock_guard<EngineLock> lock(window_.player().engineLock());
-            copy = window_.setup();
-        }
+        Setup copy = setupForExport();
         // A few thousand steps at most: written at once, well within half a second.
         const std::vector<std::uint8_t> bytes = MidiExport::render(copy, stepCount);
         SafeFileWriter file(path);
@@ -89,11 +85,7 @@ void ExportController::exportTo(Kind kind, const std::string& path, int measures
 }
 
 void ExportController::startAudio(const std::string& path, int stepCount) {
-    Setup copy;
-    {
-        std::lock_guard<EngineLock> lock(window_.player().engineLock());
-        copy = window_.setup();
-    }
+    Setup copy = setupForExport();
     cancelled_.store(false);
     framesDone_.store(0);
     framesTotal_.store(1);
@@ -114,6 +106,25 @@ void ExportController::startAudio(const std::string& path, int stepCount) {
         QMetaObject::invokeMethod(
             this, [this, written, error] { onAudioDone(written, error); }, Qt::QueuedConnection);
     });
+}
+
+// The clock thread waits on the engine lock at every step, so nothing that allocates may run
+// under it: copying the setup does (its strings and note arrays). This thread, the window's,
+// is the only one that changes the setup but for the play position (playingMeasure,
+// repeatCount, port.currentStep), which the clock thread moves under the lock while playing.
+// So the copy is made without the lock, and only those three plain values are taken under it,
+// replacing what the copy read of them meanwhile.
+Setup ExportController::setupForExport() const {
+    const Setup& setup = window_.setup();
+    Setup copy = setup;
+    {
+        std::lock_guard<EngineLock> lock(window_.player().engineLock());
+        copy.playingMeasure = setup.playingMeasure;
+        copy.repeatCount = setup.repeatCount;
+        copy.port.currentStep = setup.port.currentStep;
+    }
+    // Returned outside the lock: Setup has no move, and a copy may be made here.
+    return copy;
 }
 
 void ExportController::showProgress() {

@@ -8,14 +8,15 @@
 #include <thread>
 
 class MainWindow;
+class Setup;
 class QProgressDialog;
 class QTimer;
 
 // File > "Export MIDI File..." and "Export Audio..." for the main window that owns it. Each
-// export works on a copy of the setup taken under the engine lock, so playback goes on
-// undisturbed. The audio export renders on a thread of its own; when it takes longer than
-// half a second a progress dialog with Cancel shows, and a cancelled export leaves no file.
-// Failures are shown in the "NOTE!" box.
+// export works on a copy of the setup with the play position taken under the engine lock, so
+// playback goes on undisturbed. The audio export renders on a thread of its own; when it takes
+// longer than half a second a progress dialog with Cancel shows, and a cancelled export leaves no
+// file. Failures are shown in the "NOTE!" box.
 class ExportController : public QObject {
     Q_OBJECT
 
@@ -49,6 +50,8 @@ Q_SIGNALS:
     void finished(bool written);
 
 private:
+    // A copy of the window's setup for an export, the play position as the engine has it.
+    Setup setupForExport() const;
     void startAudio(const std::string& path, int stepCount);
     void showProgress();
     void onAudioDone(bool written, const QString& error);

@@ -9,6 +9,8 @@
 #include <limits>
 #include <numeric>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Setup.h"
@@ -93,15 +95,20 @@ public:
     }
 
     // Renders frames of interleaved 16-bit stereo into out. The synthesizer's float output is
-    // rounded, and clipped at full scale: loud chords saturate, they never wrap around.
-    void render(std::int16_t* out, int frames) {
+    // rounded, and clipped at full scale: loud chords saturate, they never wrap around. False
+    // when the synthesizer rendered nothing: out then holds no sound at all.
+    bool render(std::int16_t* out, int frames) {
         left_.resize(static_cast<std::size_t>(frames));
         right_.resize(static_cast<std::size_t>(frames));
-        fluid_synth_write_float(synth_, frames, left_.data(), 0, 1, right_.data(), 0, 1);
+        if (fluid_synth_write_float(synth_, frames, left_.data(), 0, 1, right_.data(), 0, 1) !=
+            FLUID_OK) {
+            return false;
+        }
         for (int i = 0; i < frames; ++i) {
             out[2 * i] = toSample(left_[static_cast<std::size_t>(i)]);
             out[2 * i + 1] = toSample(right_[static_cast<std::size_t>(i)]);
         }
+        return true;
     }
 
     bool sounding() const { return fluid_synth_get_active_voice_count(synth_) > 0; }
@@ -148,11 +155,12 @@ std::array<std::uint8_t, kHeaderSize> waveHeader(std::uint32_t dataBytes) {
 // Renders into the file chunk by chunk, counting what it wrote.
 class WaveWriter {
 public:
-    WaveWriter(SafeFileWriter& file, RenderSynth& synth, const AudioExport::Progress& progress,
-               std::int64_t total)
-        : file_(file), synth_(synth), progress_(progress), total_(total) {}
+    WaveWriter(SafeFileWriter& file, std::string path, RenderSynth& synth,
+               const AudioExport::Progress& progress, std::int64_t total)
+        : file_(file), path_(std::move(path)), synth_(synth), progress_(progress), total_(total) {}
 
-    // False when the progress cancelled.
+    // False when the progress cancelled. Throws when the synthesizer fails to render: a file
+    // of silence must not pass for the export.
     bool renderUntil(std::int64_t frame) {
         while (written_ < frame) {
             const auto frames =
@@ -182,7 +190,10 @@ public:
 private:
     bool renderChunk(int frames) {
         samples_.resize(static_cast<std::size_t>(frames) * AudioExport::kChannels);
-        synth_.render(samples_.data(), frames);
+        if (!synth_.render(samples_.data(), frames)) {
+            throw std::runtime_error(path_ + ": the synthesizer failed to render the sound at " +
+                                     std::to_string(written_ / AudioExport::kSampleRate) + " s");
+        }
         file_.write({reinterpret_cast<const std::uint8_t*>(samples_.data()),
                      samples_.size() * sizeof(std::int16_t)});
         written_ += frames;
@@ -190,6 +201,7 @@ private:
     }
 
     SafeFileWriter& file_;
+    const std::string path_;  // for messages
     RenderSynth& synth_;
     const AudioExport::Progress& progress_;
     std::int64_t total_;
@@ -236,7 +248,7 @@ bool AudioExport::writeFile(Setup& setup, int stepCount, const std::string& outP
 
     SafeFileWriter file(outPath);
     file.write(waveHeader(0));
-    WaveWriter writer(file, synth, progress, stepFrames);
+    WaveWriter writer(file, outPath, synth, progress, stepFrames);
     for (const MidiExport::TimedMessage& message : messages) {
         if (!writer.renderUntil(frameOfTick(message.tick, bpm))) {
             return false;

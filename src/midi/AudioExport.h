@@ -26,8 +26,8 @@ public:
     // it) and writes the sound to outPath through a temporary file that is renamed into
     // place, so the target is never left half-written. soundFont empty: the program's own.
     // Returns false when progress cancelled (no file is left); throws std::runtime_error
-    // with a message naming the file, or std::invalid_argument / std::length_error as
-    // MidiExport does.
+    // with a message naming the file (also when the synthesizer fails to render), or
+    // std::invalid_argument / std::length_error as MidiExport does.
     static bool writeFile(Setup& setup, int stepCount, const std::string& outPath,
                           const Progress& progress = {}, const std::string& soundFont = {});
 

@@ -16,8 +16,10 @@
 #include "core/EngineLock.h"
 #include "midi/AlsaSeqDriver.h"
 #include "midi/ClientNames.h"
+#include "midi/JackConnection.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/MidiBytes.h"
+#include "midi/SynthJackFollower.h"
 #include "midi/SynthSettings.h"
 
 namespace {
@@ -56,11 +58,17 @@ struct Synth {
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* audio = nullptr;
+    // With a JACK output: opens it again after a server restart.
+    std::unique_ptr<SynthJackFollower> jackFollower;
 
     ~Synth() {
-        if (audio != nullptr) {
-            delete_fluid_audio_driver(audio);
+        if (jackFollower != nullptr) {
+            // Stopped first: it swaps the output on a thread of its own.
+            jackFollower.reset();
+            std::lock_guard guard(JackConnection::clientOpenMutex());
+            closeAudio();
         }
+        closeAudio();
         if (synth != nullptr) {
             delete_fluid_synth(synth);
         }
@@ -81,6 +89,45 @@ struct Synth {
         fluid_settings_setint(settings, "synth.threadsafe-api", 1);
         synth = new_fluid_synth(settings);
         return synth != nullptr && fluid_synth_sfload(synth, soundFont.c_str(), 1) != FLUID_FAILED;
+    }
+
+    // Opens the audio output the settings name; with JACK, under the lock that every JACK
+    // client of ours opens and closes with.
+    bool openAudio(const std::string& driver) {
+        if (driver != "jack") {
+            audio = new_fluid_audio_driver(settings, synth);
+            return audio != nullptr;
+        }
+        {
+            std::lock_guard guard(JackConnection::clientOpenMutex());
+            audio = new_fluid_audio_driver(settings, synth);
+        }
+        if (audio != nullptr) {
+            followJack();
+        }
+        return audio != nullptr;
+    }
+
+    void closeAudio() {
+        if (audio != nullptr) {
+            delete_fluid_audio_driver(audio);
+            audio = nullptr;
+        }
+    }
+
+    // FluidSynth's JACK output stays silent after its server restarts: the follower closes
+    // it and opens it again with the same settings (client name, connections to the
+    // playback ports) on the same synthesizer.
+    void followJack() {
+        SynthJackFollower::Output output;
+        output.close = [this] { closeAudio(); };
+        output.open = [this] {
+            audio = new_fluid_audio_driver(settings, synth);
+            return audio != nullptr;
+        };
+        jackFollower = std::make_unique<SynthJackFollower>(
+            ClientNames::jackClientName(std::string(FluidSynthDriver::kJackSuffix) + " watch"),
+            std::move(output));
     }
 
     // Always non-blocking: FluidSynth queues the event for its rendering thread.
@@ -158,8 +205,7 @@ std::unique_ptr<Synth> openSynth(const FluidSynthDriver::Options& options, std::
                 synth->settings, "audio.jack.id",
                 ClientNames::jackClientName(FluidSynthDriver::kJackSuffix).c_str());
         }
-        synth->audio = new_fluid_audio_driver(synth->settings, synth->synth);
-        if (synth->audio != nullptr) {
+        if (synth->openAudio(driver)) {
             return synth;
         }
     }
@@ -415,9 +461,13 @@ std::unique_ptr<OfflineSynth> OfflineSynth::create(const std::string& soundFont,
     return offline;
 }
 
-OfflineSynth::~OfflineSynth() { delete engine_; }
+OfflineSynth::~OfflineSynth() {
+    delete engine_;
+}
 
-bool OfflineSynth::send(const std::uint8_t* bytes) { return engine_->synth.play(bytes); }
+bool OfflineSynth::send(const std::uint8_t* bytes) {
+    return engine_->synth.play(bytes);
+}
 
 void OfflineSynth::render(std::int16_t* out, int frames) {
     fluid_synth_write_s16(engine_->synth.synth, frames, out, 0, 2, out, 1, 2);

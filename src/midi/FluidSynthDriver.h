@@ -18,6 +18,9 @@ struct SynthOpening;
 // messages are dropped, the connection stays silent and the late-failure handler is told.
 // A connection closed while its synthesizer is still opening leaves that open running for
 // the next open() to take over, so that a close-and-reopen does not load the font twice.
+// A JACK output follows its server: when a server of the same name starts again after the
+// one played to went away, the output opens again on the same synthesizer, connected to the
+// playback ports as at first (SynthJackFollower).
 class FluidSynthDriver : public MidiDriver {
 public:
     struct Options {

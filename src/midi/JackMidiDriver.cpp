@@ -13,18 +13,8 @@ namespace {
 
 void ignoreJackText(const char*) {}
 
-// libjack reports a missing server on stderr at every attempt; the program treats that as
-// "no JACK devices", so keep quiet.
-void silenceJack() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function(ignoreJackText);
-        jack_set_info_function(ignoreJackText);
-    });
-}
-
 jack_client_t* openClient(const std::string& name) {
-    silenceJack();
+    JackMidiDriver::silenceLibraryErrors();
     std::lock_guard guard(JackConnection::clientOpenMutex());
     jack_status_t status{};
     return jack_client_open(name.c_str(), JackNoStartServer, &status);
@@ -45,6 +35,14 @@ std::string stripSuffix(const std::string& device) {
 }
 
 }  // namespace
+
+void JackMidiDriver::silenceLibraryErrors() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_set_error_function(ignoreJackText);
+        jack_set_info_function(ignoreJackText);
+    });
+}
 
 bool JackMidiDriver::serverRunning() {
     jack_client_t* client = openClient(ClientNames::jackClientName(" probe"));

@@ -19,6 +19,9 @@ public:
 
     // Whether a JACK server answers (the default one, or the one named by JACK_DEFAULT_SERVER).
     static bool serverRunning();
+    // libjack reports a missing server on stderr at every attempt; the program treats that as
+    // "no JACK server" and keeps quiet. Idempotent.
+    static void silenceLibraryErrors();
 
     std::vector<std::string> listDevices() override;
     std::unique_ptr<MidiConnection> open(const std::string& device, int occurrence) override;

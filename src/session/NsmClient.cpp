@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QMetaObject>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -30,10 +31,17 @@ struct NsmClient::Osc {
         }
     }
 
-    // Sends message (and frees it) from the client's own port, where the manager answers.
+    // Sends message (and frees it) from the client's own port, where the manager answers. One
+    // that does not go out is lost (liblo keeps no queue): said once on stderr, which session
+    // managers collect from their clients.
     void send(const char* path, lo_message message) const {
-        lo_send_message_from(manager, lo_server_thread_get_server(thread), path, message);
+        const int sent =
+            lo_send_message_from(manager, lo_server_thread_get_server(thread), path, message);
         lo_message_free(message);
+        if (sent < 0) {
+            std::fprintf(stderr, "Glimmerstave: %s could not be sent to the session manager: %s\n",
+                         path, lo_address_errstr(manager));
+        }
     }
 };
 
@@ -89,8 +97,12 @@ template <void (NsmClient::*Signal)()>
 int onRequest(const char*, const char*, lo_arg**, int, lo_message, void* data) {
     auto* client = static_cast<NsmClient*>(data);
     QMetaObject::invokeMethod(
-        client, [client] { Q_EMIT(client->*Signal)
-                           (); }, Qt::QueuedConnection);
+        client,
+        [client] {
+            Q_EMIT(client->*Signal)
+            ();
+        },
+        Qt::QueuedConnection);
     return 0;
 }
 

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -344,6 +346,19 @@ TEST_F(SilentManagerTest, ARefusedAnnounceRunsWithoutTheSessionAndSaysWhy) {
     EXPECT_NE(statusText().find("refused"), std::string::npos) << statusText();
     EXPECT_NE(statusText().find("Incompatible API version"), std::string::npos);
     EXPECT_TRUE(fileMenuOffers(ID_OPEN_SETUP));
+}
+
+// A manager that cannot be reached: what could not be sent is named on stderr, with the reason.
+TEST(NsmClientSend, AMessageThatCannotBeSentIsNamedOnStderrWithTheReason) {
+    std::string error;
+    // Nothing listens on TCP port 1 here: the connection is refused at once.
+    std::unique_ptr<NsmClient> client = NsmClient::create("osc.tcp://127.0.0.1:1/", &error);
+    ASSERT_NE(client, nullptr) << error;
+    ::testing::internal::CaptureStderr();
+    client->announce("glimmerstave");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("/nsm/server/announce"), std::string::npos) << said;
+    EXPECT_NE(said.find(std::strerror(ECONNREFUSED)), std::string::npos) << said;
 }
 
 // The program itself: announced, opened, then SIGTERM ends it with status 0 and its

@@ -1,5 +1,6 @@
-// The JACK connection against a server of the test's own: the latency it reports, and a
-// server that goes away and comes back under its name.
+// The JACK connection and the built-in synthesizer's JACK output against a server of the
+// test's own: the latency it reports, and a server that goes away and comes back under its
+// name.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <string>
 
 #include "JackTestSupport.h"
+#include "midi/ClientNames.h"
+#include "midi/FluidSynthDriver.h"
 #include "midi/JackConnection.h"
 #include "midi/JackMidiDriver.h"
 
@@ -58,6 +61,28 @@ protected:
 
     static std::int64_t framesToUs(jack_nframes_t frames) {
         return std::int64_t{frames} * 1'000'000 / kRate;
+    }
+
+    // Whether the synthesizer's outputs are there, each connected to its playback port.
+    bool synthPlaysToTheSystem() const {
+        const std::string synth = ClientNames::jackClientName(FluidSynthDriver::kJackSuffix);
+        const std::array<std::array<const char*, 2>, 2> wanted{
+            {{":left", "system:playback_1"}, {":right", "system:playback_2"}}};
+        for (const auto& [output, playback] : wanted) {
+            jack_client_t* client = recorder_->client();
+            jack_port_t* port = jack_port_by_name(client, (synth + output).c_str());
+            // Documented for ports of other clients, unlike jack_port_connected_to.
+            const char** connections =
+                port == nullptr ? nullptr : jack_port_get_all_connections(client, port);
+            const bool connected = connections != nullptr &&
+                                   std::string(connections[0]) == playback &&
+                                   connections[1] == nullptr;
+            jack_free(connections);
+            if (!connected) {
+                return false;
+            }
+        }
+        return true;
     }
 
     std::string name_;
@@ -117,6 +142,29 @@ TEST_F(JackOwnServer, AServerThatRestartsIsFoundAgainAndTheTargetConnectedUnderO
     jack_free(sources);
     EXPECT_EQ(jack->serverReturns(), 1);
     EXPECT_EQ(jack->droppedEvents(), 0u);
+}
+
+TEST_F(JackOwnServer, TheSynthesizersOutputComesBackConnectedAndSoundingAfterTheServerRestarts) {
+    openRecorder();
+    FluidSynthDriver::Options options;
+    options.audioDrivers = {"jack"};
+    FluidSynthDriver driver(options);
+    std::unique_ptr<MidiConnection> synth = driver.open("MIDI Mapper", 0);
+    ASSERT_TRUE(waitFor([&] { return synthPlaysToTheSystem(); }));
+
+    recorder_.reset();
+    server_.stop();
+    ASSERT_TRUE(server_.start(name_));
+    openRecorder();
+    ASSERT_TRUE(waitFor([&] { return synthPlaysToTheSystem(); }))
+        << "the synthesizer's output did not come back to the server that restarted";
+
+    // The same synthesizer, its sound font still loaded, plays on the fresh output.
+    const std::string left = ClientNames::jackClientName(FluidSynthDriver::kJackSuffix) + ":left";
+    ASSERT_EQ(jack_connect(recorder_->client(), left.c_str(), "recorder:audio"), 0);
+    const std::uint8_t noteOn[3] = {0x90, 60, 120};
+    ASSERT_TRUE(synth->send(noteOn));
+    EXPECT_TRUE(waitFor([&] { return recorder_->loudest() >= 0.01f; }));
 }
 
 }  // namespace
