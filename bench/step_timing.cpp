@@ -6,14 +6,15 @@
 //
 //   step_timing [--bpm N] [--seconds S] [--fast-bpm N] [--fast-seconds S] [--floor-seconds S]
 //               [--idle-seconds S] [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]
-//               [--no-floor] [--own-floor] [--jack-seconds S]
+//               [--no-floor] [--own-floor] [--jack-seconds S] [--jack-frames-only]
 //
 // The JACK case (--jack-seconds, 0 for none) starts a JACK server of its own (dummy driver,
 // 48 kHz, 256-frame periods) and plays with MIDI clock into a recorder client through the JACK
 // driver, and prints each step's and each clock tick's error at the recorder's port against the
 // ideal grid (start + k x period in frames) and against their own best line, with the drift,
 // for three runs: the steps kept in the server's frames (the connection's frame timeline), the
-// system clock's schedule placed by due time, and, to compare, placed as handed over.
+// system clock's schedule placed by due time, and, to compare, placed as handed over
+// (--jack-frames-only: the first alone, for a long run).
 
 #include <pthread.h>
 #include <sched.h>
@@ -63,6 +64,7 @@ struct Settings {
     bool useTsc = true;
     bool floor = true;
     bool ownFloor = false;
+    bool jackFramesOnly = false;
     double jackSeconds = 20.0;
 };
 
@@ -574,8 +576,10 @@ void jackCase(const Settings& settings) {
         return;
     }
     runJackCase(settings, JackPlacement::Frames);
-    runJackCase(settings, JackPlacement::DueTime);
-    runJackCase(settings, JackPlacement::HandedOver);
+    if (!settings.jackFramesOnly) {
+        runJackCase(settings, JackPlacement::DueTime);
+        runJackCase(settings, JackPlacement::HandedOver);
+    }
     server.stop();
 }
 
@@ -612,6 +616,8 @@ bool parse(int argc, char** argv, Settings& s) {
             s.floor = false;
         } else if (arg == "--own-floor") {
             s.ownFloor = true;
+        } else if (arg == "--jack-frames-only") {
+            s.jackFramesOnly = true;
         } else {
             return false;
         }
@@ -628,7 +634,8 @@ int main(int argc, char** argv) {
             "usage: step_timing [--bpm N] [--seconds S] [--fast-bpm N (0: none)]\n"
             "                   [--fast-seconds S] [--floor-seconds S] [--idle-seconds S]\n"
             "                   [--spin-us N] [--max-spin-us N] [--[no-]dma-latency] [--no-tsc]\n"
-            "                   [--no-floor] [--own-floor] [--jack-seconds S (0: none)]");
+            "                   [--no-floor] [--own-floor] [--jack-seconds S (0: none)]\n"
+            "                   [--jack-frames-only]");
         return 2;
     }
     mlockall(MCL_CURRENT | MCL_FUTURE);
