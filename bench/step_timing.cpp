@@ -31,8 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -421,11 +421,23 @@ public:
         const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(status),
                                        static_cast<std::uint8_t>(data1 & 0x7F),
                                        static_cast<std::uint8_t>(data2 & 0x7F)};
+        std::uint32_t frame = 0;
+        StepTimeline* timeline = dueTimeline_.load(std::memory_order_acquire);
         if (placement_ == JackPlacement::HandedOver) {
             connection_.send(bytes);
+        } else if (dueUs != StepTimeline::kNever && timeline != nullptr &&
+                   timeline->deviceFrameOf(dueUs, frame)) {
+            // As the program's output port does: the frame the timeline keeps.
+            connection_.sendAtFrame(bytes, frame, dueUs, lateUs);
         } else {
             connection_.sendAt(bytes, dueUs, lateUs);
         }
+    }
+    std::int64_t outputLatencyUs() override {
+        return placement_ == JackPlacement::HandedOver ? 0 : connection_.latencyUs();
+    }
+    void setDueTimeline(StepTimeline* timeline) override {
+        dueTimeline_.store(timeline, std::memory_order_release);
     }
     void enumeratePorts() override {}
     void handlePortMessage(int, std::intptr_t, std::intptr_t) override {}
@@ -433,6 +445,7 @@ public:
 private:
     MidiConnection& connection_;
     JackPlacement placement_;
+    std::atomic<StepTimeline*> dueTimeline_{nullptr};
 };
 
 class SilentHost : public PlayerHost {
@@ -475,9 +488,10 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
     double slope = 0;
     const Percentiles p = percentiles(residuals(frames, slope));
     const double usPerFrame = 1e6 / 48000.0;
-    std::printf("  %s (%zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
-                " frames; grid rate %+.1f ppm\n",
-                what, frames.size(), p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
+    std::printf(
+        "  %s (%zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
+        " frames; grid rate %+.1f ppm\n",
+        what, frames.size(), p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
     // Against the ideal grid itself, start + k x period in frames: the origin is the one that
     // fits best, the period is not fitted.
     double originSum = 0;
@@ -497,14 +511,17 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
     std::vector<double> first(signedErrors.begin(), signedErrors.begin() + tenth);
     std::vector<double> last(signedErrors.end() - tenth, signedErrors.end());
     const double drift = percentiles(last).p50 - percentiles(first).p50;
-    std::printf("  %s against start + k x period: |error| p50 %.2f  p99 %.2f  max %.2f frames"
-                " = p99 %.1f us; drift (last tenth - first tenth, medians) %+.2f frames\n",
-                what, q.p50, q.p99, q.max, q.p99 * usPerFrame, drift);
+    std::printf(
+        "  %s against start + k x period: |error| p50 %.2f  p99 %.2f  max %.2f frames"
+        " = p99 %.1f us; drift (last tenth - first tenth, medians) %+.2f frames\n",
+        what, q.p50, q.p99, q.max, q.p99 * usPerFrame, drift);
 }
 
 void runJackCase(const Settings& settings, JackPlacement placement) {
     // Late events would be recorded where the previous run left off: a recorder per run.
-    jacktest::Recorder recorder;
+    // Too large for the stack: ten minutes of events.
+    auto recorderOnHeap = std::make_unique<jacktest::Recorder>();
+    jacktest::Recorder& recorder = *recorderOnHeap;
     if (!recorder.open("recorder")) {
         std::printf("  no recorder client\n");
         return;

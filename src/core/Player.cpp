@@ -206,7 +206,7 @@ std::int64_t Player::leadUsLocked() {
 }
 
 std::int64_t Player::releaseUsLocked(std::int64_t dueUs, std::int64_t tick) {
-    if (dueUs == kNever || !timeline_->tickHeard(tick)) {
+    if (dueUs == kNever || !timeline_->tickSettled(tick)) {
         return dueUs;
     }
     // The port holds it and places it on its due time: handing it over now rather than at a

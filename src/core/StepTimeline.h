@@ -72,12 +72,13 @@ public:
         }
         return stepDue + (nextDue - stepDue) * sixth / kTicksPerStep;
     }
-    // Whether tick `tick` (>= 0) of the pass has been heard already: a timeline that follows
-    // ticks from outside may learn a tick's time before that time comes (a JACK input stamps
-    // each message with a frame of the cycle it arrives in). What falls on a heard tick may then
-    // go to a port that places messages in time ahead of its due time, which spares it the
-    // clock thread's wake-up. Real-time safe.
-    virtual bool tickHeard(std::int64_t tick) {
+    // Whether the time of tick `tick` (>= 0) of the pass is settled before it comes: a tick
+    // heard already (a JACK input stamps each message with a frame of the cycle it arrives in,
+    // before that frame's time), or any tick of a schedule kept in a server's frames. What falls
+    // on a settled tick may go to a port that places messages in time ahead of its due time, by
+    // up to the port's latency: a wake-up on the due time itself could miss the cycle that takes
+    // it. A tick only foreseen is not settled. Real-time safe.
+    virtual bool tickSettled(std::int64_t tick) {
         static_cast<void>(tick);
         return false;
     }

@@ -47,6 +47,8 @@ public:
     bool deviceFrameOf(std::int64_t dueUs, std::uint32_t& frame) override {
         return frameForDue(dueUs, frame);
     }
+    // The frames are the schedule: every tick's is known ahead while the server answers.
+    bool tickSettled(std::int64_t /*tick*/) override { return anchored_; }
 
 private:
     // A step whose due time was given out: its exact frame (fractional) counted from origin_.

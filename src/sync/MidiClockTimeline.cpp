@@ -264,7 +264,7 @@ std::int64_t MidiClockTimeline::tickDueUs(std::int64_t tick) {
            std::llround(static_cast<double>(songTick - now.lastTick) * now.periodUs);
 }
 
-bool MidiClockTimeline::tickHeard(std::int64_t tick) {
+bool MidiClockTimeline::tickSettled(std::int64_t tick) {
     const State now = state();
     return now.running && now.run == passRun_ && now.ticked &&
            passFirstTick_ + tick <= now.lastTick;

@@ -30,7 +30,7 @@ class StepTimer;
 // late on a loaded machine) still plays, late, rather than being skipped: at most the steps
 // whose ticks have come can be due, so there is no burst. A JACK input hears a tick at the start
 // of the cycle its frame lies in, before the tick's time: what falls on a heard tick goes to a
-// port that places messages in time at once (tickHeard), so that the clock thread's wake-up
+// port that places messages in time at once (tickSettled), so that the clock thread's wake-up
 // never makes it miss the cycle that takes it. A run that the engine begins well after its
 // first step's tick (the window thread held up) begins at the next step instead.
 //
@@ -108,7 +108,7 @@ public:
     void retime(std::int64_t lastStep, double periodMs) override;
     std::int64_t dueUs(std::int64_t step) override;
     std::int64_t tickDueUs(std::int64_t tick) override;
-    bool tickHeard(std::int64_t tick) override;
+    bool tickSettled(std::int64_t tick) override;
     int stepInMeasure(std::int64_t step, int visibleSteps) override;
     std::int64_t songPosition(std::int64_t step) override;
     // The fitted frame of the tick whose due time this is (a due time handed out a little

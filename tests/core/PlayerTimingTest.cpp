@@ -332,7 +332,7 @@ TEST_F(PlayerSchedule, ASharedClockHandsStepsOverEarlyByThePortsLatencyAndTheOwn
 // A grid whose ticks are heard ahead of their times, as a followed clock's on a JACK input.
 class HeardGrid : public GridTimeline {
 public:
-    bool tickHeard(std::int64_t tick) override { return tick <= lastHeardTick; }
+    bool tickSettled(std::int64_t tick) override { return tick <= lastHeardTick; }
     std::int64_t lastHeardTick = -1;
 };
 

@@ -108,6 +108,7 @@ TEST(JackFrameTimeline, WithoutTheServerStepsGoOnByTheSystemClockAndTakeTheNewSe
     EXPECT_NEAR(static_cast<double>(fourth - third), 125'000.0, 100.0);
     jack_nframes_t frame = 0;
     EXPECT_FALSE(timeline.frameForDue(fourth, frame)) << "a frame of a server that is gone";
+    EXPECT_FALSE(timeline.tickSettled(24)) << "nothing goes to the port ahead by an estimate";
 
     // A server that comes back counts its frames afresh.
     clock.present = true;
@@ -119,6 +120,7 @@ TEST(JackFrameTimeline, WithoutTheServerStepsGoOnByTheSystemClockAndTakeTheNewSe
     jack_nframes_t fifthFrame = 0;
     ASSERT_TRUE(timeline.frameForDue(fifth, fifthFrame));
     EXPECT_EQ(frame - fifthFrame, 2u * 6000u);
+    EXPECT_TRUE(timeline.tickSettled(42)) << "the frames are the schedule again";
     EXPECT_FALSE(timeline.frameForDue(fifth - 200'000, frame)) << "before the known steps";
 }
 

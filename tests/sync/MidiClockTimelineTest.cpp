@@ -92,8 +92,8 @@ TEST(MidiClockTimeline, StartPlaysStepZeroOnTheFirstTickAndNothingAheadOfTheNext
     EXPECT_EQ(timeline.stepInMeasure(0, 16), 0);
     EXPECT_EQ(timeline.songPosition(0), 0);
     EXPECT_EQ(timeline.dueUs(1), kNever) << "only the next tick is foreseen";
-    EXPECT_TRUE(timeline.tickHeard(0));
-    EXPECT_FALSE(timeline.tickHeard(1)) << "foreseen is not heard";
+    EXPECT_TRUE(timeline.tickSettled(0));
+    EXPECT_FALSE(timeline.tickSettled(1)) << "foreseen is not heard";
     const std::int64_t tick6 = source.ticks(5, startAt + std::llround(kPeriod120));
     EXPECT_NEAR(static_cast<double>(timeline.dueUs(1)), static_cast<double>(tick6), 2.0);
     EXPECT_NEAR(static_cast<double>(timeline.tickDueUs(3)), startAt + 3 * kPeriod120, 2.0);
@@ -102,7 +102,7 @@ TEST(MidiClockTimeline, StartPlaysStepZeroOnTheFirstTickAndNothingAheadOfTheNext
     source.send(0xFC, tick6 - 10);
     EXPECT_FALSE(timeline.state().running);
     EXPECT_EQ(timeline.dueUs(1), kNever) << "nothing is due after Stop";
-    EXPECT_FALSE(timeline.tickHeard(0)) << "nor heard ahead";
+    EXPECT_FALSE(timeline.tickSettled(0)) << "nor heard ahead";
 }
 
 // A JACK input stamps each tick with its frame, and its times, converted from those frames by
