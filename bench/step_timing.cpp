@@ -43,6 +43,7 @@
 #include "core/PlayerHost.h"
 #include "core/Setup.h"
 #include "midi/ClockCalibration.h"
+#include "midi/JackConnection.h"
 #include "midi/JackMidiDriver.h"
 #include "midi/StepClock.h"
 // The test suite's JACK server and recorder client.
@@ -507,6 +508,12 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
         errors.push_back(std::fabs(error));
     }
     const Percentiles q = percentiles(errors);
+    const auto worst = static_cast<std::size_t>(
+        std::max_element(errors.begin(), errors.end()) - errors.begin());
+    std::size_t offGrid = 0;
+    for (double error : errors) {
+        offGrid += error > 1.0 ? 1 : 0;
+    }
     const std::size_t tenth = frames.size() / 10;
     std::vector<double> first(signedErrors.begin(), signedErrors.begin() + tenth);
     std::vector<double> last(signedErrors.end() - tenth, signedErrors.end());
@@ -515,6 +522,8 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
         "  %s against start + k x period: |error| p50 %.2f  p99 %.2f  max %.2f frames"
         " = p99 %.1f us; drift (last tenth - first tenth, medians) %+.2f frames\n",
         what, q.p50, q.p99, q.max, q.p99 * usPerFrame, drift);
+    std::printf("  %s more than 1 frame off: %zu; the worst is number %zu of %zu (%+.2f frames)\n",
+                what, offGrid, worst, frames.size(), signedErrors[worst]);
 }
 
 void runJackCase(const Settings& settings, JackPlacement placement) {
@@ -582,6 +591,11 @@ void runJackCase(const Settings& settings, JackPlacement placement) {
                 settings.bpm, settings.jackSeconds);
     printJackErrors("steps", steps, stepFrames);
     printJackErrors("clock ticks", ticks, stepFrames / 6.0);
+    if (const auto* jack = dynamic_cast<const JackConnection*>(connection.get())) {
+        std::printf("  events that went out a cycle late (full buffer): %llu, lost: %llu\n",
+                    static_cast<unsigned long long>(jack->deferredEvents()),
+                    static_cast<unsigned long long>(jack->droppedEvents()));
+    }
 }
 
 void jackCase(const Settings& settings) {
