@@ -508,8 +508,8 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
         errors.push_back(std::fabs(error));
     }
     const Percentiles q = percentiles(errors);
-    const auto worst = static_cast<std::size_t>(
-        std::max_element(errors.begin(), errors.end()) - errors.begin());
+    const auto worst =
+        static_cast<std::size_t>(std::max_element(errors.begin(), errors.end()) - errors.begin());
     std::size_t offGrid = 0;
     for (double error : errors) {
         offGrid += error > 1.0 ? 1 : 0;

@@ -14,11 +14,11 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
-#include <QSocketNotifier>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "app/Accelerators.h"
@@ -40,8 +40,11 @@
 #include "document/SetupFile.h"
 #include "document/SetupFileError.h"
 #include "document/SetupRecord.h"
+#include "midi/ClientNames.h"
 #include "midi/FluidSynthDriver.h"
 #include "midi/JackMidiDriver.h"
+#include "midi/MidiInput.h"
+#include "midi/MidiInputRouter.h"
 #include "midi/MidiLog.h"
 #include "midi/SystemDrivers.h"
 #include "panels/CommandIds.h"
@@ -49,11 +52,8 @@
 #include "panels/MainPanel.h"
 #include "panels/PanelIds.h"
 #include "sync/JackTransportTimeline.h"
-#include "midi/MidiInput.h"
-#include "midi/MidiInputRouter.h"
-#include "sync/TimeKeeper.h"
-#include "midi/ClientNames.h"
 #include "sync/LinkSession.h"
+#include "sync/TimeKeeper.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ControlRegistry.h"
 #include "toolkit/ControlToolTip.h"
@@ -189,8 +189,8 @@ void MainWindow::createMidiInputNamed(const std::string& source) {
     if (inputRouter_ == nullptr) {
         inputRouter_ = std::make_unique<MidiInputRouter>(&time_->clockInput());
         if (inputRouter_->eventFd() >= 0) {
-            inputMessages_ = std::make_unique<QSocketNotifier>(inputRouter_->eventFd(),
-                                                               QSocketNotifier::Read);
+            inputMessages_ =
+                std::make_unique<QSocketNotifier>(inputRouter_->eventFd(), QSocketNotifier::Read);
             connect(inputMessages_.get(), &QSocketNotifier::activated, this,
                     [this] { takeInputMessages(); });
         }

@@ -41,7 +41,9 @@ constexpr std::int32_t kHighestSoundingNote = 67;
 
 constexpr std::int64_t kNever = StepTimeline::kNever;
 
-int clampMeasureIndex(int index) { return std::clamp(index, 0, Setup::kMeasureCount - 1); }
+int clampMeasureIndex(int index) {
+    return std::clamp(index, 0, Setup::kMeasureCount - 1);
+}
 
 }  // namespace
 
@@ -50,11 +52,12 @@ double Player::periodForBpm(double bpm) {
     const float millisecondsPerSecond = 1000.0f;
     const float stepsPerBeatPerMs = 0.06666667f;  // 0x3D888889
     return static_cast<double>(millisecondsPerSecond) /
-           (static_cast<double>(static_cast<float>(bpm)) *
-            static_cast<double>(stepsPerBeatPerMs));
+           (static_cast<double>(static_cast<float>(bpm)) * static_cast<double>(stepsPerBeatPerMs));
 }
 
-Player::Player() { soundingNotes_.reserve(kMaxSoundingNotes); }
+Player::Player() {
+    soundingNotes_.reserve(kMaxSoundingNotes);
+}
 
 Player::~Player() = default;
 
@@ -222,7 +225,8 @@ std::int64_t Player::handOverUsLocked(std::int64_t step) {
 void Player::skipLateStepsLocked(std::int64_t nowUs) {
     for (int skipped = 0; skipped < kMaxSkippedSteps; ++skipped) {
         const std::int64_t due = handOverUsLocked(nextStep_);
-        const std::int64_t tolerance = nextStep_ == 0 ? kLateFirstStepUs : StepTimeline::kLateSkipUs;
+        const std::int64_t tolerance =
+            nextStep_ == 0 ? kLateFirstStepUs : StepTimeline::kLateSkipUs;
         if (due == kNever || nowUs - due <= tolerance) {
             return;
         }
@@ -293,7 +297,8 @@ void Player::onMeasureSelected(int index, bool keepPlaying) {
         if (setup_->selectedMeasure != setup_->playingMeasure) {
             setup_->repeatCount = 0;
         }
-        setup_->playingMeasure = static_cast<std::int16_t>(clampMeasureIndex(setup_->selectedMeasure));
+        setup_->playingMeasure =
+            static_cast<std::int16_t>(clampMeasureIndex(setup_->selectedMeasure));
     }
     markPlaying(index);
 }
@@ -381,8 +386,8 @@ void Player::playStepLocked() {
     if (port.currentStep < 0 || port.currentStep >= Measure::kStepCount) {
         port.currentStep = 0;
     }
-    const Measure& measure = setup.measures[static_cast<std::size_t>(
-        clampMeasureIndex(setup.playingMeasure))];
+    const Measure& measure =
+        setup.measures[static_cast<std::size_t>(clampMeasureIndex(setup.playingMeasure))];
     const Step& step = measure.steps[static_cast<std::size_t>(port.currentStep)];
     const bool stepIsActive = setup.mute == 0 && step.on != 0;
 
@@ -545,8 +550,8 @@ void Player::advanceLocked() {
     if (justPlayed < setup.stepsPerMeasure - 1) {
         return;
     }
-    const Measure& measure = setup.measures[static_cast<std::size_t>(
-        clampMeasureIndex(setup.playingMeasure))];
+    const Measure& measure =
+        setup.measures[static_cast<std::size_t>(clampMeasureIndex(setup.playingMeasure))];
     if (setup.repeatCount >= measure.repeats) {
         setup.playingMeasure = static_cast<std::int16_t>(clampMeasureIndex(measure.next));
         setup.repeatCount = 0;
@@ -625,4 +630,6 @@ void Player::updatePositionDisplay(bool show) {
     litColumn_ = column;
 }
 
-void Player::markPlaying(int index) { host_->markPlayingMeasure(index); }
+void Player::markPlaying(int index) {
+    host_->markPlayingMeasure(index);
+}

@@ -18,8 +18,7 @@ public:
     // message arrived, in CLOCK_MONOTONIC microseconds (StepTimer::fromMonotonicUs takes it to
     // the engine's time base): for JACK the time of the event's frame, for ALSA the sequencer
     // queue's real-time stamp.
-    virtual void onMidiMessage(const std::uint8_t* bytes, int length,
-                               std::int64_t monotonicUs) = 0;
+    virtual void onMidiMessage(const std::uint8_t* bytes, int length, std::int64_t monotonicUs) = 0;
     // The same for a message from a JACK input, with the frame of the server's clock that
     // it arrived on: a sink that keeps time in the server's frames uses it. Others leave it.
     virtual void onMidiMessageAtFrame(const std::uint8_t* bytes, int length,

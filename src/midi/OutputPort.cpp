@@ -42,11 +42,17 @@ OutputPort::~OutputPort() {
     }
 }
 
-void OutputPort::setBroadcast(Broadcast broadcast) { broadcast_ = std::move(broadcast); }
+void OutputPort::setBroadcast(Broadcast broadcast) {
+    broadcast_ = std::move(broadcast);
+}
 
-void OutputPort::setShowNote(ShowNote showNote) { showNote_ = std::move(showNote); }
+void OutputPort::setShowNote(ShowNote showNote) {
+    showNote_ = std::move(showNote);
+}
 
-void OutputPort::setPost(Post post) { post_ = std::move(post); }
+void OutputPort::setPost(Post post) {
+    post_ = std::move(post);
+}
 
 void OutputPort::setTimelineListener(TimelineChange listener) {
     timelineListener_ = std::move(listener);
@@ -363,7 +369,8 @@ std::unique_ptr<MidiConnection> OutputPort::openConnection(int portId) {
         if (claim == nullptr) {
             return nullptr;
         }
-        std::unique_ptr<MidiConnection> connection = device.driver->open(device.name, device.occurrence);
+        std::unique_ptr<MidiConnection> connection =
+            device.driver->open(device.name, device.occurrence);
         if (connection == nullptr) {
             return nullptr;
         }

@@ -160,13 +160,13 @@ private:
 
     // The port lock: the sends against every change of where they go.
     EngineLock portLock_;
-    MidiConnection* target_ = nullptr;            // where sendShort goes; port lock
+    MidiConnection* target_ = nullptr;  // where sendShort goes; port lock
     std::atomic<StepTimeline*> dueTimeline_{nullptr};
-    MidiLog* log_ = nullptr;                      // port lock
-    char logPortName_[96] = {};                   // port lock
-    std::shared_ptr<MidiConnection> own_;         // this instance's open port
-    std::unique_ptr<PortRelayLink> borrowed_;     // the link to a lender
-    std::unique_ptr<PortRelayServer> relay_;      // serves borrowers of own_
+    MidiLog* log_ = nullptr;                   // port lock
+    char logPortName_[96] = {};                // port lock
+    std::shared_ptr<MidiConnection> own_;      // this instance's open port
+    std::unique_ptr<PortRelayLink> borrowed_;  // the link to a lender
+    std::unique_ptr<PortRelayServer> relay_;   // serves borrowers of own_
     // The port the handle belongs to: a setup read from a file names its port before the old
     // one is released, and the release speaks of the port it lets go.
     int heldPortId_ = 0;

@@ -173,7 +173,9 @@ void MidiClockTimeline::beginRun(std::int64_t firstTick) {
     written_.lastTick = firstTick - 1;
 }
 
-void MidiClockTimeline::publish() { shared_.write(written_); }
+void MidiClockTimeline::publish() {
+    shared_.write(written_);
+}
 
 void MidiClockTimeline::signalWindow() {
     if (eventFd_ < 0) {
@@ -249,7 +251,9 @@ void MidiClockTimeline::retime(std::int64_t /*lastStep*/, double /*periodMs*/) {
     // The ticks are the tempo.
 }
 
-std::int64_t MidiClockTimeline::dueUs(std::int64_t step) { return tickDueUs(step * kTicksPerStep); }
+std::int64_t MidiClockTimeline::dueUs(std::int64_t step) {
+    return tickDueUs(step * kTicksPerStep);
+}
 
 std::int64_t MidiClockTimeline::tickDueUs(std::int64_t tick) {
     const State now = state();

@@ -45,15 +45,19 @@ TimeKeeper::TimeKeeper(Player& player, Setup& setup, StepTimer& clock)
     connect(&clockTimer_, &QTimer::timeout, this, [this] { pollClock(); });
     if (clockTimeline_->eventFd() >= 0) {
         // A run that begins or ends reaches the window thread at once, not at the next look.
-        clockEvents_ = std::make_unique<QSocketNotifier>(clockTimeline_->eventFd(),
-                                                         QSocketNotifier::Read);
+        clockEvents_ =
+            std::make_unique<QSocketNotifier>(clockTimeline_->eventFd(), QSocketNotifier::Read);
         connect(clockEvents_.get(), &QSocketNotifier::activated, this, [this] { pollClock(); });
     }
 }
 
-TimeKeeper::~TimeKeeper() { leave(); }
+TimeKeeper::~TimeKeeper() {
+    leave();
+}
 
-void TimeKeeper::setListener(Listener listener) { listener_ = std::move(listener); }
+void TimeKeeper::setListener(Listener listener) {
+    listener_ = std::move(listener);
+}
 
 // ---- Requests ------------------------------------------------------------------------------
 
@@ -188,13 +192,16 @@ void TimeKeeper::setLinkEnabled(bool enabled) {
     // Link's threads: queue the work for the window thread, never touch anything there.
     LinkSession::Listener listener;
     listener.peersChanged = [this](std::size_t) {
-        QMetaObject::invokeMethod(this, [this] { onPeersChanged(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { onPeersChanged(); }, Qt::QueuedConnection);
     };
     listener.tempoChanged = [this](double) {
-        QMetaObject::invokeMethod(this, [this] { applyLinkTempo(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { applyLinkTempo(); }, Qt::QueuedConnection);
     };
     listener.playingChanged = [this](bool) {
-        QMetaObject::invokeMethod(this, [this] { applyLinkPlaying(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { applyLinkPlaying(); }, Qt::QueuedConnection);
     };
     link_->setListener(std::move(listener));
     // Alone, the session takes this copy's tempo; joining others, theirs wins.
@@ -373,7 +380,9 @@ void TimeKeeper::driveTransport() {
 
 // ---- An external MIDI clock ----------------------------------------------------------------
 
-MidiInputSink& TimeKeeper::clockInput() { return *clockTimeline_; }
+MidiInputSink& TimeKeeper::clockInput() {
+    return *clockTimeline_;
+}
 
 void TimeKeeper::setClockFollowed(bool followed) {
     if (followed == clockFollowed_) {
@@ -498,8 +507,7 @@ void TimeKeeper::followClockWithLink(bool running) {
         return;
     }
     // The session's beat is the clock's: its song position in quarter notes at the last tick.
-    const double beat =
-        static_cast<double>(state.lastTick) / MidiClockTimeline::kTicksPerBeat;
+    const double beat = static_cast<double>(state.lastTick) / MidiClockTimeline::kTicksPerBeat;
     const bool drifted = std::fabs(link_->beatAt(state.lastTickUs) - beat) > kLinkDriftBeats ||
                          std::fabs(link_->tempo() - bpm) >= kTempoShownStep;
     if (!linkToldRun_ || drifted) {

@@ -271,7 +271,9 @@ class SharedGrid : public GridTimeline {
 public:
     bool sharedClock() const override { return true; }
     std::int64_t songPosition(std::int64_t step) override { return firstSixteenth + step; }
-    int stepInMeasure(std::int64_t step, int) override { return step == placedStep ? placedAt : -1; }
+    int stepInMeasure(std::int64_t step, int) override {
+        return step == placedStep ? placedAt : -1;
+    }
 
     std::int64_t firstSixteenth = 0;
     std::int64_t placedStep = -1;
@@ -308,7 +310,8 @@ TEST_F(PlayerSchedule, ASharedClockSkipsLateStepsAndGoesOnAtItsPhaseWithoutABurs
     const std::vector<ShortMessage> sent = port.take();
     // Followers are told where the pass went on: Stop, Song Position 6, Continue, then the tick.
     ASSERT_GE(sent.size(), 4u);
-    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}), (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}),
+              (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
     EXPECT_EQ(sent[1].data1, 6);
     EXPECT_EQ(noteOns(sent).back().first, 66) << "step 6 plays its own note";
 }
@@ -381,7 +384,8 @@ TEST_F(PlayerSchedule, APassBegunMidSongAndARelocationTellClockFollowersTheSongP
     port.take();
     player.tick(3'200'000);
     sent = port.take();
-    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}), (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
+    EXPECT_EQ(statuses({sent.begin(), sent.begin() + 4}),
+              (std::vector<int>{0xFC, 0xF2, 0xFB, 0xF8}));
     EXPECT_EQ(sent[1].data1 + 128 * sent[1].data2, 1002);
 }
 

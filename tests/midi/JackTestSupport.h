@@ -306,7 +306,8 @@ private:
             if (fromStart >= static_cast<std::int32_t>(nframes)) {
                 break;
             }
-            const jack_nframes_t offset = fromStart < 0 ? 0 : static_cast<jack_nframes_t>(fromStart);
+            const jack_nframes_t offset =
+                fromStart < 0 ? 0 : static_cast<jack_nframes_t>(fromStart);
             const std::size_t length = messageLength(message.bytes[0]);
             jack_midi_event_write(buffer, offset, message.bytes.data(), length);
             message.frame = start + offset;

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <thread>
 
+#include "OutputPortDoubles.h"
 #include "core/Messages.h"
 #include "core/Setup.h"
 #include "midi/MidiLog.h"
 #include "midi/OutputPort.h"
-#include "OutputPortDoubles.h"
 
 namespace {
 
@@ -255,14 +255,13 @@ TEST_P(OutputPortSend, EachValueIsMaskedNotClamped) {
     EXPECT_EQ(machine.synthesizer->received(), std::vector<Bytes>{c.expected});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, OutputPortSend,
-    ::testing::Values(SendCase{0x90, 60, 300, {0x90, 60, 44}},
-                      SendCase{0x90, 60, 100, {0x90, 60, 100}},
-                      SendCase{0x1C0, -1, 256, {0xC0, 0x7F, 0x00}},
-                      SendCase{0xB0 + 15, 123, 0, {0xBF, 123, 0}},
-                      SendCase{0x90, 60, 200, {0x90, 60, 0x48}},
-                      SendCase{-1, 0x1FF, -256, {0xFF, 0x7F, 0x00}}));
+INSTANTIATE_TEST_SUITE_P(Values, OutputPortSend,
+                         ::testing::Values(SendCase{0x90, 60, 300, {0x90, 60, 44}},
+                                           SendCase{0x90, 60, 100, {0x90, 60, 100}},
+                                           SendCase{0x1C0, -1, 256, {0xC0, 0x7F, 0x00}},
+                                           SendCase{0xB0 + 15, 123, 0, {0xBF, 123, 0}},
+                                           SendCase{0x90, 60, 200, {0x90, 60, 0x48}},
+                                           SendCase{-1, 0x1FF, -256, {0xFF, 0x7F, 0x00}}));
 
 TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
     char path[] = "/tmp/glimmerstave-midilog-XXXXXX";
@@ -293,7 +292,7 @@ TEST(OutputPortSendLog, EverySentMessageIsLoggedWithThePortName) {
     ::unlink(path);
     // As many bytes as go on the wire: two for a program change, one for a Timing Clock.
     EXPECT_EQ(lines, (std::vector<std::string>{"MIDI Mapper\t90 3C 2C", "MIDI Mapper\tC5 7F",
-                                                "MIDI Mapper\t90 3C 48", "MIDI Mapper\tF8"}));
+                                               "MIDI Mapper\t90 3C 48", "MIDI Mapper\tF8"}));
 }
 
 // ---- Opening, releasing and reopening in one instance ----
