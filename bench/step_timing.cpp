@@ -528,9 +528,7 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
 
 void runJackCase(const Settings& settings, JackPlacement placement) {
     // Late events would be recorded where the previous run left off: a recorder per run.
-    // Too large for the stack: ten minutes of events.
-    auto recorderOnHeap = std::make_unique<jacktest::Recorder>();
-    jacktest::Recorder& recorder = *recorderOnHeap;
+    jacktest::Recorder recorder;
     if (!recorder.open("recorder")) {
         std::printf("  no recorder client\n");
         return;

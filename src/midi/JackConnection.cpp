@@ -17,6 +17,8 @@ constexpr auto kRetryPeriod = std::chrono::milliseconds(100);
 // While the server is gone, it is asked for this often: each try opens a client, which costs
 // the server little, and a server back under the same name is found within about a second.
 constexpr auto kServerRetryPeriod = std::chrono::milliseconds(1000);
+// How long libjack's own thread is given to finish with a client whose server went away.
+constexpr auto kShutdownSettle = std::chrono::milliseconds(300);
 
 }  // namespace
 
@@ -368,6 +370,15 @@ void JackConnection::watch() {
     std::unique_lock lock(watchMutex_);
     while (!stopping_) {
         if (!serverAlive_.load(std::memory_order_acquire)) {
+            if (!looking_.load(std::memory_order_acquire)) {
+                // libjack tells of the shutdown from a thread of its own and goes on from there
+                // after our notice returns; closing the client meanwhile was seen to hang in
+                // libjack on a busy machine. Its thread is given a moment first.
+                watchWake_.wait_for(lock, kShutdownSettle, [&] { return stopping_; });
+                if (stopping_) {
+                    return;
+                }
+            }
             lock.unlock();
             findServerAgain();
             lock.lock();

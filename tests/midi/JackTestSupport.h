@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace jacktest {
 
@@ -220,7 +221,8 @@ private:
     jack_port_t* audio_ = nullptr;
     jack_nframes_t playbackLatency_ = 0;
     std::atomic<float> loudest_{0.0f};
-    std::array<Event, kCapacity> events_{};
+    // On the heap: tests keep recorders on the stack.
+    std::vector<Event> events_ = std::vector<Event>(kCapacity);
     std::atomic<int> count_{0};
     std::array<Cycle, kCycles> cycles_{};
 };
