@@ -132,15 +132,6 @@ void JackMidiInput::watch() {
     while (!stopping_) {
         const std::uint64_t request = requested_;
         changed_ = false;
-        if (client_ != nullptr && !serverAlive_.load(std::memory_order_acquire)) {
-            // libjack goes on in its own thread after the shutdown notice; closing the client
-            // meanwhile was seen to hang in libjack on a busy machine.
-            wakeUp_.wait_for(lock, std::chrono::milliseconds(kShutdownSettleMs),
-                             [this] { return stopping_; });
-            if (stopping_) {
-                break;
-            }
-        }
         lock.unlock();
         if (client_ != nullptr && !serverAlive_.load(std::memory_order_acquire)) {
             closeClient();

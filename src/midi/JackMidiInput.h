@@ -60,8 +60,6 @@ public:
 
     // How long setSource() waits for the watcher.
     static constexpr int kApplyWaitMs = 2000;
-    // How long libjack's own thread is given to finish with a client whose server went away.
-    static constexpr int kShutdownSettleMs = 300;
 
 private:
     // The watcher thread.

@@ -121,16 +121,6 @@ void JackTransportTimeline::watch() {
         if (quitting_) {
             break;
         }
-        if (!serverAlive_.load(std::memory_order_acquire) &&
-            client_.load(std::memory_order_acquire) != nullptr) {
-            // libjack goes on in its own thread after the shutdown notice; closing the client
-            // meanwhile was seen to hang in libjack on a busy machine.
-            watchWake_.wait_for(lock, std::chrono::milliseconds(kShutdownSettleMs),
-                                [this] { return quitting_; });
-            if (quitting_) {
-                break;
-            }
-        }
         lock.unlock();
         lookAfterServer();
         lock.lock();

@@ -62,8 +62,6 @@ public:
     static constexpr std::int64_t kStartLeadUs = 40'000;
     static constexpr std::int64_t kHoldUs = 1'000'000;
     static constexpr int kLookEveryMs = 1000;
-    // How long libjack's own thread is given to finish with a client whose server went away.
-    static constexpr int kShutdownSettleMs = 300;
 
     // nullptr when no JACK server answers.
     static std::unique_ptr<JackTransportTimeline> open(StepTimer& clock,

@@ -74,7 +74,7 @@ add_executable(app_sync_tests ${CMAKE_CURRENT_LIST_DIR}/ProgramSyncTest.cpp)
 target_compile_definitions(app_sync_tests PRIVATE
     GLIMMERSTAVE_PROGRAM="$<TARGET_FILE:glimmerstave>")
 add_dependencies(app_sync_tests glimmerstave)
-target_link_libraries(app_sync_tests PRIVATE gs_document_format gs_core PkgConfig::APP_TEST_JACK
+target_link_libraries(app_sync_tests PRIVATE gs_document_format gs_midi gs_core PkgConfig::APP_TEST_JACK
                       GTest::gtest_main)
 gtest_discover_tests(app_sync_tests TEST_PREFIX "window." PROPERTIES TIMEOUT 180
                      RESOURCE_LOCK jack_server ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

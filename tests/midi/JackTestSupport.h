@@ -18,8 +18,11 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "midi/JackConnection.h"
 
 namespace jacktest {
 
@@ -40,6 +43,9 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             jack_status_t status{};
+            // libjack takes no open beside a close on another thread: the program's clients
+            // in this process open and close under the same lock.
+            std::unique_lock guard(JackConnection::clientOpenMutex());
             jack_client_t* probe = jack_client_open(
                 "probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
                 name.c_str());
@@ -47,6 +53,7 @@ public:
                 jack_client_close(probe);
                 return true;
             }
+            guard.unlock();
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 // A server of another test that is going down, or one that died with its
                 // shared memory registered, can make a new one give up at once: try again.
@@ -116,7 +123,10 @@ public:
     // with an audio output behind it does.
     bool open(const char* name = "recorder", jack_nframes_t playbackLatency = 0) {
         jack_status_t status{};
-        client_ = jack_client_open(name, JackNoStartServer, &status);
+        {
+            std::lock_guard guard(JackConnection::clientOpenMutex());
+            client_ = jack_client_open(name, JackNoStartServer, &status);
+        }
         if (client_ == nullptr) {
             return false;
         }
@@ -131,6 +141,7 @@ public:
     // Leaves the server as a client that quits does; what it recorded stays readable.
     void close() {
         if (client_ != nullptr) {
+            std::lock_guard guard(JackConnection::clientOpenMutex());
             jack_deactivate(client_);
             jack_client_close(client_);
             client_ = nullptr;
@@ -239,7 +250,10 @@ public:
 
     bool open(const char* name = "clock") {
         jack_status_t status{};
-        client_ = jack_client_open(name, JackNoStartServer, &status);
+        {
+            std::lock_guard guard(JackConnection::clientOpenMutex());
+            client_ = jack_client_open(name, JackNoStartServer, &status);
+        }
         if (client_ == nullptr) {
             return false;
         }
@@ -250,6 +264,7 @@ public:
     ~ClockSource() { close(); }
     void close() {
         if (client_ != nullptr) {
+            std::lock_guard guard(JackConnection::clientOpenMutex());
             jack_deactivate(client_);
             jack_client_close(client_);
             client_ = nullptr;
