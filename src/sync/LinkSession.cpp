@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "core/StepTimer.h"
+#include "sync/LinkSessionWatch.h"
 
 // Time bases. Link's clock on Linux is CLOCK_MONOTONIC_RAW in microseconds. The engine's
 // (StepTimer::nowUs, the step clock's) is CLOCK_MONOTONIC in microseconds, or the time-stamp
@@ -83,7 +84,13 @@ void LinkSession::setListener(Listener listener) {
 }
 
 void LinkSession::setEnabled(bool enabled) {
+    if (enabled && watch_ == nullptr) {
+        watch_ = std::make_unique<LinkSessionWatch>();
+    }
     state_->link.enable(enabled);
+    if (!enabled) {
+        watch_.reset();
+    }
 }
 
 bool LinkSession::isEnabled() const {
@@ -118,6 +125,20 @@ void LinkSession::announcePlaying() {
         session.setIsPlaying(true, state_->link.clock().micros());
         state_->link.commitAppSessionState(session);
     }
+}
+
+bool LinkSession::adoptSessionPlaying() {
+    if (watch_ == nullptr || !watch_->sessionPlays()) {
+        return false;
+    }
+    auto session = state_->link.captureAppSessionState();
+    if (session.isPlaying()) {
+        return false;
+    }
+    // Stamped now, newer than any start the peers know: those that play see no change.
+    session.setIsPlaying(true, state_->link.clock().micros());
+    state_->link.commitAppSessionState(session);
+    return true;
 }
 
 void LinkSession::followClock(bool playing, double bpm, double beat, std::int64_t atUs) {

@@ -7,6 +7,7 @@
 
 #include "core/StepTimeline.h"
 
+class LinkSessionWatch;
 class StepTimer;
 
 // This program's place in an Ableton Link session: tempo, beat phase and start/stop shared with
@@ -64,6 +65,10 @@ public:
     // joining peer's own start/stop state and forgets the session's on a join, so without this
     // a newcomer would never hear that the session plays. Window thread.
     void announcePlaying();
+    // Just joined: when the session already played before this copy came (so Link never told
+    // us, see LinkSessionWatch), it plays here too from now, and true is returned; the next
+    // begin() then comes in on the session's next bar. Window thread.
+    bool adoptSessionPlaying();
     // A bridge from an external clock: the session plays (or stops) from atUs, where its beat
     // is `beat`, at bpm. Link moves the session's beat for every peer to that of the clock
     // (forceBeatAtTime), which only a bridge from an outside clock may do. Window thread.
@@ -85,6 +90,8 @@ private:
     struct State;
     std::unique_ptr<State> state_;
     const StepTimer& clock_;
+    // While enabled: what the peers on the network announce.
+    std::unique_ptr<LinkSessionWatch> watch_;
     // Session beat of step 0 of the current pass.
     double firstBeat_ = 0.0;
 };

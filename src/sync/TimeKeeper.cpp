@@ -42,6 +42,7 @@ TimeKeeper::TimeKeeper(Player& player, Setup& setup, StepTimer& clock)
       clock_(clock),
       clockTimeline_(std::make_unique<MidiClockTimeline>(clock)) {
     connect(&transportTimer_, &QTimer::timeout, this, [this] { pollTransport(); });
+    connect(&joinTimer_, &QTimer::timeout, this, [this] { lookForPlayingSession(); });
     connect(&clockTimer_, &QTimer::timeout, this, [this] { pollClock(); });
     if (clockTimeline_->eventFd() >= 0) {
         // A run that begins or ends reaches the window thread at once, not at the next look.
@@ -278,10 +279,25 @@ void TimeKeeper::onPeersChanged() {
             link_->announcePlaying();
         } else {
             applyLinkPlaying();
+            // Another program's session that played before we came says nothing: look.
+            joinLookEndsMs_ = QDateTime::currentMSecsSinceEpoch() + kJoinLookMs;
+            joinTimer_.start(kJoinLookEveryMs);
         }
     }
     lastPeers_ = peers;
     notifyStateChanged();
+}
+
+void TimeKeeper::lookForPlayingSession() {
+    if (!linkEnabled_ || clockFollowed_ || player_.isRunning() ||
+        QDateTime::currentMSecsSinceEpoch() > joinLookEndsMs_) {
+        joinTimer_.stop();
+        return;
+    }
+    if (link_->adoptSessionPlaying()) {
+        joinTimer_.stop();
+        applyLinkPlaying();
+    }
 }
 
 // ---- The JACK transport --------------------------------------------------------------------

@@ -56,6 +56,10 @@ public:
     static constexpr int kPollMs = 20;
     // How often a followed transport whose server is gone is looked for again.
     static constexpr int kReopenMs = 1000;
+    // After joining a Link session, how long and how often the peers' own announcements are
+    // looked at for a session that already plays (Link announces itself every quarter second).
+    static constexpr int kJoinLookMs = 3000;
+    static constexpr int kJoinLookEveryMs = 100;
 
     TimeKeeper(Player& player, Setup& setup, StepTimer& clock);
     // Leaves: the engine goes back to its own schedule, shared clocks go on.
@@ -122,6 +126,7 @@ private:
     void applyLinkTempo();
     void applyLinkPlaying();
     void onPeersChanged();
+    void lookForPlayingSession();
     void notifyStateChanged();
     void pollClock();
     void applyClockTempo(double bpm);
@@ -139,6 +144,8 @@ private:
     std::unique_ptr<LinkSession> link_;
     bool linkEnabled_ = false;
     std::size_t lastPeers_ = 0;
+    QTimer joinTimer_;
+    qint64 joinLookEndsMs_ = 0;
 
     std::unique_ptr<JackTransportTimeline> transport_;
     bool transportWanted_ = false;

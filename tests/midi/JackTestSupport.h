@@ -162,6 +162,15 @@ public:
                    : 0;
     }
 
+    // When this client's process callback ran for the cycle that starts at `frame`; 0 as above.
+    // cycleBegan() is JACK's filtered estimate, which hides a cycle that woke late.
+    jack_time_t cycleRan(jack_nframes_t frame) const {
+        const Cycle& cycle = cycles_[(frame / kPeriod) % kCycles];
+        return cycle.start.load(std::memory_order_acquire) == frame
+                   ? cycle.ran.load(std::memory_order_acquire)
+                   : 0;
+    }
+
     bool waitForEvents(int wanted) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (count() < wanted && std::chrono::steady_clock::now() < deadline) {
@@ -199,6 +208,7 @@ private:
             Cycle& cycle = self->cycles_[(cycleStart / kPeriod) % kCycles];
             cycle.start.store(0xFFFFFFFF, std::memory_order_release);
             cycle.began.store(began, std::memory_order_release);
+            cycle.ran.store(jack_get_time(), std::memory_order_release);
             cycle.start.store(cycleStart, std::memory_order_release);
         }
         const std::uint32_t events = jack_midi_get_event_count(buffer);
@@ -222,6 +232,7 @@ private:
     struct Cycle {
         std::atomic<jack_nframes_t> start{0};
         std::atomic<jack_time_t> began{0};
+        std::atomic<jack_time_t> ran{0};
     };
 
     // Ten minutes of steps at 180 BPM (three-note chords, MIDI clock), for the benchmark.

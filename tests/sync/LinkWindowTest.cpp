@@ -19,9 +19,10 @@
 #include <memory>
 #include <string>
 
+#include <ableton/Link.hpp>
+
 #include "../midi/JackTestSupport.h"
 
-#include "sync/TimeKeeper.h"
 #include "app/MainWindow.h"
 #include "app/NoteBox.h"
 #include "panels/CommandIds.h"
@@ -29,6 +30,8 @@
 #include "panels/MenuBar.h"
 #include "panels/MenuTables.h"
 #include "sync/LinkSession.h"
+#include "sync/LinkSessionWatch.h"
+#include "sync/TimeKeeper.h"
 #include "toolkit/InputState.h"
 
 namespace {
@@ -245,6 +248,41 @@ TEST_F(LinkWindows, TurningLinkOffMidPlayKeepsPlayingAtTheSessionsTempo) {
     (*a)->player().toggle();
     EXPECT_TRUE(b->session().isPlaying());
     (*b)->player().toggle();
+}
+
+// Another program (a DAW, LinkHut) plays the session before a copy joins it. Such a program
+// says nothing new when a peer joins, as copies of this one do.
+TEST(LinkJoin, ACopyJoiningASessionAnotherProgramPlaysComesInOnItsNextBar) {
+    NoteBox::setHandler([](const std::string&) {});
+    ControlKey keys;
+    ableton::Link other(120.0);
+    other.enableStartStopSync(true);
+    LinkSessionWatch network;
+    other.enable(true);
+    const auto enabled = std::chrono::steady_clock::now();
+    // Link forgets a start made before it is on the network; once it announces itself, it is.
+    ASSERT_TRUE(waitFor([&] { return network.peerCount() > 0; }));
+    auto state = other.captureAppSessionState();
+    state.setIsPlayingAndRequestBeatAtTime(true, other.clock().micros(), 0.0, 4.0);
+    other.commitAppSessionState(state);
+    // Of two sessions less than half a second apart in age, Link keeps either; the other
+    // program's, being older, is the one the copy joins, as it is on a stage.
+    ASSERT_TRUE(waitFor([&] {
+        return network.sessionPlays() &&
+               std::chrono::steady_clock::now() - enabled > std::chrono::milliseconds(1500);
+    }));
+    {
+        Copy copy;
+        for (Step& step : copy->setup().measures[0].steps) {
+            step.on = 1;
+        }
+        ASSERT_TRUE(waitFor([&] { return copy->player().isRunning(); }))
+            << "the copy stayed out of the playing session";
+        ASSERT_TRUE(copy.playsOn(2));
+        EXPECT_EQ(copy.session().songPosition(0) % 16, 0) << "not on a bar";
+        EXPECT_TRUE(other.captureAppSessionState().isPlaying());
+    }
+    NoteBox::setHandler({});
 }
 
 // As LinkWindows, with a JACK server of the test's own whose transport a follows too, and a
