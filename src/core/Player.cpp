@@ -212,10 +212,9 @@ std::int64_t Player::releaseUsLocked(std::int64_t dueUs, std::int64_t tick) {
     if (dueUs == kNever || !timeline_->tickSettled(tick)) {
         return dueUs;
     }
-    // The port holds it and places it on its due time: handing it over ahead rather than at a
-    // wake-up on the due time keeps it clear of the cycle that takes it. Twice the latency:
-    // a wake-up late by a whole period, now and then on a busy machine, still makes it.
-    return dueUs - 2 * std::max<std::int64_t>(port_->outputLatencyUs(), 0);
+    // The port holds it and places it on its due time: handing it over now rather than at a
+    // wake-up on the due time keeps it clear of the cycle that takes it.
+    return dueUs - std::max<std::int64_t>(port_->outputLatencyUs(), 0);
 }
 
 std::int64_t Player::handOverUsLocked(std::int64_t step) {
