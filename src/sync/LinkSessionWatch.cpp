@@ -135,6 +135,7 @@ void LinkSessionWatch::take(const std::uint8_t* bytes, std::size_t size,
         peer.stampUs = state.startStopState.timestamp.count();
         // A peer's announcement holds for the time it gives, in seconds.
         peer.expires = now + std::chrono::seconds(header.ttl);
+        peer.heardSince = now;
         remember(peer);
     } catch (const std::exception&) {
         // Cut short or malformed: not an announcement we can read.
@@ -149,10 +150,17 @@ void LinkSessionWatch::forget(const Id& node) {
 void LinkSessionWatch::remember(const Peer& peer) {
     std::lock_guard guard(mutex_);
     const auto now = std::chrono::steady_clock::now();
+    Peer taken = peer;
+    for (const Peer& known : peers_) {
+        if (known.node == peer.node && known.playing == peer.playing &&
+            known.stampUs == peer.stampUs) {
+            taken.heardSince = std::min(known.heardSince, peer.heardSince);
+        }
+    }
     std::erase_if(
         peers_, [&](const Peer& known) { return known.node == peer.node || known.expires < now; });
     if (peers_.size() < kMaxPeers) {
-        peers_.push_back(peer);
+        peers_.push_back(taken);
     }
 }
 
@@ -182,5 +190,6 @@ bool LinkSessionWatch::sessionPlays() const {
             newest = &peer;
         }
     }
-    return newest != nullptr && newest->playing;
+    return newest != nullptr && newest->playing &&
+           now - newest->heardSince >= std::chrono::milliseconds(kSettleMs);
 }

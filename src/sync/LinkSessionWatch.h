@@ -26,6 +26,11 @@ class LinkSessionWatch {
 public:
     // How many peers are kept at most; a flood of strangers cannot grow the table further.
     static constexpr std::size_t kMaxPeers = 64;
+    // How long a start must have been heard before it counts. Link passes a start made in the
+    // session on to every member within milliseconds; one it has not passed on by then, it
+    // dropped. Sooner, this copy would stamp the session's start anew while Link is still
+    // bringing it, and peers starting on that stamp's bar would land on another one.
+    static constexpr int kSettleMs = 1000;
 
     // Opens the socket and starts listening; listening() tells whether that worked.
     LinkSessionWatch();
@@ -36,7 +41,8 @@ public:
     bool listening() const { return socket_ >= 0; }
     // Link peers heard, this copy's own Link among them, whose last word still holds.
     std::size_t peerCount() const;
-    // True when the peers heard share one session and its newest start or stop is a start.
+    // True when the peers heard share one session and its newest start or stop is a start,
+    // heard at least kSettleMs ago.
     bool sessionPlays() const;
     // One datagram as it came off the network, heard at `now`. Anything that is no Link
     // announcement, or is cut short, is ignored. The listening thread calls it.
@@ -52,6 +58,8 @@ private:
         // The start's or stop's time on the session's shared clock: comparable within one
         // session only.
         std::int64_t stampUs = 0;
+        // When this start or stop was first heard from this peer.
+        std::chrono::steady_clock::time_point heardSince;
         std::chrono::steady_clock::time_point expires;
     };
 

@@ -57,8 +57,9 @@ public:
     // How often a followed transport whose server is gone is looked for again.
     static constexpr int kReopenMs = 1000;
     // After joining a Link session, how long and how often the peers' own announcements are
-    // looked at for a session that already plays (Link announces itself every quarter second).
-    static constexpr int kJoinLookMs = 3000;
+    // looked at for a session that already plays (Link announces itself every quarter second,
+    // and a start counts once it has been heard for a second).
+    static constexpr int kJoinLookMs = 4000;
     static constexpr int kJoinLookEveryMs = 100;
 
     TimeKeeper(Player& player, Setup& setup, StepTimer& clock);

@@ -34,7 +34,9 @@ std::vector<std::uint8_t> alive(std::uint8_t node, std::uint8_t session, bool pl
 
 class LinkWatch : public testing::Test {
 protected:
-    void hear(const std::vector<std::uint8_t>& bytes, Clock::time_point at = Clock::now()) {
+    // Heard two seconds ago unless told otherwise: long enough for a start to count.
+    void hear(const std::vector<std::uint8_t>& bytes,
+              Clock::time_point at = Clock::now() - std::chrono::seconds(2)) {
         watch.take(bytes.data(), bytes.size(), at);
     }
     LinkSessionWatch watch;
@@ -51,6 +53,9 @@ TEST_F(LinkWatch, TheNewestStartOrStopOfTheOneSessionTells) {
     EXPECT_FALSE(watch.sessionPlays()) << "a later stop";
     hear(alive(1, 9, true, 3000));
     EXPECT_TRUE(watch.sessionPlays()) << "started again";
+    hear(alive(2, 9, false, 4000));
+    hear(alive(3, 9, true, 5000), Clock::now());
+    EXPECT_FALSE(watch.sessionPlays()) << "a start just made may still be on its way through Link";
 }
 
 TEST_F(LinkWatch, PeersOfAnotherSessionMeanNotJoinedYet) {
