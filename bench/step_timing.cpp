@@ -11,7 +11,9 @@
 // The JACK case (--jack-seconds, 0 for none) starts a JACK server of its own (dummy driver,
 // 48 kHz, 256-frame periods) and plays with MIDI clock into a recorder client through the JACK
 // driver, and prints each step's and each clock tick's error at the recorder's port against the
-// ideal grid (start + k x period in frames) and against their own best line, with the drift,
+// ideal grid (start + k x period in frames) and against their own best line, with the drift
+// and, for those more than a frame off, whether the clock thread handed them over after their
+// cycle had begun or the server ran their cycle late (a stalled machine),
 // for three runs: the steps kept in the server's frames (the connection's frame timeline), the
 // system clock's schedule placed by due time, and, to compare, placed as handed over
 // (--jack-frames-only: the first alone, for a long run).
@@ -424,6 +426,10 @@ public:
                                        static_cast<std::uint8_t>(data2 & 0x7F)};
         std::uint32_t frame = 0;
         StepTimeline* timeline = dueTimeline_.load(std::memory_order_acquire);
+        if (status == 0xF8 && frameClock_ != nullptr &&
+            tickHandOvers.size() < tickHandOvers.capacity()) {
+            tickHandOvers.push_back(jack_frame_time(frameClock_));
+        }
         if (placement_ == JackPlacement::HandedOver) {
             connection_.send(bytes);
         } else if (dueUs != StepTimeline::kNever && timeline != nullptr &&
@@ -443,7 +449,16 @@ public:
     void enumeratePorts() override {}
     void handlePortMessage(int, std::intptr_t, std::intptr_t) override {}
 
+    // Notes the server's frame at each clock tick's hand-over (a tick goes with each step's
+    // notes, so this times the steps too); no allocation beyond `ticks`.
+    void recordHandOvers(jack_client_t* frameClock, std::size_t ticks) {
+        tickHandOvers.reserve(ticks);
+        frameClock_ = frameClock;
+    }
+    std::vector<jack_nframes_t> tickHandOvers;
+
 private:
+    jack_client_t* frameClock_ = nullptr;
     MidiConnection& connection_;
     JackPlacement placement_;
     std::atomic<StepTimeline*> dueTimeline_{nullptr};
@@ -459,51 +474,83 @@ public:
     void showStatus(const std::string&) override {}
 };
 
+// One message heard at the recorder: its frame (from the first message of the run) and
+// whether it came in a cycle whose place in time the server had lost (see Recorder::Event).
+struct Heard {
+    double frame;
+    bool disturbed;
+};
+
+// When each message of a grid was handed over, in the server's frames, to tell a message
+// handed over after the cycle meant for it had begun (the clock thread was late) from one
+// handed over in time that the server carried late.
+struct HandOvers {
+    const std::vector<jack_nframes_t>& frames;
+    std::size_t stride;          // hand-overs per message: 6 ticks a step
+    jack_nframes_t firstFrame;   // the server's frame of the run's first message
+    jack_nframes_t period;
+};
+
+// A message's place on a grid of `nominal` frames from `first`: late messages (up to three
+// quarters of a period) keep their place, and one lost leaves a gap rather than moving all
+// that follow.
+std::int64_t gridIndex(double frame, double first, double nominal) {
+    return static_cast<std::int64_t>(std::floor((frame - first + nominal / 4.0) / nominal));
+}
+
 // Distances (frames) of points from their least-squares line, and the line's slope: the even
 // grid that the server's frame clock sees, whose rate may differ from the system clock's by a
 // few parts in 10^5 (the dummy driver times its periods in whole microseconds).
-std::vector<double> residuals(const std::vector<double>& frames, double& slope) {
+std::vector<double> residuals(const std::vector<double>& index, const std::vector<double>& frames,
+                              double& slope) {
     const auto n = static_cast<double>(frames.size());
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const auto x = static_cast<double>(i);
-        sx += x;
+        sx += index[i];
         sy += frames[i];
-        sxx += x * x;
-        sxy += x * frames[i];
+        sxx += index[i] * index[i];
+        sxy += index[i] * frames[i];
     }
     slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
     const double intercept = (sy - slope * sx) / n;
     std::vector<double> result;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        result.push_back(std::fabs(frames[i] - (intercept + slope * static_cast<double>(i))));
+        result.push_back(std::fabs(frames[i] - (intercept + slope * index[i])));
     }
     return result;
 }
 
-void printJackErrors(const char* what, const std::vector<double>& frames, double nominal) {
-    if (frames.size() < 20) {
-        std::printf("  %s: too few to measure (%zu)\n", what, frames.size());
+void printJackErrors(const char* what, const std::vector<Heard>& heard, double nominal,
+                     const HandOvers& handOvers) {
+    if (heard.size() < 20) {
+        std::printf("  %s: too few to measure (%zu)\n", what, heard.size());
         return;
     }
+    std::vector<double> index;
+    std::vector<double> frames;
+    for (const Heard& h : heard) {
+        index.push_back(static_cast<double>(gridIndex(h.frame, heard.front().frame, nominal)));
+        frames.push_back(h.frame);
+    }
+    const auto expected = static_cast<std::size_t>(index.back()) + 1;
     double slope = 0;
-    const Percentiles p = percentiles(residuals(frames, slope));
+    const Percentiles p = percentiles(residuals(index, frames, slope));
     const double usPerFrame = 1e6 / 48000.0;
     std::printf(
-        "  %s (%zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
+        "  %s (%zu of %zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
         " frames; grid rate %+.1f ppm\n",
-        what, frames.size(), p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
-    // Against the ideal grid itself, start + k x period in frames: the origin is the one that
-    // fits best, the period is not fitted.
-    double originSum = 0;
+        what, heard.size(), expected, p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
+    // Against the ideal grid itself, start + k x period in frames: the origin is the median
+    // one (a few messages a period late must not move it), the period is not fitted.
+    std::vector<double> origins;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        originSum += frames[i] - static_cast<double>(i) * nominal;
+        origins.push_back(frames[i] - index[i] * nominal);
     }
-    const double origin = originSum / static_cast<double>(frames.size());
+    const double origin = percentiles(origins).p50;
     std::vector<double> errors;
     std::vector<double> signedErrors;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const double error = frames[i] - (origin + static_cast<double>(i) * nominal);
+        const double error = frames[i] - (origin + index[i] * nominal);
         signedErrors.push_back(error);
         errors.push_back(std::fabs(error));
     }
@@ -511,8 +558,22 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
     const auto worst =
         static_cast<std::size_t>(std::max_element(errors.begin(), errors.end()) - errors.begin());
     std::size_t offGrid = 0;
-    for (double error : errors) {
-        offGrid += error > 1.0 ? 1 : 0;
+    std::size_t offGridDisturbed = 0;
+    std::size_t offGridHandedOverLate = 0;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (errors[i] <= 1.0) {
+            continue;
+        }
+        ++offGrid;
+        offGridDisturbed += heard[i].disturbed ? 1 : 0;
+        const auto sent = static_cast<std::size_t>(index[i]) * handOvers.stride;
+        if (sent < handOvers.frames.size()) {
+            const auto ideal = handOvers.firstFrame + static_cast<jack_nframes_t>(std::llround(
+                                                          origin + index[i] * nominal));
+            const jack_nframes_t cycleStart = ideal - ideal % handOvers.period;
+            offGridHandedOverLate +=
+                static_cast<std::int32_t>(handOvers.frames[sent] - cycleStart) >= 0 ? 1 : 0;
+        }
     }
     const std::size_t tenth = frames.size() / 10;
     std::vector<double> first(signedErrors.begin(), signedErrors.begin() + tenth);
@@ -522,8 +583,11 @@ void printJackErrors(const char* what, const std::vector<double>& frames, double
         "  %s against start + k x period: |error| p50 %.2f  p99 %.2f  max %.2f frames"
         " = p99 %.1f us; drift (last tenth - first tenth, medians) %+.2f frames\n",
         what, q.p50, q.p99, q.max, q.p99 * usPerFrame, drift);
-    std::printf("  %s more than 1 frame off: %zu; the worst is number %zu of %zu (%+.2f frames)\n",
-                what, offGrid, worst, frames.size(), signedErrors[worst]);
+    std::printf(
+        "  %s more than 1 frame off: %zu; of them handed over after their cycle began: %zu,"
+        " in cycles the server ran late: %zu; the worst is number %.0f (%+.2f frames)\n",
+        what, offGrid, offGridHandedOverLate, offGridDisturbed, index[worst],
+        signedErrors[worst]);
 }
 
 void runJackCase(const Settings& settings, JackPlacement placement) {
@@ -545,6 +609,9 @@ void runJackCase(const Settings& settings, JackPlacement placement) {
     StepClock clock(options);
     clock.setUseTsc(settings.useTsc);
     JackOut port(*connection, placement);
+    // Ten ticks a step at 3000 BPM is more than any run sends.
+    port.recordHandOvers(recorder.client(),
+                         static_cast<std::size_t>(settings.jackSeconds * settings.bpm / 15.0 * 10.0));
     SilentHost host;
     Setup setup;
     fillSetup(setup, settings.bpm);
@@ -562,38 +629,47 @@ void runJackCase(const Settings& settings, JackPlacement placement) {
     sleepSeconds(0.1);
     recorder.close();
 
-    std::vector<double> steps;
-    std::vector<double> ticks;
+    // A step's messages share its frame: the first channel message on a new frame opens it.
+    std::vector<Heard> steps;
+    std::vector<Heard> ticks;
     jack_nframes_t origin = 0;
-    bool stepOpen = true;
+    double lastChannelFrame = -1.0;
     for (int i = 0; i < recorder.count(); ++i) {
         const jacktest::Recorder::Event& e = recorder.event(i);
         if (i == 0) {
             origin = e.frame;
         }
         const auto frame = static_cast<double>(static_cast<std::int32_t>(e.frame - origin));
+        if (e.bytes[0] == 0xFC) {
+            break;  // Stop, then the All Notes Off: no step
+        }
         if (e.bytes[0] == 0xF8) {
-            ticks.push_back(frame);
-            stepOpen = ticks.size() % 6 == 1;
-        } else if (e.bytes[0] < 0xF0 && stepOpen) {
-            steps.push_back(frame);
-            stepOpen = false;
+            ticks.push_back({frame, e.disturbed});
+        } else if (e.bytes[0] < 0xF0 && frame != lastChannelFrame) {
+            steps.push_back({frame, e.disturbed});
+            lastChannelFrame = frame;
         }
     }
-    // The last step's messages are followed by Stop and the All Notes Off: not a step.
     const double stepFrames = Player::periodForBpm(settings.bpm) * 48.0;
     std::printf("\n== JACK, %s: %.0f BPM for %.0f s, dummy driver 48 kHz, 256-frame periods\n",
                 placement == JackPlacement::Frames    ? "steps in the server's frames"
                 : placement == JackPlacement::DueTime ? "system clock, placed by due time"
                                                       : "placed by hand-over (to compare)",
                 settings.bpm, settings.jackSeconds);
-    printJackErrors("steps", steps, stepFrames);
-    printJackErrors("clock ticks", ticks, stepFrames / 6.0);
+    const jack_nframes_t firstFrame = origin;
+    printJackErrors("steps", steps, stepFrames, HandOvers{port.tickHandOvers, 6, firstFrame, 256});
+    printJackErrors("clock ticks", ticks, stepFrames / 6.0,
+                    HandOvers{port.tickHandOvers, 1, firstFrame, 256});
     if (const auto* jack = dynamic_cast<const JackConnection*>(connection.get())) {
-        std::printf("  events that went out a cycle late (full buffer): %llu, lost: %llu\n",
-                    static_cast<unsigned long long>(jack->deferredEvents()),
-                    static_cast<unsigned long long>(jack->droppedEvents()));
+        std::printf(
+            "  events that went out a cycle late (full buffer): %llu, lost: %llu;"
+            " handed over after their cycle had run: %llu\n",
+            static_cast<unsigned long long>(jack->deferredEvents()),
+            static_cast<unsigned long long>(jack->droppedEvents()),
+            static_cast<unsigned long long>(jack->eventsAfterTheirCycle()));
     }
+    std::printf("  cycles the server ran late or skipped (seen at the recorder): %d\n",
+                recorder.disturbedCycles());
 }
 
 void jackCase(const Settings& settings) {

@@ -18,6 +18,7 @@ packages=(
     at-spi2-core python3-pyatspi dbus-x11
     qemu-system-x86 busybox-static
     weston qt6-wayland
+    gdb
 )
 build_dir=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)

@@ -34,6 +34,12 @@ constexpr std::int64_t kLateFirstStepUs = 30'000;
 // At most this many late steps are passed over in one tick, so that a clock thread woken after
 // a jump far ahead never spins long under the engine lock; the next tick goes on.
 constexpr int kMaxSkippedSteps = 256;
+// How much earlier than the port's latency what falls on a settled tick is handed to a port that
+// places messages in time. On a busy or virtual machine the clock thread wakes more than a
+// period late (5 ms at 256 frames) a few times a minute, and JACK runs its cycles in a burst
+// after such a stall, sooner than its own estimate of their times says. The cost: what is sent
+// at once (the All Notes Off of a stop) waits behind what is queued ahead, this much longer.
+constexpr std::int64_t kSettledMarginUs = 10'000;
 constexpr std::int64_t kTicksPerStep = 6;
 // Sounding notes are stored less 60 and clamped so that the list never exceeds 127 records.
 constexpr std::int32_t kLowestSoundingNote = -59;
@@ -209,12 +215,13 @@ std::int64_t Player::leadUsLocked() {
 }
 
 std::int64_t Player::releaseUsLocked(std::int64_t dueUs, std::int64_t tick) {
-    if (dueUs == kNever || !timeline_->tickSettled(tick)) {
+    const std::int64_t latencyUs = port_->outputLatencyUs();
+    if (dueUs == kNever || latencyUs <= 0 || !timeline_->tickSettled(tick)) {
         return dueUs;
     }
-    // The port holds it and places it on its due time: handing it over now rather than at a
-    // wake-up on the due time keeps it clear of the cycle that takes it.
-    return dueUs - std::max<std::int64_t>(port_->outputLatencyUs(), 0);
+    // The port holds it and places it on its due time: handing it over ahead of a wake-up on
+    // the due time keeps it clear of the cycle that takes it, even after a late wake-up.
+    return dueUs - latencyUs - kSettledMarginUs;
 }
 
 std::int64_t Player::handOverUsLocked(std::int64_t step) {

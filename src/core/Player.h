@@ -98,8 +98,8 @@ private:
     // How early that is: the port's latency on a shared clock, else 0.
     std::int64_t leadUsLocked();
     // When what is due at dueUs on tick `tick` of the pass may go to the port: at its due
-    // time, or as early as the port's latency once the timeline has settled that tick's time (heard
-    // it, or keeps it in frames).
+    // time, or ahead of it by the port's latency and a margin once the timeline has settled that
+    // tick's time (heard it, or keeps it in frames) and the port places messages in time.
     std::int64_t releaseUsLocked(std::int64_t dueUs, std::int64_t tick);
     // On a shared clock: passes over the steps that are too late to play, keeping the measure
     // position, so that the pass goes on at the step of the clock's phase without a burst.

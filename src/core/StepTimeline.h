@@ -76,8 +76,8 @@ public:
     // heard already (a JACK input stamps each message with a frame of the cycle it arrives in,
     // before that frame's time), or any tick of a schedule kept in a server's frames. What falls
     // on a settled tick may go to a port that places messages in time ahead of its due time, by
-    // up to the port's latency: a wake-up on the due time itself could miss the cycle that takes
-    // it. A tick only foreseen is not settled. Real-time safe.
+    // the port's latency and a margin: a wake-up on the due time itself could miss the cycle
+    // that takes it. A tick only foreseen is not settled. Real-time safe.
     virtual bool tickSettled(std::int64_t tick) {
         static_cast<void>(tick);
         return false;

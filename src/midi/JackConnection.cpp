@@ -328,6 +328,9 @@ void JackConnection::deliver(void* buffer, jack_nframes_t nframes) {
         if (lead >= static_cast<std::int32_t>(nframes)) {
             break;
         }
+        if (lead < 0) {
+            missedCycle_.fetch_add(1, std::memory_order_relaxed);
+        }
         jack_nframes_t offset = lead < 0 ? 0 : static_cast<jack_nframes_t>(lead);
         if (offset < lastOffset) {
             offset = lastOffset;

@@ -63,6 +63,11 @@ public:
     // events lost altogether (the queue was full, or a cycle's buffer took nothing at all).
     std::uint64_t deferredEvents() const { return deferred_.load(std::memory_order_relaxed); }
     std::uint64_t droppedEvents() const { return dropped_.load(std::memory_order_relaxed); }
+    // Events that came after the cycle meant for them had run, and went out at the start of
+    // the next one.
+    std::uint64_t eventsAfterTheirCycle() const {
+        return missedCycle_.load(std::memory_order_relaxed);
+    }
     // Whether the server of the client answers; false from its shutdown notice until a
     // server is found again.
     bool serverPresent() const { return serverAlive_.load(std::memory_order_acquire); }
@@ -176,6 +181,7 @@ private:
     std::atomic<std::int64_t> latencyUs_{0};
     std::atomic<std::uint64_t> deferred_{0};
     std::atomic<std::uint64_t> dropped_{0};
+    std::atomic<std::uint64_t> missedCycle_{0};
     SpscRing<Event, 1024> events_;
     JackFrameTimeline timeline_{*this};
     // The last due time placed by estimate and its frame: the sends of one output port come

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,10 @@ public:
         jack_nframes_t frame;
         std::size_t size;
         std::array<std::uint8_t, 3> bytes;
+        // The cycle it came in did not follow the one before by a period: the server ran this
+        // client late, after it had begun the next cycle already, or skipped it. Such a cycle
+        // stands for one whose place in time the server has lost, and its frames with it.
+        bool disturbed;
     };
 
     // playbackLatency: what the MIDI input reports as its playback latency, as a synthesizer
@@ -152,6 +157,8 @@ public:
     int count() const { return count_.load(std::memory_order_acquire); }
     float loudest() const { return loudest_.load(std::memory_order_acquire); }
     const Event& event(int index) const { return events_[static_cast<std::size_t>(index)]; }
+    // Cycles that did not follow the one before by a period (see Event::disturbed).
+    int disturbedCycles() const { return disturbedCycles_.load(std::memory_order_relaxed); }
 
     // When (JACK's microsecond clock) the cycle that starts at `frame` began; 0 when that
     // cycle is not among the last ones seen.
@@ -211,6 +218,12 @@ private:
             cycle.ran.store(jack_get_time(), std::memory_order_release);
             cycle.start.store(cycleStart, std::memory_order_release);
         }
+        const bool disturbed =
+            self->lastCycleStart_.has_value() && cycleStart != *self->lastCycleStart_ + nframes;
+        if (disturbed) {
+            self->disturbedCycles_.fetch_add(1, std::memory_order_relaxed);
+        }
+        self->lastCycleStart_ = cycleStart;
         const std::uint32_t events = jack_midi_get_event_count(buffer);
         int stored = self->count_.load(std::memory_order_relaxed);
         for (std::uint32_t i = 0; i < events && stored < kCapacity; ++i) {
@@ -223,6 +236,7 @@ private:
             record.size = std::min<std::size_t>(event.size, 3);
             record.bytes = {};
             std::copy(event.buffer, event.buffer + record.size, record.bytes.begin());
+            record.disturbed = disturbed;
             ++stored;
         }
         self->count_.store(stored, std::memory_order_release);
@@ -246,6 +260,8 @@ private:
     // On the heap: tests keep recorders on the stack.
     std::vector<Event> events_ = std::vector<Event>(kCapacity);
     std::atomic<int> count_{0};
+    std::optional<jack_nframes_t> lastCycleStart_;  // process thread only
+    std::atomic<int> disturbedCycles_{0};
     std::array<Cycle, kCycles> cycles_{};
 };
 

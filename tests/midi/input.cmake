@@ -10,7 +10,8 @@ target_link_libraries(midi_input_tests PRIVATE gs_midi PkgConfig::INPUT_TEST_ALS
                       GTest::gtest_main)
 gtest_discover_tests(midi_input_tests TEST_PREFIX "input." PROPERTIES TIMEOUT 60)
 
-add_executable(midi_input_jack_tests ${CMAKE_CURRENT_LIST_DIR}/JackMidiInputTest.cpp)
+add_executable(midi_input_jack_tests ${CMAKE_CURRENT_LIST_DIR}/JackMidiInputTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HangReport.cpp)
 target_link_libraries(midi_input_jack_tests PRIVATE gs_midi PkgConfig::INPUT_TEST_JACK
                       GTest::gtest_main)
 gtest_discover_tests(midi_input_jack_tests TEST_PREFIX "jack." PROPERTIES TIMEOUT 120

@@ -30,7 +30,8 @@ gtest_discover_tests(midi_port_process_tests TEST_PREFIX "port." PROPERTIES TIME
 # Through a JACK server with the dummy driver that the test starts and stops itself.
 add_executable(midi_jack_tests ${CMAKE_CURRENT_LIST_DIR}/JackEndToEndTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/JackRestartTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/JackFrameTimelineTest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/JackFrameTimelineTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HangReport.cpp)
 target_link_libraries(midi_jack_tests PRIVATE gs_midi PkgConfig::PORT_TEST_JACK
                       GTest::gtest_main)
 gtest_discover_tests(midi_jack_tests TEST_PREFIX "jack." PROPERTIES TIMEOUT 120
