@@ -540,13 +540,23 @@ void printJackErrors(const char* what, const std::vector<Heard>& heard, double n
         "  %s (%zu of %zu) against their own best line: |error| p50 %.2f  p99 %.2f  max %.2f"
         " frames; grid rate %+.1f ppm\n",
         what, heard.size(), expected, p.p50, p.p99, p.max, (slope / nominal - 1.0) * 1e6);
-    // Against the ideal grid itself, start + k x period in frames: the origin is the median
-    // one (a few messages a period late must not move it), the period is not fitted.
+    // Against the ideal grid itself, start + k x period in frames: the origin is the mean one
+    // of those within a frame of the median (a few messages a period late must not move it,
+    // and whole frames round the others evenly either way), the period is not fitted.
     std::vector<double> origins;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         origins.push_back(frames[i] - index[i] * nominal);
     }
-    const double origin = percentiles(origins).p50;
+    const double medianOrigin = percentiles(origins).p50;
+    double originSum = 0;
+    int originCount = 0;
+    for (double candidate : origins) {
+        if (std::fabs(candidate - medianOrigin) <= 1.0) {
+            originSum += candidate;
+            ++originCount;
+        }
+    }
+    const double origin = originSum / originCount;
     std::vector<double> errors;
     std::vector<double> signedErrors;
     for (std::size_t i = 0; i < frames.size(); ++i) {
